@@ -1,0 +1,81 @@
+#pragma once
+// In-memory stand-ins for the run's ports.
+#include "lookup/run_ports.h"
+
+#include <QMap>
+#include <QStringList>
+#include <deque>
+#include <functional>
+#include <utility>
+#include <vector>
+
+namespace teloria::testing {
+
+class FakeFetcher : public PageFetcher {
+public:
+    QMap<QString, QString> pages; // by URL; a URL not listed is a failed request
+    QStringList requested;
+    QString fetch(const QString& url) override
+    {
+        requested << url;
+        return pages.value(url);
+    }
+};
+
+class FakeClock : public TickClock {
+public:
+    std::deque<std::uint32_t> readings;
+    std::uint32_t ticks() override
+    {
+        const std::uint32_t t = readings.empty() ? 0 : readings.front();
+        if (!readings.empty())
+            readings.pop_front();
+        return t;
+    }
+};
+
+class FakeProgress : public ProgressSink {
+public:
+    int v = 0;
+    int max = 100;
+    std::vector<std::pair<char, int>> calls; // ('v', value) or ('m', maximum), in order
+    int value() const override { return v; }
+    int maximum() const override { return max; }
+    void setValue(int value) override { calls.emplace_back('v', value); v = value; }
+    void setMaximum(int maximum) override { calls.emplace_back('m', maximum); max = maximum; }
+};
+
+struct Message {
+    QString title;
+    QString text;
+    bool warning;
+};
+
+class FakeMessages : public MessageSink {
+public:
+    std::vector<Message> shown;
+    std::function<void()> onShow; // runs while the "box" is open
+    void information(const QString& title, const QString& text) override { show({title, text, false}); }
+    void warning(const QString& title, const QString& text) override { show({title, text, true}); }
+
+private:
+    void show(Message m)
+    {
+        shown.push_back(std::move(m));
+        if (onShow)
+            onShow();
+    }
+};
+
+class FakePump : public EventPump {
+public:
+    int passes = 0;
+    std::function<bool(int pass)> onPass; // returns false to report the window closed
+    bool processPending() override
+    {
+        ++passes;
+        return onPass ? onPass(passes) : true;
+    }
+};
+
+} // namespace teloria::testing
