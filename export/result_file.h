@@ -23,18 +23,21 @@ QByteArray resultFileBytes(const ResultTable& table, FileEncoding encoding = Fil
 struct SaveOutcome {
     bool ok = false;
     QString path;   // where the file went (or was meant to go)
-    QString reason; // the system's reason when !ok
+    QString reason; // when !ok: "权限不够", "磁盘已满" or the system's own text
 };
 
 // Writes the table to path atomically: a temporary file beside it, flushed,
 // then renamed over the target, so a failure never leaves a truncated file.
+// The lines go out in blocks as they are made, never the whole file at once.
+// An existing device or pipe at path is written in place.
 SaveOutcome writeResultFile(const ResultTable& table, const QString& path,
                             FileEncoding encoding = FileEncoding::Gbk);
 
 // "C:\1.txt" on Windows; 1.txt in the user's home directory elsewhere.
 QString resultFilePath();
 
-// The texts of the boxes shown after a save.
+// The texts of the boxes shown after a save: "已成功保存至" + path, CR LF,
+// "请前往查看"; and, after a failure, the path and the reason.
 QString saveConfirmationText(const QString& path);
 QString saveErrorText(const SaveOutcome& outcome);
 
