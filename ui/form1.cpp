@@ -1,0 +1,276 @@
+#include "form1.h"
+
+#include "export/result_file.h"
+#include "lookup/batch_run.h"
+#include "lookup/page_fetch.h"
+#include "lookup/result_table.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QHeaderView>
+#include <QIcon>
+#include <QLocale>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScreen>
+#include <QStyle>
+#include <QTableView>
+
+#include <algorithm>
+
+namespace {
+
+const QString kCaption = QStringLiteral("Teloria Beta1       By Halvick");
+const QString kAboutTitle = QStringLiteral("About");
+const QString kAboutText = QStringLiteral("Teloria Beta1\r\n\r\nHalvick");
+
+// Column widths of the result list, in pixels: ID, number, location, card type.
+constexpr int kColumnWidths[teloria::ResultTable::kColumns] = {27, 87, 153, 87};
+constexpr int kNumberColumn = 1;
+constexpr int kLocationColumn = 2;
+constexpr int kMobileDigits = 11;
+
+QChar systemDecimalPoint()
+{
+    const QString point = QLocale::system().decimalPoint();
+    return point.isEmpty() ? QChar(u'.') : point.front();
+}
+
+} // namespace
+
+// The run's page fetch goes through the window's public HttpGet.
+class Form1::WindowFetcher : public teloria::PageFetcher {
+public:
+    explicit WindowFetcher(Form1& form) : form_(form) {}
+    QString fetch(const QString& url) override { return form_.HttpGet(url); }
+
+private:
+    Form1& form_;
+};
+
+// Lets repaints and clicks through between two numbers; reports a closed window.
+class Form1::WindowPump : public teloria::EventPump {
+public:
+    explicit WindowPump(Form1& form) : form_(form) {}
+    bool processPending() override
+    {
+        if (form_.closed_)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
+        return !form_.closed_;
+    }
+
+private:
+    Form1& form_;
+};
+
+Form1::Form1(const QString& serviceBase, teloria::MessageSink* messages, QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
+                          Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                          Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
+      serviceBase_(serviceBase)
+{
+    setObjectName(QStringLiteral("Form1"));
+    setWindowTitle(kCaption);
+    QIcon icon;
+    icon.addFile(QStringLiteral(":/teloria/teloria-16.png"), QSize(16, 16));
+    icon.addFile(QStringLiteral(":/teloria/teloria-32.png"), QSize(32, 32));
+    setWindowIcon(icon);
+    setFixedSize(kClientWidth, kClientHeight);
+
+    Text1 = new QPlainTextEdit(this);
+    Text1->setObjectName(QStringLiteral("Text1"));
+    Text1->setGeometry(16, 8, 113, 161);
+    Text1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    Text1->setTabChangesFocus(true);
+
+    Command4 = new QPushButton(QStringLiteral("查询"), this);
+    Command4->setObjectName(QStringLiteral("Command4"));
+    Command4->setGeometry(16, 184, 113, 33);
+    Command4->setAutoDefault(false);
+
+    Command3 = new QPushButton(QStringLiteral("保存"), this);
+    Command3->setObjectName(QStringLiteral("Command3"));
+    Command3->setGeometry(16, 232, 113, 33);
+    Command3->setAutoDefault(false);
+
+    ListView1 = new QTableView(this);
+    ListView1->setObjectName(QStringLiteral("ListView1"));
+    ListView1->setGeometry(144, 8, 361, 273);
+    ListView1->setContextMenuPolicy(Qt::PreventContextMenu); // the menu opens on the press
+    ListView1->viewport()->installEventFilter(this);
+
+    ProgressBar1 = new QProgressBar(this);
+    ProgressBar1->setObjectName(QStringLiteral("ProgressBar1"));
+    ProgressBar1->setGeometry(8, 288, 497, 17);
+    ProgressBar1->setRange(0, 100);
+    ProgressBar1->setValue(0);
+    ProgressBar1->setTextVisible(false);
+
+    // Hidden: the window has no menu bar; the menu only ever pops up over the list.
+    Menu = new QMenu(QStringLiteral("Menu"), this);
+    Menu->setObjectName(QStringLiteral("Menu"));
+    Menu1 = Menu->addAction(QStringLiteral("清空列表"));
+    Menu1->setObjectName(QStringLiteral("Menu1"));
+    Menu2 = Menu->addAction(QStringLiteral("关于"));
+    Menu2->setObjectName(QStringLiteral("Menu2"));
+
+    table_ = new teloria::ResultTable(this);
+    ListView1->setModel(table_);
+
+    if (!messages) {
+        ownMessages_ = std::make_unique<teloria::MessageBoxSink>(this);
+        messages = ownMessages_.get();
+    }
+    messages_ = messages;
+    progress_ = std::make_unique<teloria::ProgressBarSink>(ProgressBar1);
+    fetcher_ = std::make_unique<WindowFetcher>(*this);
+    pump_ = std::make_unique<WindowPump>(*this);
+
+    connect(Command4, &QPushButton::clicked, this, &Form1::Command4_Click);
+    connect(Command3, &QPushButton::clicked, this, &Form1::Command3_Click);
+    connect(Menu1, &QAction::triggered, this, &Form1::Menu1_Click);
+    connect(Menu2, &QAction::triggered, this, &Form1::Menu2_Click);
+
+    // Tab order: the list, Query, Save, the input box; the list starts with the focus.
+    setTabOrder(ListView1, Command4);
+    setTabOrder(Command4, Command3);
+    setTabOrder(Command3, Text1);
+    ListView1->setFocus();
+
+    centreOnScreen();
+    Form_Load();
+}
+
+Form1::~Form1() = default;
+
+QString Form1::HttpGet(const QString& url)
+{
+    return teloria::HttpGet(url);
+}
+
+void Form1::Form_Load()
+{
+    table_->configure();
+
+    // Report view: one line per row, the column headers shown, no row header.
+    ListView1->verticalHeader()->hide();
+    QHeaderView* header = ListView1->horizontalHeader();
+    header->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    header->setHighlightSections(false);
+    header->setSectionsClickable(false); // never sorted, and a click selects no column
+    header->setStretchLastSection(false);
+    ListView1->setWordWrap(false);
+    ListView1->setTextElideMode(Qt::ElideRight);
+    ListView1->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    ListView1->verticalHeader()->setDefaultSectionSize(ListView1->fontMetrics().height() + 4);
+    ListView1->setSortingEnabled(false);
+
+    // The two further display options: full-row selection and grid lines.
+    ListView1->setSelectionBehavior(QAbstractItemView::SelectRows);
+    ListView1->setShowGrid(true);
+
+    ListView1->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    setColumnWidths();
+}
+
+void Form1::setColumnWidths()
+{
+    int widths[teloria::ResultTable::kColumns];
+    std::copy(std::begin(kColumnWidths), std::end(kColumnWidths), widths);
+
+    // A whole 11-digit number must be readable: widen its column when the font
+    // needs more, taking the room from the location column so that all four
+    // still fit inside the list.
+    const QFontMetrics metrics(ListView1->font());
+    int digit = 0;
+    for (char16_t d = u'0'; d <= u'9'; ++d)
+        digit = std::max(digit, metrics.horizontalAdvance(QChar(d)));
+    const int textMargin =
+        2 * (ListView1->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, ListView1) + 1);
+    const int needed = digit * kMobileDigits + textMargin + 1 /* grid line */;
+    if (needed > widths[kNumberColumn]) {
+        const int inside = ListView1->width() - 2 * ListView1->frameWidth();
+        widths[kLocationColumn] -= needed - widths[kNumberColumn];
+        widths[kNumberColumn] = needed;
+        int total = 0;
+        for (int w : widths)
+            total += w;
+        if (total > inside)
+            widths[kLocationColumn] -= total - inside;
+        widths[kLocationColumn] = std::max(widths[kLocationColumn], 40);
+    }
+    for (int c = 0; c < teloria::ResultTable::kColumns; ++c)
+        ListView1->setColumnWidth(c, widths[c]);
+}
+
+void Form1::centreOnScreen()
+{
+    const QScreen* where = screen();
+    if (!where)
+        return;
+    QRect frame(QPoint(0, 0), size());
+    frame.moveCenter(where->availableGeometry().center());
+    move(frame.topLeft());
+}
+
+void Form1::Command4_Click()
+{
+    teloria::BatchRun run({*fetcher_, clock_, *progress_, *messages_, *pump_, *table_}, serviceBase_,
+                          systemDecimalPoint());
+    run.run(Text1->toPlainText());
+}
+
+void Form1::Command3_Click()
+{
+    const teloria::SaveOutcome outcome = teloria::writeResultFile(*table_, teloria::resultFilePath());
+    if (outcome.ok)
+        messages_->information(QString(), teloria::saveConfirmationText(outcome.path));
+    else
+        messages_->warning(QString::fromUtf16(teloria::kRunMessageTitle), teloria::saveErrorText(outcome));
+}
+
+void Form1::ListView1_MouseDown(Qt::MouseButton button, const QPoint& globalPos)
+{
+    if (button == Qt::RightButton)
+        Menu->popup(globalPos);
+}
+
+void Form1::Menu1_Click()
+{
+    table_->clear();
+}
+
+void Form1::Menu2_Click()
+{
+    messages_->information(kAboutTitle, kAboutText);
+}
+
+bool Form1::eventFilter(QObject* watched, QEvent* event)
+{
+    // A second quick press arrives as a double click: it is a button going down all the same.
+    if (watched == ListView1->viewport() &&
+        (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonDblClick)) {
+        const auto* mouse = static_cast<QMouseEvent*>(event);
+        ListView1_MouseDown(mouse->button(), mouse->globalPosition().toPoint());
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void Form1::closeEvent(QCloseEvent* event)
+{
+    // A run in progress sees this at its next number and stops; the window
+    // object itself lives on until the run has returned.
+    closed_ = true;
+    Menu->hide();
+    QWidget::closeEvent(event);
+}
+
+void Form1::showEvent(QShowEvent* event)
+{
+    closed_ = false;
+    QWidget::showEvent(event);
+}

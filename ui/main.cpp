@@ -1,0 +1,6 @@
+#include "ui/modxp.h"
+
+int main(int argc, char* argv[])
+{
+    return modXP::Main(argc, argv);
+}

@@ -1,0 +1,74 @@
+#include "modxp.h"
+
+#include "service/bundled_service.h"
+#include "ui/form1.h"
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QMessageBox>
+
+#include <cstdio>
+
+namespace modXP {
+namespace {
+
+const QString kProgramTitle = QStringLiteral("Teloria");
+
+// Said on standard error, and in a box where somebody can see one.
+void reportStartFailure(const QString& text)
+{
+    std::fprintf(stderr, "teloria: %s\n", qUtf8Printable(text));
+    if (QGuiApplication::platformName() != QLatin1String("offscreen"))
+        QMessageBox::critical(nullptr, kProgramTitle, text);
+}
+
+} // namespace
+
+int Main(int argc, char* argv[])
+{
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("teloria"));
+    QApplication::setApplicationVersion(QStringLiteral("1.00"));
+    QApplication::setOrganizationName(QStringLiteral("Halvick"));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Teloria Beta1: looks up the home location and card type of Chinese mobile numbers in one batch.\n"
+        "Without --service and TELORIA_SERVICE it starts the bundled lookup service on loopback."));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    const QCommandLineOption serviceOption(
+        QStringLiteral("service"),
+        QStringLiteral("Base URL of the lookup service, e.g. http://127.0.0.1:8138 "
+                       "(default: TELORIA_SERVICE, else the bundled service)."),
+        QStringLiteral("URL"));
+    parser.addOption(serviceOption);
+    if (!parser.parse(QApplication::arguments())) {
+        reportStartFailure(parser.errorText());
+        return 2;
+    }
+    if (parser.isSet(QStringLiteral("help")))
+        parser.showHelp(0);
+    if (parser.isSet(QStringLiteral("version")))
+        parser.showVersion();
+    if (!parser.positionalArguments().isEmpty()) {
+        reportStartFailure(QStringLiteral("unexpected argument: %1").arg(parser.positionalArguments().first()));
+        return 2;
+    }
+
+    // The choice holds the bundled service, if one was started: it lives as long as the window.
+    const teloria::ServiceChoice service = teloria::chooseService(parser.value(serviceOption));
+    if (!service.error.isEmpty()) {
+        reportStartFailure(service.error);
+        return 2;
+    }
+
+    Form1 form(service.baseUrl);
+    form.show();
+    // The window closes while a run may still be looking up numbers between
+    // two events: exec() returns only after that run has returned, and the
+    // window is destroyed after exec(), so nothing the run uses goes first.
+    return QApplication::exec();
+}
+
+} // namespace modXP
