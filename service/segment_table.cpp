@@ -1,0 +1,96 @@
+#include "segment_table.h"
+
+#include "segments_data.h" // generated from data/segments.tsv: kSegmentTableText
+
+#include <algorithm>
+#include <map>
+#include <stdexcept>
+
+namespace teloria::service {
+
+std::optional<SegmentTable> SegmentTable::parse(std::string_view text, std::string* error)
+{
+    auto fail = [error](int lineNo, const std::string& why) -> std::optional<SegmentTable> {
+        if (error)
+            *error = "segment table line " + std::to_string(lineNo) + ": " + why;
+        return std::nullopt;
+    };
+
+    std::map<std::string, std::string> threeDigit;
+    std::map<std::string, std::string> fourDigit;
+    int lineNo = 0;
+    while (!text.empty()) {
+        ++lineNo;
+        const auto eol = text.find('\n');
+        std::string_view line = text.substr(0, eol);
+        text.remove_prefix(eol == std::string_view::npos ? text.size() : eol + 1);
+        if (!line.empty() && line.back() == '\r')
+            line.remove_suffix(1);
+        if (line.empty() || line.front() == '#')
+            continue;
+
+        const auto tab = line.find('\t');
+        if (tab == std::string_view::npos)
+            return fail(lineNo, "no tab between prefix and operator");
+        const std::string prefix(line.substr(0, tab));
+        std::string_view name = line.substr(tab + 1);
+        if (const auto nextTab = name.find('\t'); nextTab != std::string_view::npos)
+            name = name.substr(0, nextTab); // further columns are notes
+        if (prefix.size() < 3 || prefix.size() > 4 || prefix[0] != '1'
+            || !std::all_of(prefix.begin(), prefix.end(), [](char c) { return c >= '0' && c <= '9'; }))
+            return fail(lineNo, "'" + prefix + "' is not a 3- or 4-digit prefix starting with 1");
+        if (name.empty())
+            return fail(lineNo, "no operator name for " + prefix);
+        auto& into = prefix.size() == 3 ? threeDigit : fourDigit;
+        if (!into.emplace(prefix, std::string(name)).second)
+            return fail(lineNo, "prefix " + prefix + " is given twice");
+    }
+
+    SegmentTable table;
+    auto nameIndex = [&table](const std::string& name) {
+        const auto at = std::find(table.names_.begin(), table.names_.end(), name);
+        if (at != table.names_.end())
+            return static_cast<std::int16_t>(at - table.names_.begin());
+        table.names_.push_back(name);
+        return static_cast<std::int16_t>(table.names_.size() - 1);
+    };
+    for (const auto& [prefix, name] : threeDigit) {
+        const int first = std::stoi(prefix) * 10;
+        const auto index = nameIndex(name);
+        for (int p = first; p < first + 10; ++p)
+            table.byPrefix_[p] = index;
+    }
+    for (const auto& [prefix, name] : fourDigit)
+        table.byPrefix_[std::stoi(prefix)] = nameIndex(name);
+    table.lines_ = threeDigit.size() + fourDigit.size();
+    return table;
+}
+
+const SegmentTable& SegmentTable::builtIn()
+{
+    static const SegmentTable table = [] {
+        std::string error;
+        auto parsed = parse(kSegmentTableText, &error);
+        if (!parsed) // the service tests parse this very text, so this means a broken build
+            throw std::logic_error("built-in " + error);
+        return std::move(*parsed);
+    }();
+    return table;
+}
+
+std::string_view SegmentTable::operatorOf(std::string_view mobileDigits) const
+{
+    if (mobileDigits.size() < 4)
+        return {};
+    int prefix = 0;
+    for (int i = 0; i < 4; ++i) {
+        const char c = mobileDigits[i];
+        if (c < '0' || c > '9')
+            return {};
+        prefix = prefix * 10 + (c - '0');
+    }
+    const auto index = byPrefix_[prefix];
+    return index < 0 ? std::string_view() : std::string_view(names_[index]);
+}
+
+} // namespace teloria::service
