@@ -1,0 +1,95 @@
+#include "ordered_fetcher.h"
+
+#include <algorithm>
+
+namespace teloria::cli {
+
+OrderedFetcher::OrderedFetcher(qsizetype count, UrlAt urlAt, int jobs,
+                               FetchFunctionFactory factory, int window)
+    : count_(count),
+      urlAt_(std::move(urlAt)),
+      window_(std::max<qsizetype>(jobs, window > 0 ? window : 4 * qsizetype(jobs))),
+      factory_(std::move(factory)),
+      slots_(static_cast<std::size_t>(window_))
+{
+    const int workers = static_cast<int>(std::min<qsizetype>(jobs, count_));
+    workers_.reserve(static_cast<std::size_t>(std::max(workers, 0)));
+    for (int i = 0; i < workers; ++i)
+        workers_.emplace_back([this, get = factory_()]() mutable { work(std::move(get)); });
+}
+
+OrderedFetcher::~OrderedFetcher()
+{
+    {
+        std::lock_guard lock(mutex_);
+        stopping_ = true;
+    }
+    workAvailable_.notify_all();
+    for (std::thread& t : workers_)
+        t.join();
+}
+
+void OrderedFetcher::work(FetchFunction get)
+{
+    std::unique_lock lock(mutex_);
+    for (;;) {
+        // A worker may only run ahead of the reader by the window: the answers
+        // in between fill every slot, so slot index % window is free.
+        workAvailable_.wait(lock, [this] {
+            return stopping_ || (nextToTake_ < count_ && nextToTake_ < nextToHand_ + window_);
+        });
+        if (stopping_)
+            return;
+        const qsizetype index = nextToTake_++;
+        peakInFlight_ = std::max(peakInFlight_, ++inFlight_);
+        lock.unlock();
+
+        FetchResult result = get(urlAt_(index));
+
+        lock.lock();
+        --inFlight_;
+        slots_[static_cast<std::size_t>(index % window_)] = std::move(result);
+        if (index == nextToHand_)
+            answerReady_.notify_one();
+    }
+}
+
+QString OrderedFetcher::fetch(const QString& url)
+{
+    std::unique_lock lock(mutex_);
+    const qsizetype index = nextToHand_;
+    if (index >= count_ || url != urlAt_(index)) {
+        lock.unlock();
+        if (!offOrder_)
+            offOrder_ = factory_();
+        FetchResult result = offOrder_(url);
+        lock.lock();
+        if (!result.ok)
+            ++failed_;
+        return result.text;
+    }
+    std::optional<FetchResult>& slot = slots_[static_cast<std::size_t>(index % window_)];
+    answerReady_.wait(lock, [&slot] { return slot.has_value(); });
+    FetchResult result = std::move(*slot);
+    slot.reset();
+    ++nextToHand_;
+    if (!result.ok)
+        ++failed_;
+    lock.unlock();
+    workAvailable_.notify_one();
+    return std::move(result.text);
+}
+
+int OrderedFetcher::failedRequests() const
+{
+    std::lock_guard lock(mutex_);
+    return failed_;
+}
+
+int OrderedFetcher::peakInFlight() const
+{
+    std::lock_guard lock(mutex_);
+    return peakInFlight_;
+}
+
+} // namespace teloria::cli

@@ -1,0 +1,385 @@
+// Runs the real teloria-batch against a lookup service on loopback and checks
+// what it writes, where, and with which exit status.
+#include "lookup_server.h"
+
+#include "export/result_file.h"
+#include "lookup/result_table.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+#include <random>
+
+namespace teloria::testing {
+namespace {
+
+struct Outcome {
+    int status = -1;
+    QByteArray out;
+    QByteArray err;
+};
+
+Outcome runBatch(const QStringList& args, const QByteArray& input = {},
+                 const std::map<QString, QString>& env = {})
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove(QStringLiteral("TELORIA_SERVICE"));
+    for (const auto& [key, value] : env)
+        environment.insert(key, value);
+    QProcess process;
+    process.setProcessEnvironment(environment);
+    process.start(QStringLiteral(TELORIA_BATCH_BINARY), args);
+    EXPECT_TRUE(process.waitForStarted(10'000));
+    process.write(input);
+    process.closeWriteChannel();
+    EXPECT_TRUE(process.waitForFinished(90'000)) << "teloria-batch did not finish";
+    Outcome outcome;
+    outcome.status = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    outcome.out = process.readAllStandardOutput();
+    outcome.err = process.readAllStandardError();
+    return outcome;
+}
+
+// The location and card type the test service gives a number, chosen by its
+// last digit; some hold a comma or a double quote, which the file writer quotes.
+const char* const kPlaces[] = {"北京", "广东 深圳", "上海,浦东", "内蒙古 呼和浩特", "新疆 乌鲁木齐"};
+const char* const kCards[] = {"移动全球通卡", "联通如意通卡", "电信\"天翼\"卡"};
+
+std::string placeOf(const std::string& n) { return kPlaces[n.empty() ? 0 : n.back() % 5]; }
+std::string cardOf(const std::string& n) { return kCards[n.empty() ? 0 : n.back() % 3]; }
+
+std::string pageOf(const std::string& n)
+{
+    return "<html><body>号码：" + n + "<br/>归属地：" + placeOf(n) + "<br/>卡类型：" + cardOf(n) +
+           "<br/></body></html>";
+}
+
+Answer plainAnswer(const std::string& n) { return {pageOf(n)}; }
+
+struct Row {
+    std::string number, location, card;
+};
+
+Row answeredRow(const std::string& n) { return {n, placeOf(n), cardOf(n)}; }
+Row failedRow(const std::string& n) { return {n, "", ""}; }
+
+// The window's result file for these rows, from the window's own writer.
+QByteArray resultFile(const std::vector<Row>& rows, FileEncoding encoding = FileEncoding::Gbk)
+{
+    ResultTable table;
+    table.configure();
+    for (const Row& r : rows) {
+        const int id = table.rowCount() + 1;
+        table.addRow(QString::number(id));
+        table.setSubItem(id, 1, QString::fromStdString(r.number));
+        table.setSubItem(id, 2, QString::fromStdString(r.location));
+        table.setSubItem(id, 3, QString::fromStdString(r.card));
+    }
+    return resultFileBytes(table, encoding);
+}
+
+std::vector<Row> answeredRows(const std::vector<std::string>& numbers)
+{
+    std::vector<Row> rows;
+    for (const auto& n : numbers)
+        rows.push_back(answeredRow(n));
+    return rows;
+}
+
+QByteArray lines(const std::vector<std::string>& numbers, const char* end = "\n")
+{
+    QByteArray text;
+    for (const auto& n : numbers)
+        text += QByteArray::fromStdString(n) + end;
+    return text;
+}
+
+QString writeFile(const QTemporaryDir& dir, const QString& name, const QByteArray& bytes)
+{
+    const QString path = dir.filePath(name);
+    QFile f(path);
+    EXPECT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(bytes);
+    return path;
+}
+
+QByteArray readFile(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+QString base(const LookupServer& s) { return QString::fromStdString(s.baseUrl()); }
+
+// ---------------------------------------------------------------------------
+// The output is the window's result file, byte for byte.
+
+struct EncodingCase {
+    const char* name;
+    QStringList args;
+    FileEncoding encoding;
+};
+
+class OutputBytes : public ::testing::TestWithParam<EncodingCase> {};
+
+TEST_P(OutputBytes, EqualTheResultFileWriterForTheSameRows)
+{
+    LookupServer server(plainAnswer);
+    const std::vector<std::string> numbers = {"13800138000", "15912345671", " 18612345672 ",
+                                              "13312345673", "17712345674", "19912345675"};
+    const Outcome o = runBatch(QStringList{"--service", base(server)} + GetParam().args, lines(numbers));
+    EXPECT_EQ(o.status, 0) << o.err.toStdString();
+    EXPECT_EQ(o.out, resultFile(answeredRows(numbers), GetParam().encoding));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Encodings, OutputBytes,
+    ::testing::Values(EncodingCase{"GbkByDefault", {}, FileEncoding::Gbk},
+                      EncodingCase{"GbkNamed", {"--encoding", "gbk"}, FileEncoding::Gbk},
+                      EncodingCase{"Utf8", {"--encoding", "utf-8"}, FileEncoding::Utf8},
+                      EncodingCase{"Utf8WithFourJobs", {"--encoding", "utf-8", "--jobs", "4"}, FileEncoding::Utf8}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(OutputBytes, PageWithoutMarkersGivesEmptyCellsAndCountsAsAnswered)
+{
+    const std::string page = "<p>no such number,\r\nsorry</p>";
+    LookupServer server([&](const std::string&) { return Answer{page}; });
+    const Outcome o = runBatch({"--service", base(server)}, "123\n");
+    EXPECT_EQ(o.status, 0);
+    EXPECT_EQ(o.out, resultFile({{"123", "", ""}}));
+}
+
+// ---------------------------------------------------------------------------
+// Where the numbers come from, and how lines are split.
+
+struct InputCase {
+    const char* name;
+    QStringList args;          // "@FILE" stands for the input file's path
+    QByteArray fileBytes;      // written to the input file when args name it
+    QByteArray stdinBytes;
+    std::vector<std::string> numbers; // what the service must be asked, in order
+};
+
+class Input : public ::testing::TestWithParam<InputCase> {};
+
+TEST_P(Input, GivesOneRequestAndOneRowPerLine)
+{
+    const InputCase& c = GetParam();
+    LookupServer server(plainAnswer);
+    QTemporaryDir dir;
+    QStringList args{"--service", base(server)};
+    for (const QString& a : c.args)
+        args << (a == "@FILE" ? writeFile(dir, "numbers.txt", c.fileBytes) : a);
+
+    const Outcome o = runBatch(args, c.stdinBytes);
+    EXPECT_EQ(o.status, 0) << o.err.toStdString();
+    EXPECT_EQ(server.arrived(), c.numbers);
+    EXPECT_EQ(o.out, resultFile(answeredRows(c.numbers)));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sources, Input,
+    ::testing::Values(
+        InputCase{"FileWithLf", {"@FILE"}, "13800138000\n13900139000\n", "ignored\n", {"13800138000", "13900139000"}},
+        InputCase{"FileWithCrLf", {"@FILE"}, "13800138000\r\n13900139000\r\n", {}, {"13800138000", "13900139000"}},
+        InputCase{"FileWithoutLastBreak", {"@FILE"}, "13800138000\n13900139000", {}, {"13800138000", "13900139000"}},
+        InputCase{"FileWithByteOrderMark", {"@FILE"}, "\xEF\xBB\xBF" "13800138000\r\n", {}, {"13800138000"}},
+        InputCase{"BlankLineInsideIsAnEmptyNumber", {"@FILE"}, "13800138000\n\n13900139000\n", {}, {"13800138000", "", "13900139000"}},
+        InputCase{"LoneCrStaysInTheNumber", {"@FILE"}, "138\r001\n", {}, {"138\r001"}},
+        InputCase{"EmptyFile", {"@FILE"}, "", {}, {}},
+        InputCase{"StdinByDash", {"-"}, {}, "13800138000\r\n13900139000\r\n", {"13800138000", "13900139000"}},
+        InputCase{"StdinWhenNoFile", {}, {}, "13800138000\n", {"13800138000"}},
+        InputCase{"EmptyStdin", {}, {}, "", {}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// ---------------------------------------------------------------------------
+// Several requests in flight, rows still in input order.
+
+TEST(Jobs, AnswersInShuffledOrderStillGiveRowsInInputOrder)
+{
+    std::vector<std::string> numbers;
+    for (int i = 0; i < 48; ++i)
+        numbers.push_back(std::to_string(13800000000LL + 7919LL * i));
+    std::vector<int> delays(numbers.size());
+    for (std::size_t i = 0; i < delays.size(); ++i)
+        delays[i] = static_cast<int>(i % 16) * 3; // 0..45 ms
+    std::shuffle(delays.begin(), delays.end(), std::mt19937(20240601));
+    std::map<std::string, int> delayOf;
+    for (std::size_t i = 0; i < numbers.size(); ++i)
+        delayOf[numbers[i]] = delays[i];
+
+    LookupServer server([&](const std::string& n) { return Answer{pageOf(n), delayOf.at(n)}; });
+    const Outcome o = runBatch({"--service", base(server), "--jobs", "8"}, lines(numbers));
+
+    EXPECT_EQ(o.status, 0) << o.err.toStdString();
+    EXPECT_EQ(o.out, resultFile(answeredRows(numbers)));
+    EXPECT_NE(server.answered(), numbers) << "the service answered in input order: no overlap happened";
+    EXPECT_GE(server.peakInFlight(), 2);
+    EXPECT_LE(server.peakInFlight(), 8);
+}
+
+TEST(Jobs, OneJobKeepsOneRequestInFlight)
+{
+    std::vector<std::string> numbers;
+    for (int i = 0; i < 12; ++i)
+        numbers.push_back(std::to_string(15000000000LL + i));
+    LookupServer server([&](const std::string& n) { return Answer{pageOf(n), n.back() == '3' ? 20 : 0}; });
+    const Outcome o = runBatch({"--service", base(server), "--jobs", "1"}, lines(numbers));
+    EXPECT_EQ(o.status, 0);
+    EXPECT_EQ(server.answered(), numbers);
+    EXPECT_EQ(server.peakInFlight(), 1);
+}
+
+// ---------------------------------------------------------------------------
+// Exit status, and nothing written to -o FILE when the command is refused.
+
+struct StatusCase {
+    const char* name;
+    QStringList args;  // "@SERVICE", "@DEAD", "@OUT", "@NUMBERS", "@GOOD", "@MISSING", "@DIR" are filled in
+    int status;
+    bool outputWritten;
+    const char* errorMentions; // a piece of standard error's text
+};
+
+class Status : public ::testing::TestWithParam<StatusCase> {};
+
+TEST_P(Status, MatchesWhatHappened)
+{
+    const StatusCase& c = GetParam();
+    // 13900000002 is dropped mid-answer by the service.
+    LookupServer server([](const std::string& n) {
+        return Answer{pageOf(n), 0, n == "13900000002"};
+    });
+    QTemporaryDir dir;
+    const QString out = writeFile(dir, "out.csv", "previous contents\r\n");
+    const QString numbers = writeFile(dir, "numbers.txt", "13900000001\n13900000002\n13900000003\n");
+    const QString good = writeFile(dir, "good.txt", "13900000001\n13900000003\n");
+    const QString dead = QStringLiteral("http://127.0.0.1:%1").arg(closedPort());
+    QStringList args;
+    for (const QString& a : c.args) {
+        if (a == "@SERVICE") args << base(server);
+        else if (a == "@DEAD") args << dead;
+        else if (a == "@OUT") args << out;
+        else if (a == "@NUMBERS") args << numbers;
+        else if (a == "@GOOD") args << good;
+        else if (a == "@MISSING") args << dir.filePath("no-such-file.txt");
+        else if (a == "@DIR") args << dir.path();
+        else if (a == "@OUT_IN_MISSING_DIR") args << dir.filePath("no-such-dir/out.csv");
+        else args << a;
+    }
+
+    const Outcome o = runBatch(args, "13900000001\n");
+    EXPECT_EQ(o.status, c.status) << o.err.toStdString();
+    EXPECT_TRUE(o.err.contains(c.errorMentions)) << o.err.toStdString();
+    if (c.outputWritten) {
+        EXPECT_NE(readFile(out), "previous contents\r\n");
+    } else { // refused: the old file stands untouched and nothing went to standard output
+        EXPECT_EQ(readFile(out), "previous contents\r\n");
+        EXPECT_TRUE(o.out.isEmpty());
+    }
+    if (c.status == 2) {
+        EXPECT_TRUE(server.arrived().empty()) << "a refused command must make no request";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, Status,
+    ::testing::Values(
+        StatusCase{"EveryRequestAnswered", {"--service", "@SERVICE", "-o", "@OUT", "@GOOD"}, 0, true, "0 failed requests"},
+        StatusCase{"OneRequestFailed", {"--service", "@SERVICE", "-o", "@OUT", "@NUMBERS"}, 3, true, "1 failed request"},
+        StatusCase{"ServiceDown", {"--service", "@DEAD", "-o", "@OUT", "@NUMBERS"}, 3, true, "3 failed requests"},
+        StatusCase{"MissingInputFile", {"--service", "@SERVICE", "-o", "@OUT", "@MISSING"}, 2, false, "no-such-file.txt"},
+        StatusCase{"InputIsADirectory", {"--service", "@SERVICE", "-o", "@OUT", "@DIR"}, 2, false, "directory"},
+        StatusCase{"TwoInputFiles", {"--service", "@SERVICE", "-o", "@OUT", "@NUMBERS", "@NUMBERS"}, 2, false, "one input file"},
+        StatusCase{"JobsZero", {"--service", "@SERVICE", "--jobs", "0", "-o", "@OUT", "@NUMBERS"}, 2, false, "--jobs"},
+        StatusCase{"JobsAboveLimit", {"--service", "@SERVICE", "--jobs", "65", "-o", "@OUT", "@NUMBERS"}, 2, false, "--jobs"},
+        StatusCase{"JobsNotANumber", {"--service", "@SERVICE", "--jobs", "many", "-o", "@OUT", "@NUMBERS"}, 2, false, "--jobs"},
+        StatusCase{"UnknownEncoding", {"--service", "@SERVICE", "--encoding", "latin1", "-o", "@OUT", "@NUMBERS"}, 2, false, "--encoding"},
+        StatusCase{"UnknownOption", {"--service", "@SERVICE", "--fast", "-o", "@OUT", "@NUMBERS"}, 2, false, "fast"},
+        StatusCase{"MalformedService", {"--service", "ftp://example", "-o", "@OUT", "@NUMBERS"}, 2, false, "--service"},
+        StatusCase{"OutputInMissingDirectory", {"--service", "@SERVICE", "-o", "@OUT_IN_MISSING_DIR", "@NUMBERS"}, 2, false, "no-such-dir"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(Status, FailedRequestsStillGiveTheirRowsWithEmptyCells)
+{
+    LookupServer server([](const std::string& n) { return Answer{pageOf(n), 0, n == "13900000002"}; });
+    const Outcome o = runBatch({"--service", base(server), "--encoding", "utf-8"},
+                               "13900000001\n13900000002\n13900000003\n");
+    EXPECT_EQ(o.status, 3);
+    EXPECT_EQ(o.out, resultFile({answeredRow("13900000001"), failedRow("13900000002"),
+                                 answeredRow("13900000003")},
+                                FileEncoding::Utf8));
+}
+
+TEST(Status, AnErrorPageIsAnAnswer)
+{
+    httplib::Server server;
+    server.Get("/sim_search138.asp", [](const httplib::Request&, httplib::Response& res) {
+        res.status = 404;
+        res.set_content("归属地：未知<br/>", "text/html; charset=utf-8");
+    });
+    const int port = server.bind_to_any_port("127.0.0.1");
+    std::thread t([&] { server.listen_after_bind(); });
+    while (!server.is_running())
+        std::this_thread::yield();
+    const Outcome o = runBatch({"--service", QStringLiteral("http://127.0.0.1:%1").arg(port)}, "1\n");
+    server.stop();
+    t.join();
+    EXPECT_EQ(o.status, 0);
+    EXPECT_EQ(o.out, resultFile({{"1", "未知", ""}}));
+}
+
+// ---------------------------------------------------------------------------
+// -o FILE, the service setting, and standard error.
+
+TEST(OutputFile, ReplacesTheFileAndLeavesNothingBeside)
+{
+    LookupServer server(plainAnswer);
+    QTemporaryDir dir;
+    const QString out = writeFile(dir, "result.csv", QByteArray(4096, 'x'));
+    const Outcome o = runBatch({"--service", base(server), "-o", out}, "13800138000\n");
+    EXPECT_EQ(o.status, 0);
+    EXPECT_TRUE(o.out.isEmpty());
+    EXPECT_EQ(readFile(out), resultFile({answeredRow("13800138000")}));
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"result.csv"});
+}
+
+TEST(Service, EnvironmentNamesTheServiceAndTheOptionOverridesIt)
+{
+    LookupServer server(plainAnswer);
+    const QString dead = QStringLiteral("http://127.0.0.1:%1").arg(closedPort());
+
+    const Outcome fromEnvironment = runBatch({}, "13800138000\n", {{"TELORIA_SERVICE", base(server)}});
+    EXPECT_EQ(fromEnvironment.status, 0);
+    EXPECT_EQ(fromEnvironment.out, resultFile({answeredRow("13800138000")}));
+
+    const Outcome overridden = runBatch({"--service", base(server)}, "13800138001\n", {{"TELORIA_SERVICE", dead}});
+    EXPECT_EQ(overridden.status, 0);
+    EXPECT_EQ(server.arrived(), (std::vector<std::string>{"13800138000", "13800138001"}));
+
+    const Outcome malformed = runBatch({}, "1\n", {{"TELORIA_SERVICE", "not a url"}});
+    EXPECT_EQ(malformed.status, 2);
+    EXPECT_TRUE(malformed.err.contains("TELORIA_SERVICE"));
+}
+
+TEST(StandardError, HoldsOnlyTheSummaryWhenItIsNotATerminal)
+{
+    LookupServer server(plainAnswer);
+    const Outcome o = runBatch({"--service", base(server)}, "1\n2\n3\n");
+    EXPECT_EQ(o.status, 0);
+    const QString err = QString::fromUtf8(o.err);
+    EXPECT_TRUE(QRegularExpression(QStringLiteral(R"(^3 numbers, 0 failed requests, \d+(\.\d+)? s\n$)"))
+                    .match(err)
+                    .hasMatch())
+        << err.toStdString();
+}
+
+} // namespace
+} // namespace teloria::testing

@@ -1,0 +1,134 @@
+// The ordered fetcher in-process, with fetch functions the test controls.
+#include "cli/ordered_fetcher.h"
+#include "cli/terminal_ports.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <set>
+
+namespace teloria::cli {
+namespace {
+
+QString urlOf(qsizetype i) { return QStringLiteral("http://svc/?mobile=%1").arg(i); }
+
+// Answers are held back until the test releases them, so it decides the order.
+struct Gate {
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::set<QString> released;
+    std::set<QString> started;
+    int sessions = 0;
+
+    FetchFunctionFactory factory()
+    {
+        return [this] {
+            { std::lock_guard l(mutex); ++sessions; }
+            return FetchFunction([this](const QString& url) {
+                std::unique_lock l(mutex);
+                started.insert(url);
+                changed.notify_all();
+                changed.wait(l, [&] { return released.count(url) > 0; });
+                const bool fail = url.endsWith(u'3');
+                FetchResult result;
+                result.ok = !fail;
+                result.status = fail ? 0 : 200;
+                if (!fail)
+                    result.text = QStringLiteral("page ") + url;
+                return result;
+            });
+        };
+    }
+    void release(const QString& url)
+    {
+        std::lock_guard l(mutex);
+        released.insert(url);
+        changed.notify_all();
+    }
+    void waitStarted(std::size_t n)
+    {
+        std::unique_lock l(mutex);
+        changed.wait(l, [&] { return started.size() >= n; });
+    }
+    std::size_t startedCount() { std::lock_guard l(mutex); return started.size(); }
+};
+
+TEST(OrderedFetcher, HandsPagesOutInOrderWhateverOrderTheyArrive)
+{
+    Gate gate;
+    constexpr int count = 6;
+    OrderedFetcher fetcher(count, urlOf, 3, gate.factory(), 6);
+    gate.waitStarted(3); // three in flight at once
+    // Answers arrive last to first.
+    for (int i = count - 1; i >= 0; --i)
+        gate.release(urlOf(i));
+    for (int i = 0; i < count; ++i) {
+        const QString page = fetcher.fetch(urlOf(i));
+        EXPECT_EQ(page, i == 3 ? QString() : QStringLiteral("page ") + urlOf(i));
+    }
+    EXPECT_EQ(fetcher.failedRequests(), 1);
+    EXPECT_EQ(fetcher.peakInFlight(), 3);
+    EXPECT_EQ(gate.sessions, 3);
+}
+
+TEST(OrderedFetcher, RunsNoFurtherAheadThanItsWindow)
+{
+    Gate gate;
+    for (int i = 0; i < 20; ++i)
+        gate.release(urlOf(i));
+    OrderedFetcher fetcher(20, urlOf, 2, gate.factory(), 4);
+    gate.waitStarted(4);
+    // Four answers wait for the reader; nothing more is asked until it takes one.
+    EXPECT_EQ(fetcher.fetch(urlOf(0)), QStringLiteral("page ") + urlOf(0));
+    gate.waitStarted(5);
+    EXPECT_LE(gate.startedCount(), 5u);
+}
+
+TEST(OrderedFetcher, FetchesAnUnexpectedUrlOnTheSpot)
+{
+    Gate gate;
+    gate.release(QStringLiteral("http://other/"));
+    gate.release(urlOf(0));
+    OrderedFetcher fetcher(1, urlOf, 1, gate.factory());
+    EXPECT_EQ(fetcher.fetch(QStringLiteral("http://other/")), QStringLiteral("page http://other/"));
+    EXPECT_EQ(fetcher.fetch(urlOf(0)), QStringLiteral("page ") + urlOf(0));
+}
+
+TEST(OrderedFetcher, StopsCleanlyWhenTheReaderLeavesEarly)
+{
+    Gate gate;
+    for (int i = 0; i < 100; ++i)
+        gate.release(urlOf(i));
+    {
+        OrderedFetcher fetcher(100, urlOf, 4, gate.factory());
+        EXPECT_FALSE(fetcher.fetch(urlOf(0)).isEmpty());
+    } // the destructor must not wait for the 99 others
+    EXPECT_LT(gate.startedCount(), 100u);
+}
+
+struct BarCase {
+    int done, total;
+    double seconds;
+    const char* text;
+};
+
+class ProgressLine : public ::testing::TestWithParam<BarCase> {};
+
+TEST_P(ProgressLine, ShowsCountRateAndTimeLeft)
+{
+    const BarCase& c = GetParam();
+    EXPECT_EQ(ProgressBar::line(c.done, c.total, c.seconds, 10).toStdString(), c.text);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    States, ProgressLine,
+    ::testing::Values(BarCase{0, 10, 0.0, "[..........] 0/10  0/s  --:-- left"},
+                      BarCase{5, 10, 1.0, "[#####.....] 5/10  5/s  0:01 left"},
+                      BarCase{100, 10'000, 0.5, "[..........] 100/10000  200/s  0:50 left"},
+                      BarCase{1'000, 100'000, 1.0, "[..........] 1000/100000  1000/s  1:39 left"},
+                      BarCase{10, 10, 2.0, "[##########] 10/10  5/s  0:00 left"}));
+
+} // namespace
+} // namespace teloria::cli
