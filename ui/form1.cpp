@@ -21,6 +21,12 @@
 
 #include <algorithm>
 
+// The icon's resources live in this static library: register them before the first window.
+static void initIconResources()
+{
+    Q_INIT_RESOURCE(teloria);
+}
+
 namespace {
 
 const QString kCaption = QStringLiteral("Teloria Beta1       By Halvick");
@@ -75,6 +81,7 @@ Form1::Form1(const QString& serviceBase, teloria::MessageSink* messages, QWidget
 {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(kCaption);
+    initIconResources();
     QIcon icon;
     icon.addFile(QStringLiteral(":/teloria/teloria-16.png"), QSize(16, 16));
     icon.addFile(QStringLiteral(":/teloria/teloria-32.png"), QSize(32, 32));
@@ -174,6 +181,7 @@ void Form1::Form_Load()
     ListView1->setShowGrid(true);
 
     ListView1->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    ListView1->setTabKeyNavigation(false); // Tab leaves the list, arrows move in it
     setColumnWidths();
 }
 

@@ -1,0 +1,176 @@
+#pragma once
+// A lookup server on loopback, a scripted message interface and a fixture that
+// opens the real window against them.
+#include "lookup/result_table.h"
+#include "ui/form1.h"
+
+#include <QAbstractItemModel>
+#include <QApplication>
+#include <QClipboard>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTableView>
+#include <QTest>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+#include <httplib.h>
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace teloria::testing {
+
+// Answers GET /sim_search138.asp?mobile=N with a page holding the number's
+// location and card type, as the real service does.
+class LookupServer {
+public:
+    struct Answer {
+        std::string location;
+        std::string cardType;
+    };
+
+    LookupServer()
+    {
+        server_.Get("/sim_search138.asp", [this](const httplib::Request& req, httplib::Response& res) {
+            const std::string mobile = req.get_param_value("mobile");
+            std::function<void(int)> hook;
+            int n = 0;
+            {
+                std::lock_guard lock(mutex_);
+                requested_.push_back(mobile);
+                n = static_cast<int>(requested_.size());
+                hook = onRequest_;
+            }
+            if (hook)
+                hook(n);
+            const auto it = answers_.find(mobile);
+            const Answer answer = it != answers_.end() ? it->second : Answer{"未知", "未知"};
+            res.set_content("<html><body>号码：" + mobile + "<br/>归属地：" + answer.location +
+                                "<br/>卡类型：" + answer.cardType + "<br/></body></html>",
+                            "text/html; charset=utf-8");
+        });
+        port_ = server_.bind_to_any_port("127.0.0.1");
+        thread_ = std::thread([this] { server_.listen_after_bind(); });
+    }
+    ~LookupServer()
+    {
+        server_.stop();
+        thread_.join();
+    }
+
+    QString baseUrl() const { return QStringLiteral("http://127.0.0.1:%1").arg(port_); }
+    int port() const { return port_; }
+
+    // Runs on the server's thread as request n (1-based) arrives, before it is answered.
+    void onRequest(std::function<void(int)> hook)
+    {
+        std::lock_guard lock(mutex_);
+        onRequest_ = std::move(hook);
+    }
+    std::vector<std::string> requested() const
+    {
+        std::lock_guard lock(mutex_);
+        return requested_;
+    }
+
+    const std::map<std::string, Answer> answers_ = {
+        {"13800138000", {"北京 北京", "中国移动"}},
+        {"13012345678", {"广东 广州", "中国联通"}},
+        {"18912345678", {"上海 上海", "中国电信"}},
+    };
+
+private:
+    httplib::Server server_;
+    int port_ = -1;
+    std::thread thread_;
+    mutable std::mutex mutex_;
+    std::vector<std::string> requested_;
+    std::function<void(int)> onRequest_;
+};
+
+struct Shown {
+    QString title;
+    QString text;
+    bool warning = false;
+};
+
+// Records every box; onShow runs while a box is "open" (the box is closed when it returns).
+class ScriptedMessages : public MessageSink {
+public:
+    std::vector<Shown> shown;
+    std::function<void(const Shown&)> onShow;
+
+    void information(const QString& title, const QString& text) override { show({title, text, false}); }
+    void warning(const QString& title, const QString& text) override { show({title, text, true}); }
+
+private:
+    void show(Shown box)
+    {
+        shown.push_back(box);
+        if (onShow)
+            onShow(box);
+    }
+};
+
+inline const QString kThreeNumbers = QStringLiteral("13800138000\r\n13012345678\r\n18912345678");
+
+class WindowTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        form = std::make_unique<Form1>(server.baseUrl(), &messages);
+        form->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+        Text1 = form->findChild<QPlainTextEdit*>(QStringLiteral("Text1"));
+        Command4 = form->findChild<QPushButton*>(QStringLiteral("Command4"));
+        Command3 = form->findChild<QPushButton*>(QStringLiteral("Command3"));
+        ListView1 = form->findChild<QTableView*>(QStringLiteral("ListView1"));
+        ProgressBar1 = form->findChild<QProgressBar*>(QStringLiteral("ProgressBar1"));
+        ASSERT_TRUE(Text1 && Command4 && Command3 && ListView1 && ProgressBar1);
+        model = ListView1->model();
+    }
+
+    // Pastes through the clipboard, as a user does.
+    void paste(const QString& text)
+    {
+        Text1->clear();
+        QApplication::clipboard()->setText(text);
+        Text1->setFocus();
+        QTest::keyClick(Text1, Qt::Key_V, Qt::ControlModifier);
+    }
+
+    void clickQuery() { QTest::mouseClick(Command4, Qt::LeftButton); }
+
+    QStringList row(int r) const
+    {
+        QStringList cells;
+        for (int c = 0; c < model->columnCount(); ++c)
+            cells << model->index(r, c).data().toString();
+        return cells;
+    }
+    QStringList ids() const
+    {
+        QStringList out;
+        for (int r = 0; r < model->rowCount(); ++r)
+            out << model->index(r, 0).data().toString();
+        return out;
+    }
+
+    LookupServer server;
+    ScriptedMessages messages;
+    std::unique_ptr<Form1> form;
+    QPlainTextEdit* Text1 = nullptr;
+    QPushButton* Command4 = nullptr;
+    QPushButton* Command3 = nullptr;
+    QTableView* ListView1 = nullptr;
+    QProgressBar* ProgressBar1 = nullptr;
+    QAbstractItemModel* model = nullptr;
+};
+
+} // namespace teloria::testing
