@@ -1,6 +1,7 @@
 #pragma once
 // The page fetch: one synchronous HTTP GET with libcurl, the body decoded to
-// text. Failures never throw; they give empty text.
+// text. Failures never throw; they give empty text. Safe to call from several
+// threads at once.
 
 #include "run_ports.h"
 
@@ -10,16 +11,30 @@
 namespace teloria {
 
 struct FetchOptions {
-    long connectTimeoutMs = 10'000; // a dead server must not freeze the window for ever
-    long totalTimeoutMs = 30'000;
+    long connectTimeoutMs = 10'000; // a dead server must not freeze the window for ever; 0: none
+    long totalTimeoutMs = 30'000;   // the whole request, redirects included; 0: none
     std::size_t maxBodyBytes = 8u << 20; // a larger body gives empty text
-    long maxRedirects = 5;
+    long maxRedirects = 5;          // http and https only
+};
+
+enum class FetchError {
+    None,
+    BadUrl,           // malformed, or not http/https (also a redirect's target)
+    Resolve,          // the host name could not be resolved
+    Connect,          // the connection was refused or could not be made
+    Timeout,          // connect or total time-out
+    TooManyRedirects,
+    TooLarge,         // the body is larger than maxBodyBytes
+    OutOfMemory,
+    Transfer,         // any other failure while sending or receiving
 };
 
 struct FetchResult {
     bool ok = false;  // an HTTP answer arrived (any status)
     long status = 0;
     QString text;     // the decoded body; empty when !ok
+    FetchError error = FetchError::None;
+    QString errorText; // libcurl's description of the failure; empty when ok
 };
 
 // One GET on a fresh handle, released before it returns.
@@ -28,7 +43,7 @@ FetchResult fetchPage(const QString& url, const FetchOptions& options = {});
 // The window's public page fetch: the body as text, empty on any failure.
 QString HttpGet(const QString& url, const FetchOptions& options = {});
 
-// The PageFetcher the window and the command line use: a fresh handle per call.
+// The PageFetcher the window uses: a fresh handle per call.
 class CurlPageFetcher : public PageFetcher {
 public:
     explicit CurlPageFetcher(FetchOptions options = {}) : options_(options) {}
@@ -36,6 +51,24 @@ public:
 
 private:
     FetchOptions options_;
+};
+
+// The same GET, on one handle kept across calls so that consecutive requests
+// to the same server reuse its connection (the command-line batch). One
+// session belongs to one thread at a time; give each worker its own.
+class CurlSession : public PageFetcher {
+public:
+    explicit CurlSession(FetchOptions options = {});
+    ~CurlSession() override;
+    CurlSession(const CurlSession&) = delete;
+    CurlSession& operator=(const CurlSession&) = delete;
+
+    FetchResult get(const QString& url);
+    QString fetch(const QString& url) override { return get(url).text; }
+
+private:
+    FetchOptions options_;
+    void* handle_ = nullptr; // the CURL easy handle, made on first use
 };
 
 } // namespace teloria

@@ -1,0 +1,407 @@
+// The page fetch against a real HTTP server on 127.0.0.1, started by each test.
+#include "lookup/qstring_printer.h"
+
+#include "lookup/page_fetch.h"
+#include "lookup/service_url.h"
+
+#include <httplib.h>
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+using namespace teloria;
+
+namespace {
+
+// A page the server answers with, and the text the fetch must give back.
+struct StaticPage {
+    const char* path;
+    int status;
+    const char* contentType;
+    std::string body;
+    QString text;
+};
+
+const std::vector<StaticPage>& staticPages()
+{
+    static const std::vector<StaticPage> pages = {
+        {"/gbk-header", 200, "text/html; charset=GBK",
+         "<html><body>\xB9\xE9\xCA\xF4\xB5\xD8\xA3\xBA\xB1\xB1\xBE\xA9 \xB1\xB1\xBE\xA9<br/>"
+         "\xBF\xA8\xC0\xE0\xD0\xCD\xA3\xBA\xD2\xC6\xB6\xAF\xC8\xAB\xC7\xF2\xCD\xA8\xBF\xA8<br/></body></html>",
+         u"<html><body>归属地：北京 北京<br/>卡类型：移动全球通卡<br/></body></html>"_qs},
+        // 镕 and 堃 are GBK characters outside GB2312.
+        {"/gb2312-label", 200, "text/html; charset=gb2312",
+         "\xB9\xE9\xCA\xF4\xB5\xD8\xA3\xBA\xE9" "F\x88\xD2<br/>\xBF\xA8\xC0\xE0\xD0\xCD\xA3\xBA\xC1\xAA\xCD\xA8<br/>",
+         u"归属地：镕堃<br/>卡类型：联通<br/>"_qs},
+        {"/quoted-label", 200, "text/html;charset=\"gbk\"",
+         "\xB9\xE9\xCA\xF4\xB5\xD8\xA3\xBA\xC9\xCF\xBA\xA3<br/>",
+         u"归属地：上海<br/>"_qs},
+        {"/meta-utf8", 200, "text/html",
+         "<html><head><meta charset=\"utf-8\"></head><body>\xE5\xBD\x92\xE5\xB1\x9E\xE5\x9C\xB0\xEF\xBC\x9A"
+         "\xE5\xB9\xBF\xE4\xB8\x9C<br/></body></html>",
+         u"<html><head><meta charset=\"utf-8\"></head><body>归属地：广东<br/></body></html>"_qs},
+        {"/meta-gbk", 200, "text/html",
+         "<meta http-equiv=\"Content-Type\" content=\"text/html; charset=gb2312\">"
+         "\xB9\xE9\xCA\xF4\xB5\xD8\xA3\xBA\xC9\xCF\xBA\xA3<br/>",
+         u"<meta http-equiv=\"Content-Type\" content=\"text/html; charset=gb2312\">归属地：上海<br/>"_qs},
+        {"/not-found", 404, "text/html; charset=utf-8",
+         "\xE5\xBD\x92\xE5\xB1\x9E\xE5\x9C\xB0\xEF\xBC\x9A\xE6\x9C\xAA\xE7\x9F\xA5<br/>",
+         u"归属地：未知<br/>"_qs},
+        {"/server-error", 500, "text/html; charset=gbk", "\xD6\xD0", u"中"_qs},
+        {"/empty", 200, "text/html", "", u""_qs},
+    };
+    return pages;
+}
+
+// Lets a handler hold its answer back until the test has seen the client give up.
+class Gate {
+public:
+    void wait()
+    {
+        std::unique_lock lock(mutex_);
+        // Bounded, so that a failing test cannot leave the server hanging.
+        cv_.wait_for(lock, std::chrono::seconds(30), [this] { return open_; });
+    }
+    void open()
+    {
+        {
+            std::lock_guard lock(mutex_);
+            open_ = true;
+        }
+        cv_.notify_all();
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable cv_;
+    bool open_ = false;
+};
+
+class TestServer {
+public:
+    TestServer()
+    {
+        for (const StaticPage& page : staticPages()) {
+            server_.Get(page.path, [&page](const httplib::Request&, httplib::Response& res) {
+                res.status = page.status;
+                res.set_content(page.body, page.contentType);
+            });
+        }
+        server_.Get(R"(/hop/(\d+))", [](const httplib::Request& req, httplib::Response& res) {
+            const int n = std::stoi(req.matches[1].str());
+            if (n > 0) {
+                // The body of a redirect must not end up in the result.
+                res.set_content("\xE5\xBD\x92\xE5\xB1\x9E\xE5\x9C\xB0\xEF\xBC\x9A" "redirect<br/>",
+                                "text/html; charset=utf-8");
+                res.set_redirect("/hop/" + std::to_string(n - 1));
+            } else {
+                res.set_content("final", "text/plain; charset=utf-8");
+            }
+        });
+        server_.Get("/loop", [](const httplib::Request&, httplib::Response& res) {
+            res.set_redirect("/loop");
+        });
+        server_.Get("/to-ftp", [this](const httplib::Request&, httplib::Response& res) {
+            res.set_redirect("ftp://127.0.0.1:" + std::to_string(port_) + "/hop/0");
+        });
+        server_.Get("/to-file", [](const httplib::Request&, httplib::Response& res) {
+            res.set_redirect("file:///etc/hostname");
+        });
+        server_.Get("/slow-head", [this](const httplib::Request&, httplib::Response& res) {
+            gate_.wait();
+            res.set_content("late", "text/plain");
+        });
+        server_.Get("/slow-body", [this](const httplib::Request&, httplib::Response& res) {
+            res.set_chunked_content_provider("text/plain", [this](std::size_t offset, httplib::DataSink& sink) {
+                if (offset == 0)
+                    return sink.write("early ", 6);
+                gate_.wait();
+                sink.done();
+                return true;
+            });
+        });
+        // ?n=<bytes>, sent with a Content-Length.
+        server_.Get("/big", [](const httplib::Request& req, httplib::Response& res) {
+            res.set_content(std::string(std::stoul(req.get_param_value("n")), 'x'), "text/plain");
+        });
+        // ?n=<bytes>, sent in chunks, so the size is known only as it arrives.
+        server_.Get("/big-chunked", [](const httplib::Request& req, httplib::Response& res) {
+            const std::size_t total = std::stoul(req.get_param_value("n"));
+            res.set_chunked_content_provider("text/plain", [total](std::size_t offset, httplib::DataSink& sink) {
+                if (offset >= total) {
+                    sink.done();
+                    return true;
+                }
+                const std::string chunk(std::min<std::size_t>(64 * 1024, total - offset), 'x');
+                return sink.write(chunk.data(), chunk.size());
+            });
+        });
+        server_.Get("/sim_search138.asp", [this](const httplib::Request& req, httplib::Response& res) {
+            const std::string mobile = req.get_param_value("mobile");
+            {
+                std::lock_guard lock(mutex_);
+                received_.push_back(mobile);
+            }
+            res.set_content("\xE5\xBD\x92\xE5\xB1\x9E\xE5\x9C\xB0\xEF\xBC\x9A" + mobile + "<br/>",
+                            "text/html; charset=utf-8");
+        });
+        // The client's port: a new connection has a new one.
+        server_.Get("/port", [](const httplib::Request& req, httplib::Response& res) {
+            res.set_content(std::to_string(req.remote_port), "text/plain");
+        });
+
+        port_ = server_.bind_to_any_port("127.0.0.1");
+        // The socket is listening from here on; requests queue until the loop runs.
+        thread_ = std::thread([this] {
+            server_.listen_after_bind();
+            finished_ = true;
+        });
+    }
+
+    ~TestServer()
+    {
+        gate_.open();
+        // stop() only works once the loop has started.
+        while (!server_.is_running() && !finished_)
+            std::this_thread::yield();
+        server_.stop();
+        thread_.join();
+    }
+
+    int port() const { return port_; }
+    QString base() const { return QStringLiteral("http://127.0.0.1:%1").arg(port_); }
+    QString url(const QString& path) const { return base() + path; }
+    Gate& gate() { return gate_; }
+    std::vector<std::string> received()
+    {
+        std::lock_guard lock(mutex_);
+        return received_;
+    }
+
+private:
+    httplib::Server server_;
+    int port_ = -1;
+    std::thread thread_;
+    std::atomic<bool> finished_{false};
+    Gate gate_;
+    std::mutex mutex_;
+    std::vector<std::string> received_;
+};
+
+class PageFetch : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_GT(server.port(), 0); }
+    TestServer server;
+};
+
+} // namespace
+
+TEST_F(PageFetch, DecodesEachPageByWhatItDeclaresWhateverItsStatus)
+{
+    for (const StaticPage& page : staticPages()) {
+        const FetchResult r = fetchPage(server.url(page.path));
+        EXPECT_TRUE(r.ok) << page.path << ": " << r.errorText.toStdString();
+        EXPECT_EQ(r.status, page.status) << page.path;
+        EXPECT_EQ(r.text, page.text) << page.path;
+        EXPECT_EQ(HttpGet(server.url(page.path)), page.text) << page.path;
+    }
+}
+
+TEST_F(PageFetch, FollowsRedirectsUpToTheLimit)
+{
+    const struct {
+        const char* path;
+        long maxRedirects;
+        QString text;
+        FetchError error;
+    } cases[] = {
+        {"/hop/0", 5, u"final"_qs, FetchError::None},
+        {"/hop/1", 5, u"final"_qs, FetchError::None},
+        {"/hop/5", 5, u"final"_qs, FetchError::None},
+        {"/hop/6", 5, u""_qs, FetchError::TooManyRedirects},
+        {"/hop/2", 2, u"final"_qs, FetchError::None},
+        {"/hop/1", 0, u""_qs, FetchError::TooManyRedirects},
+        {"/loop", 5, u""_qs, FetchError::TooManyRedirects},
+        {"/to-ftp", 5, u""_qs, FetchError::BadUrl},
+        {"/to-file", 5, u""_qs, FetchError::BadUrl},
+    };
+    for (const auto& c : cases) {
+        FetchOptions options;
+        options.maxRedirects = c.maxRedirects;
+        const FetchResult r = fetchPage(server.url(c.path), options);
+        EXPECT_EQ(r.text, c.text) << c.path << " limit " << c.maxRedirects;
+        EXPECT_EQ(r.error, c.error) << c.path << " limit " << c.maxRedirects;
+        EXPECT_EQ(r.ok, c.error == FetchError::None) << c.path;
+    }
+}
+
+TEST_F(PageFetch, GivesUpOnASlowServerAtTheConfiguredTimeout)
+{
+    FetchOptions options;
+    options.totalTimeoutMs = 200;
+    for (const char* path : {"/slow-head", "/slow-body"}) {
+        // The server holds its answer until the gate opens, after both calls.
+        const FetchResult r = fetchPage(server.url(path), options);
+        EXPECT_FALSE(r.ok) << path;
+        EXPECT_EQ(r.error, FetchError::Timeout) << path;
+        EXPECT_EQ(r.text, QString()) << path;
+    }
+    server.gate().open();
+}
+
+TEST_F(PageFetch, ABodyOverTheLimitGivesEmptyText)
+{
+    const struct {
+        const char* path;
+        std::size_t bytes;
+        std::size_t limit;
+        bool fits;
+    } cases[] = {
+        {"/big", 4096, 4096, true},
+        {"/big", 4097, 4096, false},   // refused from its Content-Length
+        {"/big-chunked", 4096, 4096, true},
+        {"/big-chunked", 4097, 4096, false},
+        {"/big-chunked", 1 << 20, 4096, false},
+        {"/big", (8u << 20) + 1, FetchOptions().maxBodyBytes, false},
+        {"/big-chunked", (8u << 20) + 1, FetchOptions().maxBodyBytes, false},
+    };
+    for (const auto& c : cases) {
+        FetchOptions options;
+        options.maxBodyBytes = c.limit;
+        const FetchResult r = fetchPage(server.url(QStringLiteral("%1?n=%2").arg(c.path).arg(c.bytes)), options);
+        const auto where = std::string(c.path) + " " + std::to_string(c.bytes);
+        EXPECT_EQ(r.ok, c.fits) << where;
+        EXPECT_EQ(r.text.size(), c.fits ? qsizetype(c.bytes) : 0) << where;
+        EXPECT_EQ(r.error, c.fits ? FetchError::None : FetchError::TooLarge) << where;
+    }
+}
+
+TEST_F(PageFetch, TheServerReceivesTheNumberExactlyAsTyped)
+{
+    const std::vector<std::string> numbers = {
+        "13800138000", " 138 0013 8000 ", "138\r\n0013", "13800138000\r", "\t138#1", "+86 138",
+        "50%x", "一三八", "",
+    };
+    for (const std::string& number : numbers) {
+        const QString typed = QString::fromStdString(number);
+        const QString text = HttpGet(lookupUrl(server.base(), typed));
+        EXPECT_EQ(text, u"归属地："_qs + typed + u"<br/>"_qs) << number;
+    }
+    EXPECT_EQ(server.received(), numbers);
+}
+
+TEST_F(PageFetch, FailuresGiveEmptyTextAndNeverThrow)
+{
+    // A port that is bound but not listening refuses connections.
+    const int sock = ::socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_GE(sock, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::bind(sock, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    socklen_t len = sizeof addr;
+    ASSERT_EQ(::getsockname(sock, reinterpret_cast<sockaddr*>(&addr), &len), 0);
+    const int closedPort = ntohs(addr.sin_port);
+
+    const struct {
+        QString url;
+        FetchError error;
+    } cases[] = {
+        {QStringLiteral("http://127.0.0.1:%1/sim_search138.asp?mobile=1").arg(closedPort), FetchError::Connect},
+        {u"http://teloria-no-such-host.invalid/sim_search138.asp?mobile=1"_qs, FetchError::Resolve},
+        {u""_qs, FetchError::BadUrl},
+        {u"http://"_qs, FetchError::BadUrl},
+        {server.url(u"/sim_search138.asp?mobile=138 0013"_qs), FetchError::BadUrl},
+        {server.url(u"/sim_search138.asp?mobile=138\r\nX-Injected: 1"_qs), FetchError::BadUrl},
+        {u"file:///etc/hostname"_qs, FetchError::BadUrl},
+        {QStringLiteral("ftp://127.0.0.1:%1/").arg(server.port()), FetchError::BadUrl},
+    };
+    FetchOptions options;
+    options.connectTimeoutMs = 5000;
+    for (const auto& c : cases) {
+        FetchResult r;
+        EXPECT_NO_THROW(r = fetchPage(c.url, options)) << c.url.toStdString();
+        EXPECT_FALSE(r.ok) << c.url.toStdString();
+        EXPECT_EQ(r.text, QString()) << c.url.toStdString();
+        EXPECT_EQ(r.error, c.error) << c.url.toStdString() << ": " << r.errorText.toStdString();
+        EXPECT_FALSE(r.errorText.isEmpty()) << c.url.toStdString();
+        EXPECT_EQ(CurlPageFetcher(options).fetch(c.url), QString()) << c.url.toStdString();
+    }
+    ::close(sock);
+    EXPECT_TRUE(server.received().empty()); // the malformed requests never left the client
+}
+
+TEST_F(PageFetch, TwoCallsNeverShareAConnectionButASessionKeepsOne)
+{
+    // The server sees the client's port: a fresh handle per call means a new
+    // connection, hence a new port, each time.
+    std::set<QString> fresh;
+    for (int i = 0; i < 3; ++i)
+        fresh.insert(HttpGet(server.url(u"/port"_qs)));
+    EXPECT_EQ(fresh.size(), 3u);
+    EXPECT_EQ(fresh.count(QString()), 0u);
+
+    CurlSession session;
+    std::set<QString> reused;
+    for (int i = 0; i < 3; ++i)
+        reused.insert(session.get(server.url(u"/port"_qs)).text);
+    EXPECT_EQ(reused.size(), 1u);
+    EXPECT_EQ(reused.count(QString()), 0u);
+}
+
+TEST_F(PageFetch, ASessionBehavesLikeTheFreshFetchAndSurvivesFailures)
+{
+    FetchOptions options;
+    options.totalTimeoutMs = 200;
+    options.maxBodyBytes = 4096;
+    CurlSession session(options);
+    for (const StaticPage& page : staticPages()) {
+        EXPECT_EQ(session.get(server.url(page.path)).text, page.text) << page.path;
+        EXPECT_EQ(session.fetch(server.url(page.path)), page.text) << page.path;
+    }
+    EXPECT_EQ(session.get(server.url(u"/slow-head"_qs)).error, FetchError::Timeout);
+    EXPECT_EQ(session.get(server.url(u"/big-chunked?n=5000"_qs)).error, FetchError::TooLarge);
+    EXPECT_EQ(session.get(server.url(u"/loop"_qs)).error, FetchError::TooManyRedirects);
+    EXPECT_EQ(session.get(server.url(u"/hop/3"_qs)).text, u"final"_qs);
+    EXPECT_EQ(session.get(u"http://"_qs).error, FetchError::BadUrl);
+    EXPECT_EQ(session.get(server.url(u"/gb2312-label"_qs)).text, staticPages()[1].text);
+    server.gate().open();
+}
+
+TEST_F(PageFetch, SeveralThreadsFetchAtOnce)
+{
+    constexpr int kThreads = 4;
+    constexpr int kCalls = 8;
+    std::atomic<int> wrong{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            CurlSession session;
+            for (int i = 0; i < kCalls; ++i) {
+                const QString number = QStringLiteral("1380013%1%2").arg(t).arg(i, 3, 10, QChar('0'));
+                const QString url = lookupUrl(server.base(), number);
+                const QString expected = u"归属地："_qs + number + u"<br/>"_qs;
+                // Alternate the fresh-handle fetch and the session.
+                const QString text = i % 2 ? HttpGet(url) : session.fetch(url);
+                if (text != expected)
+                    ++wrong;
+            }
+        });
+    }
+    for (std::thread& thread : threads)
+        thread.join();
+    EXPECT_EQ(wrong.load(), 0);
+    EXPECT_EQ(server.received().size(), std::size_t(kThreads * kCalls));
+}
