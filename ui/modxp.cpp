@@ -8,6 +8,8 @@
 #include <QMessageBox>
 
 #include <cstdio>
+#include <cstring>
+#include <memory>
 
 namespace modXP {
 namespace {
@@ -18,18 +20,34 @@ const QString kProgramTitle = QStringLiteral("Teloria");
 void reportStartFailure(const QString& text)
 {
     std::fprintf(stderr, "teloria: %s\n", qUtf8Printable(text));
-    if (QGuiApplication::platformName() != QLatin1String("offscreen"))
+    if (qobject_cast<QApplication*>(QCoreApplication::instance()) &&
+        QGuiApplication::platformName() != QLatin1String("offscreen"))
         QMessageBox::critical(nullptr, kProgramTitle, text);
+}
+
+// --help and --version only print: they must work without a display.
+bool printsOnly(int argc, char* argv[])
+{
+    static const char* const printing[] = {"-h", "--help", "-?", "--help-all", "-v", "--version"};
+    for (int i = 1; i < argc; ++i)
+        for (const char* option : printing)
+            if (std::strcmp(argv[i], option) == 0)
+                return true;
+    return false;
 }
 
 } // namespace
 
 int Main(int argc, char* argv[])
 {
-    QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("teloria"));
-    QApplication::setApplicationVersion(QStringLiteral("1.00"));
-    QApplication::setOrganizationName(QStringLiteral("Halvick"));
+    std::unique_ptr<QCoreApplication> app;
+    if (printsOnly(argc, argv))
+        app = std::make_unique<QCoreApplication>(argc, argv);
+    else
+        app = std::make_unique<QApplication>(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("teloria"));
+    QCoreApplication::setApplicationVersion(QStringLiteral("1.00"));
+    QCoreApplication::setOrganizationName(QStringLiteral("Halvick"));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
@@ -43,7 +61,7 @@ int Main(int argc, char* argv[])
                        "(default: TELORIA_SERVICE, else the bundled service)."),
         QStringLiteral("URL"));
     parser.addOption(serviceOption);
-    if (!parser.parse(QApplication::arguments())) {
+    if (!parser.parse(QCoreApplication::arguments())) {
         reportStartFailure(parser.errorText());
         return 2;
     }
