@@ -9,6 +9,7 @@
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QStyle>
+#include <QTimer>
 
 namespace teloria::testing {
 namespace {
@@ -248,6 +249,29 @@ TEST_F(WindowTest, ClosingDuringRunStopsItCleanly)
     EXPECT_FALSE(popupMenu(*form)->isVisible());
     form.reset();
     QCoreApplication::processEvents();
+}
+
+TEST_F(WindowTest, ClosingDuringRunEndsTheProgramOnlyAfterTheRunReturns)
+{
+    // As in the program: the event loop runs until the last window closes.
+    paste(kThreeNumbers);
+    Form1* window = form.get();
+    server.onRequest([window](int n) {
+        if (n == 1)
+            QMetaObject::invokeMethod(window, &QWidget::close, Qt::QueuedConnection);
+    });
+    bool runReturned = false;
+    QObject::connect(Command4, &QPushButton::clicked, Command4, [&] { runReturned = true; });
+    QTimer::singleShot(0, Command4, [this] { clickQuery(); });
+    QApplication::setQuitOnLastWindowClosed(true);
+    const int status = QApplication::exec();
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    EXPECT_EQ(status, 0);
+    EXPECT_TRUE(runReturned);
+    EXPECT_EQ(model->rowCount(), 1);
+    EXPECT_EQ(messages.shown.size(), 1u);
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
 }
 
 struct Placement {
