@@ -1,3 +1,5 @@
+#include "lookup/qstring_printer.h"
+
 #include "lookup/text_codec.h"
 
 #include <gtest/gtest.h>
