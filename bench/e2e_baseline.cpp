@@ -1,0 +1,54 @@
+// The cost of the requests alone: one libcurl easy handle per request, made,
+// used and released in a plain loop, over the same URLs the lookup run asks.
+// Usage: e2e_baseline BASE_URL NUMBERS_FILE
+// Prints: "<count> <seconds> <failed>"
+#include <curl/curl.h>
+
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+size_t keep(char* data, size_t size, size_t n, void* body)
+{
+    static_cast<std::string*>(body)->append(data, size * n);
+    return size * n;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc != 3) {
+        std::fprintf(stderr, "usage: %s BASE_URL NUMBERS_FILE\n", argv[0]);
+        return 2;
+    }
+    std::vector<std::string> urls;
+    std::ifstream in(argv[2]);
+    for (std::string line; std::getline(in, line);)
+        urls.push_back(std::string(argv[1]) + "/sim_search138.asp?mobile=" + line);
+
+    curl_global_init(CURL_GLOBAL_DEFAULT);
+    int failed = 0;
+    std::size_t bytes = 0;
+    const auto start = std::chrono::steady_clock::now();
+    for (const std::string& url : urls) {
+        CURL* h = curl_easy_init();
+        std::string body;
+        curl_easy_setopt(h, CURLOPT_URL, url.c_str());
+        curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, keep);
+        curl_easy_setopt(h, CURLOPT_WRITEDATA, &body);
+        curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
+        if (curl_easy_perform(h) != CURLE_OK)
+            ++failed;
+        bytes += body.size();
+        curl_easy_cleanup(h);
+    }
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    curl_global_cleanup();
+    std::printf("%zu %.3f %d\n", urls.size(), seconds, failed);
+    return bytes > 0 || urls.empty() ? 0 : 1;
+}
