@@ -12,7 +12,9 @@ OrderedFetcher::OrderedFetcher(qsizetype count, UrlAt urlAt, int jobs,
       factory_(std::move(factory)),
       slots_(static_cast<std::size_t>(window_))
 {
-    const int workers = static_cast<int>(std::min<qsizetype>(jobs, count_));
+    // One job needs no worker: the reader's own thread does each request in
+    // turn, which spares two thread switches per request.
+    const int workers = jobs > 1 ? static_cast<int>(std::min<qsizetype>(jobs, count_)) : 0;
     workers_.reserve(static_cast<std::size_t>(std::max(workers, 0)));
     for (int i = 0; i < workers; ++i)
         workers_.emplace_back([this, get = factory_()]() mutable { work(std::move(get)); });
@@ -58,15 +60,18 @@ QString OrderedFetcher::fetch(const QString& url)
 {
     std::unique_lock lock(mutex_);
     const qsizetype index = nextToHand_;
-    if (index >= count_ || url != urlAt_(index)) {
+    if (workers_.empty() || index >= count_ || url != urlAt_(index)) {
+        if (index < count_ && url == urlAt_(index))
+            ++nextToHand_;
+        peakInFlight_ = std::max(peakInFlight_, 1);
         lock.unlock();
-        if (!offOrder_)
-            offOrder_ = factory_();
-        FetchResult result = offOrder_(url);
+        if (!inline_)
+            inline_ = factory_();
+        FetchResult result = inline_(url);
         lock.lock();
         if (!result.ok)
             ++failed_;
-        return result.text;
+        return std::move(result.text);
     }
     std::optional<FetchResult>& slot = slots_[static_cast<std::size_t>(index % window_)];
     answerReady_.wait(lock, [&slot] { return slot.has_value(); });

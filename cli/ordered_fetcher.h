@@ -28,7 +28,7 @@ using UrlAt = std::function<QString(qsizetype index)>;
 
 class OrderedFetcher : public PageFetcher {
 public:
-    // jobs >= 1 workers; window = how many answers may wait for the reader
+    // jobs > 1: that many worker threads; window = how many answers may wait for the reader
     // (at least jobs; 0 picks 4 x jobs).
     OrderedFetcher(qsizetype count, UrlAt urlAt, int jobs, FetchFunctionFactory factory,
                    int window = 0);
@@ -37,8 +37,9 @@ public:
     OrderedFetcher(const OrderedFetcher&) = delete;
     OrderedFetcher& operator=(const OrderedFetcher&) = delete;
 
-    // The page for the next URL in order. A call whose URL is not the next one
-    // expected (or beyond the last) is fetched on the spot instead.
+    // The page for the next URL in order. With one job, and for a call whose
+    // URL is not the next one expected (or beyond the last), the request is
+    // made on the spot, on the caller's thread.
     QString fetch(const QString& url) override;
 
     // Requests that got no HTTP answer, among those handed out so far.
@@ -65,7 +66,7 @@ private:
     int failed_ = 0;
     bool stopping_ = false;
 
-    FetchFunction offOrder_; // for out-of-order calls, made on first use
+    FetchFunction inline_; // the reader's own: one job, or a call out of order; made on first use
     std::vector<std::thread> workers_;
 };
 

@@ -8,6 +8,8 @@
 #include <condition_variable>
 #include <mutex>
 #include <set>
+#include <thread>
+#include <vector>
 
 namespace teloria::cli {
 namespace {
@@ -94,6 +96,26 @@ TEST(OrderedFetcher, FetchesAnUnexpectedUrlOnTheSpot)
     OrderedFetcher fetcher(1, urlOf, 1, gate.factory());
     EXPECT_EQ(fetcher.fetch(QStringLiteral("http://other/")), QStringLiteral("page http://other/"));
     EXPECT_EQ(fetcher.fetch(urlOf(0)), QStringLiteral("page ") + urlOf(0));
+}
+
+TEST(OrderedFetcher, OneJobRequestsOnTheCallersThreadAndOnlyWhenAsked)
+{
+    std::vector<std::thread::id> callers;
+    FetchFunctionFactory factory = [&callers] {
+        return FetchFunction([&callers](const QString& url) {
+            callers.push_back(std::this_thread::get_id());
+            FetchResult result;
+            result.ok = true;
+            result.text = url;
+            return result;
+        });
+    };
+    OrderedFetcher fetcher(3, urlOf, 1, factory);
+    EXPECT_TRUE(callers.empty()); // nothing is fetched ahead
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(fetcher.fetch(urlOf(i)), urlOf(i));
+    EXPECT_EQ(callers, std::vector<std::thread::id>(3, std::this_thread::get_id()));
+    EXPECT_EQ(fetcher.peakInFlight(), 1);
 }
 
 TEST(OrderedFetcher, StopsCleanlyWhenTheReaderLeavesEarly)
