@@ -16,6 +16,7 @@
 #include <gtest/gtest.h>
 #include <httplib.h>
 
+#include <atomic>
 #include <functional>
 #include <map>
 #include <memory>
@@ -56,7 +57,13 @@ public:
                             "text/html; charset=utf-8");
         });
         port_ = server_.bind_to_any_port("127.0.0.1");
-        thread_ = std::thread([this] { server_.listen_after_bind(); });
+        thread_ = std::thread([this] {
+            server_.listen_after_bind();
+            finished_ = true;
+        });
+        // The socket already listens; stop() only works once the accept loop runs.
+        while (!server_.is_running() && !finished_)
+            std::this_thread::yield();
     }
     ~LookupServer()
     {
@@ -89,6 +96,7 @@ private:
     httplib::Server server_;
     int port_ = -1;
     std::thread thread_;
+    std::atomic<bool> finished_{false};
     mutable std::mutex mutex_;
     std::vector<std::string> requested_;
     std::function<void(int)> onRequest_;
