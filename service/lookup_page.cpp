@@ -73,4 +73,10 @@ const std::string& tooLongPage()
     return page;
 }
 
+const std::string& tooLargePage()
+{
+    static const std::string page = errorPage(u"413 Payload Too Large", u"请求体太大。");
+    return page;
+}
+
 } // namespace teloria::service

@@ -22,5 +22,6 @@ const std::string& notANumberPage();
 const std::string& notFoundPage();
 const std::string& methodNotAllowedPage();
 const std::string& tooLongPage();
+const std::string& tooLargePage();
 
 } // namespace teloria::service

@@ -5,13 +5,15 @@
 #include <httplib.h>
 
 #include <csignal>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace teloria::service {
 
 LookupServer::LookupServer(std::shared_ptr<const LocationResolver> resolver, ServerOptions options)
     : resolver_(std::move(resolver))
     , options_(options)
-    , server_(std::make_unique<httplib::Server>())
+    , server_(std::make_unique<Server>())
 {
     // A client that goes away before its answer is written must not end the process.
     static const bool sigpipeIgnored = [] { return std::signal(SIGPIPE, SIG_IGN) != SIG_ERR; }();
@@ -21,6 +23,12 @@ LookupServer::LookupServer(std::shared_ptr<const LocationResolver> resolver, Ser
     // Accepted sockets inherit TCP_NODELAY from the listening socket; without it a
     // keep-alive client waits for the delayed ACK (about 40 ms) on every answer.
     server_->set_tcp_nodelay(true);
+    // SO_REUSEADDR only: the library's default adds SO_REUSEPORT, which would
+    // let a second service bind the same port and take half its connections.
+    server_->set_socket_options([](socket_t sock) {
+        int on = 1;
+        ::setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    });
     server_->set_keep_alive_max_count(options_.keepAliveMaxRequests);
     server_->set_keep_alive_timeout(options_.keepAliveTimeoutSec);
     server_->set_read_timeout(options_.readTimeoutSec, 0);
@@ -31,9 +39,20 @@ LookupServer::LookupServer(std::shared_ptr<const LocationResolver> resolver, Ser
 
 LookupServer::~LookupServer()
 {
-    stop();
-    if (thread_.joinable())
-        thread_.join();
+    if (served_) {
+        stop();
+        if (thread_.joinable())
+            thread_.join();
+    } else {
+        server_->closeUnserved();
+    }
+}
+
+void LookupServer::Server::closeUnserved()
+{
+    const socket_t sock = svr_sock_.exchange(INVALID_SOCKET);
+    if (sock != INVALID_SOCKET)
+        ::close(sock);
 }
 
 void LookupServer::setUpRoutes()
@@ -45,25 +64,50 @@ void LookupServer::setUpRoutes()
         res.set_content(page, kPageContentType);
     };
 
-    // Path and method are checked before any route, for every method.
-    server_->set_pre_routing_handler([this, reply](const Request& req, Response& res) {
+    // Other methods: 405 on the lookup path, 404 elsewhere.
+    const auto otherMethod = [reply](const Request& req, Response& res) {
+        if (req.path == kLookupRoute) {
+            reply(res, 405, methodNotAllowedPage());
+            res.set_header("Allow", "GET, HEAD");
+        } else {
+            reply(res, 404, notFoundPage());
+        }
+    };
+    server_->set_pre_routing_handler([this, reply, otherMethod](const Request& req, Response& res) {
         if (req.target.size() > options_.maxTargetBytes) {
             reply(res, 414, tooLongPage());
             return httplib::Server::HandlerResponse::Handled;
         }
-        if (req.path != kLookupRoute) {
-            reply(res, 404, notFoundPage());
-            return httplib::Server::HandlerResponse::Handled;
-        }
-        if (req.method != "GET" && req.method != "HEAD") {
-            reply(res, 405, methodNotAllowedPage());
-            res.set_header("Allow", "GET, HEAD");
-            // A body the route never read would be taken for the next request.
-            res.set_header("Connection", "close");
+        // A request that announces a body goes on to its method's route, where
+        // the library reads (or skips) it, so its bytes are never taken for the
+        // next request on the connection. Without one it is answered here: the
+        // library would otherwise wait for a POST body until the read time-out.
+        const bool hasBody = req.has_header("Content-Length") || req.has_header("Transfer-Encoding");
+        if (req.method != "GET" && req.method != "HEAD" && !hasBody) {
+            otherMethod(req, res);
             return httplib::Server::HandlerResponse::Handled;
         }
         return httplib::Server::HandlerResponse::Unhandled;
     });
+    server_->Post(".*", otherMethod);
+    server_->Put(".*", otherMethod);
+    server_->Patch(".*", otherMethod);
+    server_->Delete(".*", otherMethod);
+    server_->Options(".*", otherMethod);
+
+    // Errors the library answers itself (no route, bad request line, body too
+    // large) get a page too, still without the field markers.
+    server_->set_error_handler(httplib::Server::HandlerWithResponse([](const Request&, Response& res) {
+        if (!res.body.empty())
+            return httplib::Server::HandlerResponse::Unhandled;
+        switch (res.status) {
+        case 404: res.set_content(notFoundPage(), kPageContentType); break;
+        case 413: res.set_content(tooLargePage(), kPageContentType); break;
+        case 414: res.set_content(tooLongPage(), kPageContentType); break;
+        default: return httplib::Server::HandlerResponse::Unhandled;
+        }
+        return httplib::Server::HandlerResponse::Handled;
+    }));
 
     server_->Get(R"(/sim_search138\.asp)", [this, reply](const Request& req, Response& res) {
         const std::string typed = req.get_param_value("mobile");
@@ -91,7 +135,10 @@ int LookupServer::bind(const std::string& host, int port, std::string* error)
 
 bool LookupServer::serve()
 {
-    return port_ > 0 && server_->listen_after_bind();
+    if (port_ <= 0)
+        return false;
+    served_ = true;
+    return server_->listen_after_bind();
 }
 
 bool LookupServer::serveInBackground(std::string* error)
@@ -101,6 +148,7 @@ bool LookupServer::serveInBackground(std::string* error)
             *error = "the server is not bound to a port";
         return false;
     }
+    served_ = true;
     thread_ = std::thread([this] {
         server_->listen_after_bind();
         ended_ = true;

@@ -4,6 +4,8 @@
 
 #include "location_resolver.h"
 
+#include <httplib.h>
+
 #include <atomic>
 #include <cstddef>
 #include <ctime>
@@ -11,9 +13,6 @@
 #include <string>
 #include <thread>
 
-namespace httplib {
-class Server;
-}
 
 namespace teloria::service {
 
@@ -53,7 +52,15 @@ private:
 
     std::shared_ptr<const LocationResolver> resolver_;
     ServerOptions options_;
-    std::unique_ptr<httplib::Server> server_;
+    // The library's server, able to release a socket bound but never served
+    // (its own destructor leaves that socket open).
+    class Server : public httplib::Server {
+    public:
+        void closeUnserved();
+    };
+
+    std::unique_ptr<Server> server_;
+    bool served_ = false;
     std::thread thread_;
     std::atomic<bool> ended_{false}; // the background accept loop has returned
     int port_ = -1;

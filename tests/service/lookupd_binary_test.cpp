@@ -1,0 +1,239 @@
+// teloria-lookupd itself, started as a child process on a free loopback port.
+
+#include "service_test_support.h"
+
+#include <QProcess>
+#include <QTemporaryDir>
+#include <httplib.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <functional>
+
+namespace teloria::service {
+namespace {
+
+constexpr int kStartTimeoutMs = 30000; // a guard only: the wait ends as soon as the line arrives
+
+class Lookupd {
+public:
+    explicit Lookupd(QStringList args)
+    {
+        process_.setProgram(QStringLiteral(TELORIA_LOOKUPD_PATH));
+        process_.setArguments(args);
+        process_.start();
+    }
+    ~Lookupd()
+    {
+        if (process_.state() != QProcess::NotRunning) {
+            process_.kill();
+            process_.waitForFinished(kStartTimeoutMs);
+        }
+    }
+
+    // The port from the "listening on http://HOST:PORT" line; 0 if the
+    // process ended or never printed it.
+    int waitForPort()
+    {
+        if (!process_.waitForStarted(kStartTimeoutMs))
+            return 0;
+        QByteArray out;
+        while (true) {
+            while (process_.canReadLine()) {
+                const QByteArray line = process_.readLine().trimmed();
+                out += line + '\n';
+                if (line.startsWith("listening on http://"))
+                    return line.mid(line.lastIndexOf(':') + 1).toInt();
+            }
+            if (!process_.waitForReadyRead(kStartTimeoutMs))
+                return 0;
+        }
+    }
+
+    // Waits for the end; the exit code, or -1 after a crash or hang.
+    int waitForExit()
+    {
+        if (!process_.waitForFinished(kStartTimeoutMs) || process_.exitStatus() != QProcess::NormalExit)
+            return -1;
+        return process_.exitCode();
+    }
+
+    void signal(int sig) { ::kill(static_cast<pid_t>(process_.processId()), sig); }
+    QString stdErr() { return QString::fromUtf8(process_.readAllStandardError()); }
+    QString stdOut() { return QString::fromUtf8(process_.readAllStandardOutput()); }
+
+private:
+    QProcess process_;
+};
+
+testing::Fields lookup(int port, const std::string& number, int* status = nullptr)
+{
+    httplib::Client c("127.0.0.1", port);
+    c.set_read_timeout(30, 0);
+    const auto res = c.Get("/sim_search138.asp?mobile=" + number);
+    if (!res)
+        return {};
+    if (status)
+        *status = res->status;
+    return testing::fieldsOf(res->body);
+}
+
+class StopSignalTest : public ::testing::TestWithParam<int> {};
+
+TEST_P(StopSignalTest, AnswersOnAFreePortAndStopsCleanly)
+{
+    Lookupd d({"--listen", "127.0.0.1:0"});
+    const int port = d.waitForPort();
+    ASSERT_GT(port, 0) << d.stdErr().toStdString();
+
+    int status = 0;
+    const auto fields = lookup(port, "13800138000", &status);
+    EXPECT_EQ(status, 200);
+    EXPECT_EQ(fields.location.toStdString(), "北京市");
+    EXPECT_EQ(fields.cardType.toStdString(), "中国移动");
+    lookup(port, "hello", &status);
+    EXPECT_EQ(status, 400);
+
+    d.signal(GetParam());
+    EXPECT_EQ(d.waitForExit(), 0);
+    EXPECT_TRUE(d.stdOut().contains(QLatin1String("stopped")));
+    testing::RawConnection after(port);
+    EXPECT_FALSE(after.connected());
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, StopSignalTest, ::testing::Values(SIGINT, SIGTERM));
+
+TEST(Lookupd, LoadedPhoneDatWins)
+{
+    QTemporaryDir dir;
+    const QString file = dir.filePath("phone.dat");
+    testing::writeFile(file.toStdString(), testing::sampleDat().build());
+    Lookupd d({"--listen", "127.0.0.1:0", "--data", file});
+    const int port = d.waitForPort();
+    ASSERT_GT(port, 0) << d.stdErr().toStdString();
+
+    struct Want {
+        const char* number;
+        const char* location;
+        const char* cardType;
+    };
+    for (const Want& w : {Want{"13800138000", "测试省样例市", "中国联通"}, Want{"19999990000", "甲省乙市", "未知"},
+                          Want{"13800148000", "北京市", "中国移动"}}) {
+        const auto fields = lookup(port, w.number);
+        EXPECT_EQ(fields.location.toStdString(), w.location) << w.number;
+        EXPECT_EQ(fields.cardType.toStdString(), w.cardType) << w.number;
+    }
+    d.signal(SIGTERM);
+    EXPECT_EQ(d.waitForExit(), 0);
+}
+
+struct RefusedStartCase {
+    const char* name;
+    std::function<QStringList(const QTemporaryDir&)> args;
+    int exitCode;
+    const char* message; // part of stderr
+};
+
+void PrintTo(const RefusedStartCase& c, std::ostream* os) { *os << c.name; }
+
+QString datFile(const QTemporaryDir& dir, const std::string& bytes)
+{
+    const QString file = dir.filePath("bad.dat");
+    testing::writeFile(file.toStdString(), bytes);
+    return file;
+}
+
+class RefusedStartTest : public ::testing::TestWithParam<RefusedStartCase> {};
+
+TEST_P(RefusedStartTest, ExitsWithAClearMessage)
+{
+    QTemporaryDir dir;
+    Lookupd d(GetParam().args(dir));
+    EXPECT_EQ(d.waitForExit(), GetParam().exitCode);
+    const QString err = d.stdErr();
+    EXPECT_TRUE(err.contains(QString::fromUtf8(GetParam().message))) << err.toStdString();
+    EXPECT_FALSE(d.stdOut().contains(QLatin1String("listening on")));
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, RefusedStartTest, ::testing::Values(
+    RefusedStartCase{"TruncatedData", [](const QTemporaryDir& dir) {
+        std::string bytes = testing::sampleDat().build();
+        bytes.resize(bytes.size() - 4);
+        return QStringList{"--listen", "127.0.0.1:0", "--data", datFile(dir, bytes)};
+    }, 1, "not a usable phone.dat file: the index is truncated"},
+    RefusedStartCase{"HeaderOnly", [](const QTemporaryDir& dir) {
+        return QStringList{"--listen", "127.0.0.1:0", "--data", datFile(dir, "2301")};
+    }, 1, "too short"},
+    RefusedStartCase{"MissingData", [](const QTemporaryDir& dir) {
+        return QStringList{"--listen", "127.0.0.1:0", "--data", dir.filePath("none.dat")};
+    }, 1, "none.dat: cannot open"},
+    RefusedStartCase{"RemoteWithoutOption", [](const QTemporaryDir&) {
+        return QStringList{"--listen", "0.0.0.0:0"};
+    }, 2, "--allow-remote"},
+    RefusedStartCase{"ListenWithoutPort", [](const QTemporaryDir&) {
+        return QStringList{"--listen", "127.0.0.1"};
+    }, 2, "is not HOST:PORT"},
+    RefusedStartCase{"ListenPortTooLarge", [](const QTemporaryDir&) {
+        return QStringList{"--listen", "127.0.0.1:65536"};
+    }, 2, "is not HOST:PORT"},
+    RefusedStartCase{"UnknownOption", [](const QTemporaryDir&) {
+        return QStringList{"--verbose"};
+    }, 2, "unknown argument '--verbose'"},
+    RefusedStartCase{"DataWithoutFile", [](const QTemporaryDir&) {
+        return QStringList{"--data"};
+    }, 2, "--data needs a file name"}
+));
+
+TEST(Lookupd, PortInUseIsReported)
+{
+    httplib::Server holder;
+    const int port = holder.bind_to_any_port("127.0.0.1");
+    ASSERT_GT(port, 0);
+    Lookupd d({"--listen", QStringLiteral("127.0.0.1:%1").arg(port)});
+    EXPECT_EQ(d.waitForExit(), 1);
+    EXPECT_TRUE(d.stdErr().contains(QStringLiteral("cannot listen on 127.0.0.1:%1").arg(port)));
+}
+
+TEST(Lookupd, HelpDescribesTheOptions)
+{
+    Lookupd d({"--help"});
+    EXPECT_EQ(d.waitForExit(), 0);
+    const QString out = d.stdOut();
+    for (const char* option : {"--listen HOST:PORT", "--data FILE", "--quiet", "--allow-remote", "SIGTERM"})
+        EXPECT_TRUE(out.contains(QLatin1String(option))) << option;
+}
+
+TEST(Lookupd, QuietPrintsNothing)
+{
+    // With --quiet there is no port line to read, so it listens on a port
+    // found free here: bound to port 0, read back, released.
+    int port = 0;
+    {
+        const int probe = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof addr;
+        if (::bind(probe, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0
+            && ::getsockname(probe, reinterpret_cast<sockaddr*>(&addr), &len) == 0)
+            port = ntohs(addr.sin_port);
+        ::close(probe);
+    }
+    ASSERT_GT(port, 0);
+    Lookupd d({"--quiet", "--listen", QStringLiteral("127.0.0.1:%1").arg(port)});
+    // Wait for the port to take connections: connect attempts until a guard deadline.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kStartTimeoutMs);
+    bool up = false;
+    while (!up && std::chrono::steady_clock::now() < deadline)
+        up = testing::RawConnection(port).connected();
+    ASSERT_TRUE(up) << d.stdErr().toStdString();
+    EXPECT_EQ(lookup(port, "13800138000").cardType.toStdString(), "中国移动") << d.stdErr().toStdString();
+    d.signal(SIGTERM);
+    EXPECT_EQ(d.waitForExit(), 0);
+    EXPECT_EQ(d.stdOut(), QString());
+}
+
+} // namespace
+} // namespace teloria::service

@@ -1,0 +1,170 @@
+#include "phone_dat.h"
+
+#include "service_test_support.h"
+
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <functional>
+
+namespace teloria::service {
+namespace {
+
+using testing::PhoneDatBuilder;
+using testing::sampleDat;
+
+TEST(PhoneDat, FindsEveryPrefixOfTheIndex)
+{
+    std::string error;
+    const auto dat = PhoneDat::parse(sampleDat().build(), &error);
+    ASSERT_TRUE(dat) << error;
+    EXPECT_EQ(dat->entryCount(), 4u);
+    EXPECT_EQ(dat->version(), "2301");
+
+    struct Want {
+        std::uint32_t prefix;
+        const char* province;
+        const char* city;
+        const char* cardType;
+    };
+    for (const Want& w : {Want{1380013, "测试省", "样例市", "中国联通"}, Want{1700123, "北京", "北京", "中国电信虚拟运营商"},
+                          Want{1921234, "甲省", "乙市", "中国广电"}, Want{1999999, "甲省", "乙市", "未知"}}) {
+        const auto hit = dat->find(w.prefix);
+        ASSERT_TRUE(hit) << w.prefix;
+        EXPECT_EQ(hit->province, w.province);
+        EXPECT_EQ(hit->city, w.city);
+        EXPECT_EQ(hit->cardType, w.cardType);
+    }
+    for (std::uint32_t absent : {1000000u, 1380012u, 1380014u, 1999998u, 2000000u})
+        EXPECT_FALSE(dat->find(absent)) << absent;
+}
+
+TEST(PhoneDat, NamesEveryCardTypeByte)
+{
+    const char* names[] = {"未知", "中国移动", "中国联通", "中国电信", "中国电信虚拟运营商", "中国联通虚拟运营商",
+                           "中国移动虚拟运营商", "中国广电", "中国广电虚拟运营商", "未知"};
+    for (int code = 0; code <= 9; ++code)
+        EXPECT_EQ(PhoneDat::cardTypeName(static_cast<std::uint8_t>(code)), names[code]) << code;
+    EXPECT_EQ(PhoneDat::cardTypeName(255), "未知");
+}
+
+struct MalformedCase {
+    const char* name;
+    std::function<std::string()> bytes;
+    const char* reason; // part of the message
+};
+
+void PrintTo(const MalformedCase& c, std::ostream* os) { *os << c.name; }
+
+class MalformedPhoneDatTest : public ::testing::TestWithParam<MalformedCase> {};
+
+TEST_P(MalformedPhoneDatTest, IsRefusedWithAReason)
+{
+    std::string error;
+    EXPECT_FALSE(PhoneDat::parse(GetParam().bytes(), &error));
+    EXPECT_NE(error.find(GetParam().reason), std::string::npos) << error;
+}
+
+std::string withLe32(std::string bytes, std::size_t at, std::uint32_t v)
+{
+    for (int i = 0; i < 4; ++i)
+        bytes[at + i] = static_cast<char>((v >> (8 * i)) & 0xFF);
+    return bytes;
+}
+
+std::uint32_t indexStartOf(const std::string& bytes)
+{
+    std::uint32_t v = 0;
+    for (int i = 3; i >= 0; --i)
+        v = (v << 8) | static_cast<unsigned char>(bytes[4 + i]);
+    return v;
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, MalformedPhoneDatTest, ::testing::Values(
+    MalformedCase{"Empty", [] { return std::string(); }, "too short"},
+    MalformedCase{"SevenBytes", [] { return std::string("2301\x08\0\0", 7); }, "too short"},
+    MalformedCase{"IndexInsideHeader", [] { return withLe32(sampleDat().build(), 4, 4); }, "outside the file"},
+    MalformedCase{"IndexPastEnd", [] { return withLe32(sampleDat().build(), 4, 1u << 30); }, "outside the file"},
+    MalformedCase{"NoEntries", [] {
+        auto b = sampleDat();
+        b.entries.clear();
+        return b.build();
+    }, "no entries"},
+    MalformedCase{"TruncatedEntry", [] {
+        auto bytes = sampleDat().build();
+        bytes.pop_back();
+        return bytes;
+    }, "truncated"},
+    MalformedCase{"RecordOffsetInIndex", [] {
+        const auto bytes = sampleDat().build();
+        return withLe32(bytes, indexStartOf(bytes) + 4, indexStartOf(bytes));
+    }, "outside the record area"},
+    MalformedCase{"RecordOffsetInHeader", [] {
+        const auto bytes = sampleDat().build();
+        return withLe32(bytes, indexStartOf(bytes) + 4, 2);
+    }, "outside the record area"},
+    MalformedCase{"RecordWithoutNul", [] {
+        auto bytes = sampleDat().build();
+        bytes[indexStartOf(bytes) - 1] = 'x';
+        return bytes;
+    }, "no closing NUL"},
+    MalformedCase{"ThreeFields", [] {
+        auto b = sampleDat();
+        b.records[1] = "北京|北京|100000";
+        return b.build();
+    }, "3 fields"},
+    MalformedCase{"NotUtf8", [] {
+        auto b = sampleDat();
+        b.records[0] = "\xB1\xB1\xBE\xA9|x|1|2"; // GBK bytes
+        return b.build();
+    }, "not UTF-8"},
+    MalformedCase{"ShortPrefix", [] {
+        auto b = sampleDat();
+        b.entries[0].prefix = 138001;
+        return b.build();
+    }, "not a 7-digit mobile prefix"},
+    MalformedCase{"Unsorted", [] {
+        auto b = sampleDat();
+        std::swap(b.entries[0], b.entries[1]);
+        return b.build();
+    }, "ascending"}
+));
+
+// Cut at every length: a cut inside the header or an entry is refused, a cut
+// on an entry boundary leaves a shorter but valid index; nothing is read past
+// the end (the sanitizer build checks that).
+TEST(PhoneDat, EveryTruncationIsRefusedOrShortensTheIndex)
+{
+    const std::string full = sampleDat().build();
+    const std::uint32_t indexStart = indexStartOf(full);
+    for (std::size_t length = 0; length < full.size(); ++length) {
+        const auto dat = PhoneDat::parse(std::string_view(full).substr(0, length));
+        const bool onBoundary = length > indexStart && (length - indexStart) % 9 == 0;
+        EXPECT_EQ(dat.has_value(), onBoundary) << length;
+        if (dat)
+            EXPECT_EQ(dat->entryCount(), (length - indexStart) / 9);
+    }
+}
+
+TEST(PhoneDat, LoadNamesTheFileInItsMessage)
+{
+    QTemporaryDir dir;
+    const std::string missing = dir.filePath("missing.dat").toStdString();
+    std::string error;
+    EXPECT_FALSE(PhoneDat::load(missing, &error));
+    EXPECT_NE(error.find(missing + ": cannot open"), std::string::npos) << error;
+
+    const std::string broken = dir.filePath("broken.dat").toStdString();
+    testing::writeFile(broken, "2301");
+    EXPECT_FALSE(PhoneDat::load(broken, &error));
+    EXPECT_NE(error.find(broken + ": not a usable phone.dat file: too short"), std::string::npos) << error;
+
+    const std::string good = dir.filePath("good.dat").toStdString();
+    testing::writeFile(good, sampleDat().build());
+    const auto dat = PhoneDat::load(good, &error);
+    ASSERT_TRUE(dat) << error;
+    EXPECT_EQ(dat->entryCount(), 4u);
+}
+
+} // namespace
+} // namespace teloria::service
