@@ -170,6 +170,7 @@ void Form1::Form_Load()
     header->setHighlightSections(false);
     header->setSectionsClickable(false); // never sorted, and a click selects no column
     header->setStretchLastSection(false);
+    header->setMinimumSectionSize(0); // the fixed widths hold whatever the font's height
     ListView1->setWordWrap(false);
     ListView1->setTextElideMode(Qt::ElideRight);
     ListView1->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);

@@ -365,5 +365,29 @@ TEST_F(WindowTest, ListIsAReportViewWithItsColumnsAndTheFocus)
     }
 }
 
+TEST_F(WindowTest, LargeSystemFontWidensNumberColumnInsideTheList)
+{
+    struct FontRestore {
+        QFont old = QApplication::font();
+        ~FontRestore() { QApplication::setFont(old); }
+    } restore;
+    QFont large = restore.old;
+    large.setPixelSize(18);
+    QApplication::setFont(large);
+    Form1 big(server.baseUrl(), &messages);
+    big.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&big));
+
+    auto* list = big.findChild<QTableView*>(QStringLiteral("ListView1"));
+    const int numberText = list->fontMetrics().horizontalAdvance(QStringLiteral("13800138000"));
+    ASSERT_GT(numberText, 87); // the case under test
+    EXPECT_GT(list->columnWidth(1), numberText);
+    EXPECT_EQ(list->columnWidth(0), 27);
+    EXPECT_EQ(list->columnWidth(3), 87);
+    EXPECT_LT(list->columnWidth(2), 153);
+    EXPECT_LE(list->columnWidth(0) + list->columnWidth(1) + list->columnWidth(2) + list->columnWidth(3),
+              list->viewport()->width());
+}
+
 } // namespace
 } // namespace teloria::testing
