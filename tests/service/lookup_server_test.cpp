@@ -132,10 +132,12 @@ TEST_P(RouteTest, OtherPathsAndMethodsAreRefused)
     conn.send(std::string(r.method) + " " + r.target + " HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
     const std::string response = conn.readAll();
     EXPECT_EQ(statusOf(response), r.status) << response.substr(0, 200);
-    if (r.status == 405)
+    if (r.status == 405) {
         EXPECT_NE(response.find("Allow: GET, HEAD"), std::string::npos);
-    if (std::string_view(r.method) == "HEAD")
+    }
+    if (std::string_view(r.method) == "HEAD") {
         EXPECT_TRUE(response.ends_with("\r\n\r\n")) << "HEAD answers carry no body";
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, RouteTest, ::testing::Values(

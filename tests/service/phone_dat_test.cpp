@@ -141,8 +141,9 @@ TEST(PhoneDat, EveryTruncationIsRefusedOrShortensTheIndex)
         const auto dat = PhoneDat::parse(std::string_view(full).substr(0, length));
         const bool onBoundary = length > indexStart && (length - indexStart) % 9 == 0;
         EXPECT_EQ(dat.has_value(), onBoundary) << length;
-        if (dat)
+        if (dat) {
             EXPECT_EQ(dat->entryCount(), (length - indexStart) / 9);
+        }
     }
 }
 
