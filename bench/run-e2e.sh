@@ -72,7 +72,11 @@ batch_seconds() {
   sed -n 's/.*failed requests\{0,1\}, \([0-9.]*\) s$/\1/p' "$work/batch.err"
 }
 baseline_seconds() { "$bin/e2e_baseline" "$base" "$work/numbers.txt" | awk '{ print $2 }'; }
-window_seconds() { "$bin/e2e_window" "$base" "$work/numbers.txt" | awk '{ print $2 }'; }
+window() {
+  "$bin/e2e_window" "$base" "$1" 2> "$work/window.err" \
+    || { echo "e2e_window failed:" >&2; cat "$work/window.err" >&2; exit 1; }
+}
+window_seconds() { window "$work/numbers.txt" | awk '{ print $2 }'; }
 
 rate() { awk -v n="$count" -v s="$1" 'BEGIN { printf "%.0f", (s > 0 ? n / s : 0) }'; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", (b > 0 ? a / b : 0) }'; }
@@ -101,7 +105,8 @@ echo "--jobs 8 / --jobs 1 speed:      $(ratio "$jobs1" "$jobs8")x   (target >= 2
 echo "--jobs 1 / baseline speed:      $(ratio "$baseline" "$jobs1")x"
 if [ -n "$window" ]; then
   echo "window time / baseline time:    $(ratio "$window" "$baseline")x   (target <= 1.5)"
-  read -r rows seconds peak before < <("$bin/e2e_window" "$base" "$work/numbers-100k.txt")
+  window "$work/numbers-100k.txt" > "$work/window-100k.txt"
+  read -r rows seconds peak before < "$work/window-100k.txt"
   awk -v r="$rows" -v s="$seconds" -v p="$peak" -v b="$before" 'BEGIN {
     printf "window holding %d rows: peak RSS %.1f MB (%.1f MB before the click), run %.1f s   (target < 150 MB)\n",
            r, p / 1024, b / 1024, s }'

@@ -17,7 +17,7 @@ OrderedFetcher::OrderedFetcher(qsizetype count, UrlAt urlAt, int jobs,
     const int workers = jobs > 1 ? static_cast<int>(std::min<qsizetype>(jobs, count_)) : 0;
     workers_.reserve(static_cast<std::size_t>(std::max(workers, 0)));
     for (int i = 0; i < workers; ++i)
-        workers_.emplace_back([this, get = factory_()]() mutable { work(std::move(get)); });
+        workers_.emplace_back([this, i, get = factory_()]() mutable { work(i, std::move(get)); });
 }
 
 OrderedFetcher::~OrderedFetcher()
@@ -31,14 +31,19 @@ OrderedFetcher::~OrderedFetcher()
         t.join();
 }
 
-void OrderedFetcher::work(FetchFunction get)
+void OrderedFetcher::work(int worker, FetchFunction get)
 {
     std::unique_lock lock(mutex_);
+    bool connected = false;
     for (;;) {
         // A worker may only run ahead of the reader by the window: the answers
         // in between fill every slot, so slot index % window is free.
-        workAvailable_.wait(lock, [this] {
-            return stopping_ || (nextToTake_ < count_ && nextToTake_ < nextToHand_ + window_);
+        // Workers open their connections one after the other: a burst of
+        // connects overflows a small listen backlog, and the kernel then
+        // drops the handshake, which costs a second's retransmission.
+        workAvailable_.wait(lock, [this, worker, connected] {
+            return stopping_ || ((connected || worker <= workersConnected_) && nextToTake_ < count_ &&
+                                 nextToTake_ < nextToHand_ + window_);
         });
         if (stopping_)
             return;
@@ -53,6 +58,11 @@ void OrderedFetcher::work(FetchFunction get)
         slots_[static_cast<std::size_t>(index % window_)] = std::move(result);
         if (index == nextToHand_)
             answerReady_.notify_one();
+        if (!connected) {
+            connected = true;
+            ++workersConnected_;
+            workAvailable_.notify_all();
+        }
     }
 }
 

@@ -48,7 +48,7 @@ public:
     int peakInFlight() const;
 
 private:
-    void work(FetchFunction get);
+    void work(int worker, FetchFunction get);
 
     const qsizetype count_;
     const UrlAt urlAt_;
@@ -61,6 +61,7 @@ private:
     std::vector<std::optional<FetchResult>> slots_; // answer i lives in slot i % window
     qsizetype nextToTake_ = 0;  // next index a worker will request
     qsizetype nextToHand_ = 0;  // next index the reader will get
+    int workersConnected_ = 0; // workers whose first request is done
     int inFlight_ = 0;
     int peakInFlight_ = 0;
     int failed_ = 0;
