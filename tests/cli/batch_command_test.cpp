@@ -127,9 +127,9 @@ struct EncodingCase {
     FileEncoding encoding;
 };
 
-class OutputBytes : public ::testing::TestWithParam<EncodingCase> {};
+class BatchOutputBytes : public ::testing::TestWithParam<EncodingCase> {};
 
-TEST_P(OutputBytes, EqualTheResultFileWriterForTheSameRows)
+TEST_P(BatchOutputBytes, EqualTheResultFileWriterForTheSameRows)
 {
     LookupServer server(plainAnswer);
     const std::vector<std::string> numbers = {"13800138000", "15912345671", " 18612345672 ",
@@ -140,14 +140,14 @@ TEST_P(OutputBytes, EqualTheResultFileWriterForTheSameRows)
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Encodings, OutputBytes,
+    Encodings, BatchOutputBytes,
     ::testing::Values(EncodingCase{"GbkByDefault", {}, FileEncoding::Gbk},
                       EncodingCase{"GbkNamed", {"--encoding", "gbk"}, FileEncoding::Gbk},
                       EncodingCase{"Utf8", {"--encoding", "utf-8"}, FileEncoding::Utf8},
                       EncodingCase{"Utf8WithFourJobs", {"--encoding", "utf-8", "--jobs", "4"}, FileEncoding::Utf8}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST(OutputBytes, PageWithoutMarkersGivesEmptyCellsAndCountsAsAnswered)
+TEST(BatchOutputBytes, PageWithoutMarkersGivesEmptyCellsAndCountsAsAnswered)
 {
     const std::string page = "<p>no such number,\r\nsorry</p>";
     LookupServer server([&](const std::string&) { return Answer{page}; });
@@ -167,9 +167,9 @@ struct InputCase {
     std::vector<std::string> numbers; // what the service must be asked, in order
 };
 
-class Input : public ::testing::TestWithParam<InputCase> {};
+class BatchInput : public ::testing::TestWithParam<InputCase> {};
 
-TEST_P(Input, GivesOneRequestAndOneRowPerLine)
+TEST_P(BatchInput, GivesOneRequestAndOneRowPerLine)
 {
     const InputCase& c = GetParam();
     LookupServer server(plainAnswer);
@@ -185,7 +185,7 @@ TEST_P(Input, GivesOneRequestAndOneRowPerLine)
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Sources, Input,
+    Sources, BatchInput,
     ::testing::Values(
         InputCase{"FileWithLf", {"@FILE"}, "13800138000\n13900139000\n", "ignored\n", {"13800138000", "13900139000"}},
         InputCase{"FileWithCrLf", {"@FILE"}, "13800138000\r\n13900139000\r\n", {}, {"13800138000", "13900139000"}},
@@ -202,7 +202,7 @@ INSTANTIATE_TEST_SUITE_P(
 // ---------------------------------------------------------------------------
 // Several requests in flight, rows still in input order.
 
-TEST(Jobs, AnswersInShuffledOrderStillGiveRowsInInputOrder)
+TEST(BatchJobs, AnswersInShuffledOrderStillGiveRowsInInputOrder)
 {
     std::vector<std::string> numbers;
     for (int i = 0; i < 48; ++i)
@@ -225,7 +225,7 @@ TEST(Jobs, AnswersInShuffledOrderStillGiveRowsInInputOrder)
     EXPECT_LE(server.peakInFlight(), 8);
 }
 
-TEST(Jobs, OneJobKeepsOneRequestInFlight)
+TEST(BatchJobs, OneJobKeepsOneRequestInFlight)
 {
     std::vector<std::string> numbers;
     for (int i = 0; i < 12; ++i)
@@ -248,9 +248,9 @@ struct StatusCase {
     const char* errorMentions; // a piece of standard error's text
 };
 
-class Status : public ::testing::TestWithParam<StatusCase> {};
+class BatchStatus : public ::testing::TestWithParam<StatusCase> {};
 
-TEST_P(Status, MatchesWhatHappened)
+TEST_P(BatchStatus, MatchesWhatHappened)
 {
     const StatusCase& c = GetParam();
     // 13900000002 is dropped mid-answer by the service.
@@ -290,7 +290,7 @@ TEST_P(Status, MatchesWhatHappened)
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Cases, Status,
+    Cases, BatchStatus,
     ::testing::Values(
         StatusCase{"EveryRequestAnswered", {"--service", "@SERVICE", "-o", "@OUT", "@GOOD"}, 0, true, "0 failed requests"},
         StatusCase{"OneRequestFailed", {"--service", "@SERVICE", "-o", "@OUT", "@NUMBERS"}, 3, true, "1 failed request"},
@@ -307,7 +307,7 @@ INSTANTIATE_TEST_SUITE_P(
         StatusCase{"OutputInMissingDirectory", {"--service", "@SERVICE", "-o", "@OUT_IN_MISSING_DIR", "@NUMBERS"}, 2, false, "no-such-dir"}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST(Status, FailedRequestsStillGiveTheirRowsWithEmptyCells)
+TEST(BatchStatus, FailedRequestsStillGiveTheirRowsWithEmptyCells)
 {
     LookupServer server([](const std::string& n) { return Answer{pageOf(n), 0, n == "13900000002"}; });
     const Outcome o = runBatch({"--service", base(server), "--encoding", "utf-8"},
@@ -318,7 +318,7 @@ TEST(Status, FailedRequestsStillGiveTheirRowsWithEmptyCells)
                                 FileEncoding::Utf8));
 }
 
-TEST(Status, AnErrorPageIsAnAnswer)
+TEST(BatchStatus, AnErrorPageIsAnAnswer)
 {
     httplib::Server server;
     server.Get("/sim_search138.asp", [](const httplib::Request&, httplib::Response& res) {
@@ -339,7 +339,7 @@ TEST(Status, AnErrorPageIsAnAnswer)
 // ---------------------------------------------------------------------------
 // -o FILE, the service setting, and standard error.
 
-TEST(OutputFile, ReplacesTheFileAndLeavesNothingBeside)
+TEST(BatchOutputFile, ReplacesTheFileAndLeavesNothingBeside)
 {
     LookupServer server(plainAnswer);
     QTemporaryDir dir;
@@ -351,7 +351,7 @@ TEST(OutputFile, ReplacesTheFileAndLeavesNothingBeside)
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"result.csv"});
 }
 
-TEST(Service, EnvironmentNamesTheServiceAndTheOptionOverridesIt)
+TEST(BatchService, EnvironmentNamesTheServiceAndTheOptionOverridesIt)
 {
     LookupServer server(plainAnswer);
     const QString dead = QStringLiteral("http://127.0.0.1:%1").arg(closedPort());
@@ -369,7 +369,7 @@ TEST(Service, EnvironmentNamesTheServiceAndTheOptionOverridesIt)
     EXPECT_TRUE(malformed.err.contains("TELORIA_SERVICE"));
 }
 
-TEST(StandardError, HoldsOnlyTheSummaryWhenItIsNotATerminal)
+TEST(BatchStandardError, HoldsOnlyTheSummaryWhenItIsNotATerminal)
 {
     LookupServer server(plainAnswer);
     const Outcome o = runBatch({"--service", base(server)}, "1\n2\n3\n");

@@ -153,16 +153,16 @@ struct BarCase {
     const char* text;
 };
 
-class ProgressLine : public ::testing::TestWithParam<BarCase> {};
+class BatchProgressLine : public ::testing::TestWithParam<BarCase> {};
 
-TEST_P(ProgressLine, ShowsCountRateAndTimeLeft)
+TEST_P(BatchProgressLine, ShowsCountRateAndTimeLeft)
 {
     const BarCase& c = GetParam();
     EXPECT_EQ(ProgressBar::line(c.done, c.total, c.seconds, 10).toStdString(), c.text);
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    States, ProgressLine,
+    States, BatchProgressLine,
     ::testing::Values(BarCase{0, 10, 0.0, "[..........] 0/10  0/s  --:-- left"},
                       BarCase{5, 10, 1.0, "[#####.....] 5/10  5/s  0:01 left"},
                       BarCase{100, 10'000, 0.5, "[..........] 100/10000  200/s  0:50 left"},
