@@ -7,6 +7,7 @@
 
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QHeaderView>
 #include <QIcon>
 #include <QLocale>
@@ -45,6 +46,32 @@ QChar systemDecimalPoint()
     return point.isEmpty() ? QChar(u'.') : point.front();
 }
 
+// The list's column header. Every row the list gains makes the table view ask
+// its header for its size again, and the stock header measures each title's
+// text anew; the titles never change, so the measure is kept until the font
+// or the style does.
+class ColumnHeader : public QHeaderView {
+public:
+    explicit ColumnHeader(QWidget* parent) : QHeaderView(Qt::Horizontal, parent) {}
+    QSize sizeHint() const override
+    {
+        if (!hint_.isValid())
+            hint_ = QHeaderView::sizeHint();
+        return hint_;
+    }
+
+protected:
+    bool event(QEvent* event) override
+    {
+        if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange)
+            hint_ = QSize();
+        return QHeaderView::event(event);
+    }
+
+private:
+    mutable QSize hint_;
+};
+
 } // namespace
 
 // The run's page fetch goes through the window's public HttpGet.
@@ -58,19 +85,33 @@ private:
 };
 
 // Lets repaints and clicks through between two numbers; reports a closed window.
+// Every pass delivers what is pending (clicks, a close, menu commands), but the
+// window repaints at most 25 times a second: on loopback a number takes a fraction of
+// a millisecond, and redrawing the list and its scroll bar for each one cost
+// several times the lookups themselves.
 class Form1::WindowPump : public teloria::EventPump {
 public:
+    static constexpr qint64 kFrameMs = 40; // 25 repaints a second still look live
+
     explicit WindowPump(Form1& form) : form_(form) {}
     bool processPending() override
     {
         if (form_.closed_)
             return false;
+        const bool repaint = !sinceRepaint_.isValid() || sinceRepaint_.elapsed() >= kFrameMs;
+        form_.setUpdatesEnabled(repaint); // enabling it again schedules one whole repaint
+        if (repaint)
+            sinceRepaint_.start();
         QCoreApplication::processEvents(QEventLoop::AllEvents);
         return !form_.closed_;
     }
 
+    // After the last number: the window shows every row again.
+    void finish() { form_.setUpdatesEnabled(true); }
+
 private:
     Form1& form_;
+    QElapsedTimer sinceRepaint_;
 };
 
 Form1::Form1(const QString& serviceBase, teloria::MessageSink* messages, QWidget* parent)
@@ -105,6 +146,7 @@ Form1::Form1(const QString& serviceBase, teloria::MessageSink* messages, QWidget
     Command3->setAutoDefault(false);
 
     ListView1 = new QTableView(this);
+    ListView1->setHorizontalHeader(new ColumnHeader(ListView1));
     ListView1->setObjectName(QStringLiteral("ListView1"));
     ListView1->setGeometry(144, 8, 361, 273);
     ListView1->setContextMenuPolicy(Qt::PreventContextMenu); // the menu opens on the press
@@ -231,6 +273,7 @@ void Form1::Command4_Click()
     teloria::BatchRun run({*fetcher_, clock_, *progress_, *messages_, *pump_, *table_}, serviceBase_,
                           systemDecimalPoint());
     run.run(Text1->toPlainText());
+    pump_->finish();
 }
 
 void Form1::Command3_Click()

@@ -64,6 +64,8 @@ TEST_F(WindowTest, QueryShowsStartMessageFillsRowsAndEndsAtFullProgress)
     EXPECT_EQ(ProgressBar1->value(), 3);
     EXPECT_EQ(ProgressBar1->maximum(), 3);
     EXPECT_EQ(server.requested(), (std::vector<std::string>{"13800138000", "13012345678", "18912345678"}));
+    // Repaints are held back between numbers during a run; afterwards the window draws again.
+    EXPECT_TRUE(form->updatesEnabled());
 
     // A second run appends after the rows of the first.
     paste(QStringLiteral("13012345678\n18912345678"));
