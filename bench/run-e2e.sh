@@ -5,26 +5,11 @@
 # cost of the requests alone; then the window's peak memory with 100,000 rows.
 # Usage: bench/run-e2e.sh BUILD_DIR   (E2E_COUNT, E2E_MEMORY_COUNT, E2E_REPEAT to change the sizes)
 set -euo pipefail
-build=$(cd "${1:-${TELORIA_BUILD:-build}}" && pwd)
-bin=$build/bin
+source "$(dirname "$0")/lib.sh" "$@"
+require_built teloria-lookupd teloria-batch e2e_baseline
 count=${E2E_COUNT:-10000}
 memory_count=${E2E_MEMORY_COUNT:-100000}
 repeat=${E2E_REPEAT:-3}
-
-for tool in teloria-lookupd teloria-batch e2e_baseline; do
-  if [ ! -x "$bin/$tool" ]; then
-    echo "skipped: $bin/$tool is not built"
-    exit 0
-  fi
-done
-
-work=$(mktemp -d)
-service_pid=
-cleanup() {
-  if [ -n "$service_pid" ]; then kill "$service_pid" 2>/dev/null || true; wait "$service_pid" 2>/dev/null || true; fi
-  rm -rf "$work"
-}
-trap cleanup EXIT
 
 # Realistic mobile numbers: 11 digits behind the segments in use today, fixed seed.
 numbers() {
@@ -39,19 +24,7 @@ numbers() {
 numbers "$count" 20240601 > "$work/numbers.txt"
 numbers "$memory_count" 20240602 > "$work/numbers-100k.txt"
 
-# The bundled service on a free loopback port: port 0, and it prints what it got.
-"$bin/teloria-lookupd" --listen 127.0.0.1:0 > "$work/service.out" 2>&1 &
-service_pid=$!
-base=
-for _ in $(seq 1 200); do
-  base=$(sed -n 's/^listening on \(http:[^ ]*\).*/\1/p' "$work/service.out")
-  [ -n "$base" ] && break
-  kill -0 "$service_pid" 2>/dev/null || break
-  sleep 0.05
-done
-if [ -z "$base" ]; then
-  echo "teloria-lookupd did not start:"; cat "$work/service.out"; exit 1
-fi
+start_service
 echo "service: $base, $count numbers, best of $repeat"
 
 # Seconds of the fastest of $repeat runs of a command that prints its seconds.

@@ -4,22 +4,8 @@
 # second with wrk on loopback (keep-alive, 16 connections, 5 s).
 # Usage: bench/run-service.sh BUILD_DIR
 set -euo pipefail
-build=$(cd "${1:-${TELORIA_BUILD:-build}}" && pwd)
-bin=$build/bin
-for tool in teloria-lookupd service_bench service_coverage; do
-  if [ ! -x "$bin/$tool" ]; then
-    echo "skipped: $bin/$tool is not built"
-    exit 0
-  fi
-done
-
-work=$(mktemp -d)
-service_pid=
-cleanup() {
-  if [ -n "$service_pid" ]; then kill "$service_pid" 2>/dev/null || true; wait "$service_pid" 2>/dev/null || true; fi
-  rm -rf "$work"
-}
-trap cleanup EXIT
+source "$(dirname "$0")/lib.sh" "$@"
+require_built teloria-lookupd service_bench service_coverage
 
 echo "-- lookups inside the service (CPU time per operation)"
 "$bin/service_bench" --benchmark_format=json > "$work/bench.json" 2>/dev/null
@@ -44,18 +30,7 @@ if ! command -v wrk >/dev/null; then
   echo "skipped: wrk is not installed"
   exit 0
 fi
-"$bin/teloria-lookupd" --listen 127.0.0.1:0 > "$work/service.out" 2>&1 &
-service_pid=$!
-base=
-for _ in $(seq 1 200); do
-  base=$(sed -n 's/^listening on \(http:[^ ]*\).*/\1/p' "$work/service.out")
-  [ -n "$base" ] && break
-  kill -0 "$service_pid" 2>/dev/null || break
-  sleep 0.05
-done
-if [ -z "$base" ]; then
-  echo "teloria-lookupd did not start:"; cat "$work/service.out"; exit 1
-fi
+start_service
 
 # Numbers spread over the segments in use, so new prefixes keep coming as well
 # as ones already seen.

@@ -1,0 +1,39 @@
+# Shared by the bench/run-*.sh scripts (sourced, not run).
+# Sets build and bin from $1 (or TELORIA_BUILD), a scratch folder $work removed
+# on exit, and start_service, which starts teloria-lookupd on a free loopback
+# port and sets base to its URL.
+build=$(cd "${1:-${TELORIA_BUILD:-build}}" && pwd)
+bin=$build/bin
+
+# Exits the calling script (as a skip, not a failure) when a binary is missing.
+require_built() {
+  local tool
+  for tool in "$@"; do
+    if [ ! -x "$bin/$tool" ]; then
+      echo "skipped: $bin/$tool is not built"
+      exit 0
+    fi
+  done
+}
+
+work=$(mktemp -d)
+service_pid=
+cleanup() {
+  if [ -n "$service_pid" ]; then kill "$service_pid" 2>/dev/null || true; wait "$service_pid" 2>/dev/null || true; fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+# Port 0: the service picks a free port and prints what it got.
+start_service() {
+  "$bin/teloria-lookupd" --listen 127.0.0.1:0 > "$work/service.out" 2>&1 &
+  service_pid=$!
+  base=
+  for _ in $(seq 1 200); do
+    base=$(sed -n 's/^listening on \(http:[^ ]*\).*/\1/p' "$work/service.out")
+    [ -n "$base" ] && return 0
+    kill -0 "$service_pid" 2>/dev/null || break
+    sleep 0.05
+  done
+  echo "teloria-lookupd did not start:"; cat "$work/service.out"; exit 1
+}
