@@ -48,11 +48,23 @@ QChar systemDecimalPoint()
 
 // The list's column header. Every row the list gains makes the table view ask
 // its header for its size again, and the stock header measures each title's
-// text anew; the titles never change, so the measure is kept until the font
-// or the style does.
+// text anew; the measure is kept until the columns, their titles, the font or
+// the style change.
 class ColumnHeader : public QHeaderView {
 public:
-    explicit ColumnHeader(QWidget* parent) : QHeaderView(Qt::Horizontal, parent) {}
+    explicit ColumnHeader(QWidget* parent) : QHeaderView(Qt::Horizontal, parent)
+    {
+        connect(this, &QHeaderView::sectionCountChanged, this, [this] { hint_ = QSize(); });
+    }
+
+    void setModel(QAbstractItemModel* model) override
+    {
+        hint_ = QSize();
+        QHeaderView::setModel(model);
+        if (model)
+            connect(model, &QAbstractItemModel::headerDataChanged, this, [this] { hint_ = QSize(); });
+    }
+
     QSize sizeHint() const override
     {
         if (!hint_.isValid())

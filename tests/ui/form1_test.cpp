@@ -346,7 +346,13 @@ TEST_F(WindowTest, ListIsAReportViewWithItsColumnsAndTheFocus)
     for (int c = 0; c < 4; ++c)
         titles << model->headerData(c, Qt::Horizontal).toString();
     EXPECT_EQ(titles, (QStringList{"ID", "手机号码", "号码归属", "号码类型"}));
-    EXPECT_TRUE(ListView1->horizontalHeader()->isVisible());
+    QHeaderView* header = ListView1->horizontalHeader();
+    EXPECT_TRUE(header->isVisible());
+    // Tall enough to show its titles, before and after rows arrive.
+    EXPECT_GE(header->height(), header->fontMetrics().height());
+    paste(QStringLiteral("13800138000"));
+    clickQuery();
+    EXPECT_GE(header->height(), header->fontMetrics().height());
     EXPECT_FALSE(ListView1->verticalHeader()->isVisible());
     EXPECT_TRUE(ListView1->showGrid());
     EXPECT_EQ(ListView1->selectionBehavior(), QAbstractItemView::SelectRows);
