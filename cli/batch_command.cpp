@@ -16,7 +16,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QProcessEnvironment>
 #include <memory>
 #include <optional>
 
@@ -141,22 +140,11 @@ int runBatchCommand(const QStringList& arguments, const CommandStreams& streams)
         say(streams.err, error);
         return kBadUsage;
     }
-    if (!options.serviceUrl.isEmpty() && !parseServiceBase(options.serviceUrl, &error)) {
-        say(streams.err, QStringLiteral("--service: %1").arg(error));
-        return kBadUsage;
-    }
-    const QString fromEnvironment =
-        QProcessEnvironment::systemEnvironment().value(QStringLiteral("TELORIA_SERVICE"));
-    if (options.serviceUrl.isEmpty() && !fromEnvironment.isEmpty() &&
-        !parseServiceBase(fromEnvironment, &error)) {
-        say(streams.err, QStringLiteral("TELORIA_SERVICE: %1").arg(error));
-        return kBadUsage;
-    }
-
+    // A malformed setting is bad usage; a bundled service that cannot start is not.
     ServiceChoice service = chooseService(options.serviceUrl);
     if (!service.error.isEmpty()) {
         say(streams.err, service.error);
-        return kCouldNotRun;
+        return service.badSetting ? kBadUsage : kCouldNotRun;
     }
     const QString base = service.baseUrl;
 

@@ -53,8 +53,10 @@ ServiceChoice chooseService(const QString& commandLineUrl)
         QString why;
         if (const auto base = parseServiceBase(value, &why))
             choice.baseUrl = *base;
-        else
+        else {
             choice.error = QStringLiteral("%1: %2").arg(where, why);
+            choice.badSetting = true;
+        }
     };
     if (!commandLineUrl.isEmpty()) {
         useSetting(commandLineUrl, QStringLiteral("--service"));

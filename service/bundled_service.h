@@ -20,6 +20,7 @@ public:
 struct ServiceChoice {
     QString baseUrl;                          // empty when error is set
     QString error;                            // a malformed setting, or the bundled service failed
+    bool badSetting = false;                  // the error is a malformed --service or TELORIA_SERVICE
     std::unique_ptr<BundledService> bundled;  // set when the bundled one was started
 };
 ServiceChoice chooseService(const QString& commandLineUrl /* empty when not given */);

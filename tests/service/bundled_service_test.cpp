@@ -55,6 +55,7 @@ TEST_P(ChoicePrecedenceTest, CommandLineThenEnvironment)
     EXPECT_EQ(choice.baseUrl.toStdString(), c.baseUrl);
     EXPECT_TRUE(choice.error.toStdString().find(c.errorPart) != std::string::npos) << choice.error.toStdString();
     EXPECT_EQ(choice.error.isEmpty(), *c.baseUrl != '\0');
+    EXPECT_EQ(choice.badSetting, !choice.error.isEmpty());
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, ChoicePrecedenceTest, ::testing::Values(
