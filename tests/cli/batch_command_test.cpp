@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <map>
 #include <random>
+#include <unistd.h>
 
 namespace teloria::testing {
 namespace {
@@ -165,6 +166,7 @@ struct InputCase {
     QByteArray fileBytes;      // written to the input file when args name it
     QByteArray stdinBytes;
     std::vector<std::string> numbers; // what the service must be asked, in order
+    bool readAsGb18030 = false;       // standard error says the input is not UTF-8
 };
 
 class BatchInput : public ::testing::TestWithParam<InputCase> {};
@@ -182,6 +184,7 @@ TEST_P(BatchInput, GivesOneRequestAndOneRowPerLine)
     EXPECT_EQ(o.status, 0) << o.err.toStdString();
     EXPECT_EQ(server.arrived(), c.numbers);
     EXPECT_EQ(o.out, resultFile(answeredRows(c.numbers)));
+    EXPECT_EQ(o.err.contains("not UTF-8: reading it as GB18030"), c.readAsGb18030) << o.err.toStdString();
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -192,7 +195,12 @@ INSTANTIATE_TEST_SUITE_P(
         InputCase{"FileWithoutLastBreak", {"@FILE"}, "13800138000\n13900139000", {}, {"13800138000", "13900139000"}},
         InputCase{"FileWithByteOrderMark", {"@FILE"}, "\xEF\xBB\xBF" "13800138000\r\n", {}, {"13800138000"}},
         InputCase{"BlankLineInsideIsAnEmptyNumber", {"@FILE"}, "13800138000\n\n13900139000\n", {}, {"13800138000", "", "13900139000"}},
-        InputCase{"LoneCrStaysInTheNumber", {"@FILE"}, "138\r001\n", {}, {"138\r001"}},
+        InputCase{"LoneCrEndsTheLine", {"@FILE"}, "138\r001\n", {}, {"138", "001"}},
+        InputCase{"OldMacFile", {"@FILE"}, "13800138000\r13900139000\r\r15000000000", {}, {"13800138000", "13900139000", "", "15000000000"}},
+        InputCase{"Utf16LeByItsMark", {"@FILE"}, QByteArray("\xFF\xFE" "1\0" "3\0" "8\0" "\r\0\n\0" "\x17\x53\xAC\x4E" "\n\0", 16), {}, {"138", "北京"}},
+        InputCase{"Utf16BeByItsMark", {"@FILE"}, QByteArray("\xFE\xFF" "\0" "1" "\0" "3" "\0\n" "\x53\x17\x4E\xAC", 12), {}, {"13", "北京"}},
+        InputCase{"GbkFromAWindowsTool", {"@FILE"}, "13800138000\r\n\xB1\xB1\xBE\xA9 13900139000\r\n", {}, {"13800138000", "北京 13900139000"}, true},
+        InputCase{"Utf8IsNotTakenForGbk", {"@FILE"}, "北京 13900139000\n", {}, {"北京 13900139000"}},
         InputCase{"EmptyFile", {"@FILE"}, "", {}, {}},
         InputCase{"StdinByDash", {"-"}, {}, "13800138000\r\n13900139000\r\n", {"13800138000", "13900139000"}},
         InputCase{"StdinWhenNoFile", {}, {}, "13800138000\n", {"13800138000"}},
@@ -294,7 +302,10 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         StatusCase{"EveryRequestAnswered", {"--service", "@SERVICE", "-o", "@OUT", "@GOOD"}, 0, true, "0 failed requests"},
         StatusCase{"OneRequestFailed", {"--service", "@SERVICE", "-o", "@OUT", "@NUMBERS"}, 3, true, "1 failed request"},
-        StatusCase{"ServiceDown", {"--service", "@DEAD", "-o", "@OUT", "@NUMBERS"}, 3, true, "3 failed requests"},
+        StatusCase{"ServiceDownKeepsTheOldFile", {"--service", "@DEAD", "-o", "@OUT", "@NUMBERS"}, 1, false, "3 requests failed: "},
+        StatusCase{"BadTimeout", {"--service", "@SERVICE", "--timeout", "0", "-o", "@OUT", "@NUMBERS"}, 2, false, "--timeout"},
+        StatusCase{"UnknownFormat", {"--service", "@SERVICE", "--format", "xml", "-o", "@OUT", "@NUMBERS"}, 2, false, "--format"},
+        StatusCase{"UnknownField", {"--service", "@SERVICE", "--fields", "id,phone", "-o", "@OUT", "@NUMBERS"}, 2, false, "phone"},
         StatusCase{"MissingInputFile", {"--service", "@SERVICE", "-o", "@OUT", "@MISSING"}, 2, false, "no-such-file.txt"},
         StatusCase{"InputIsADirectory", {"--service", "@SERVICE", "-o", "@OUT", "@DIR"}, 2, false, "directory"},
         StatusCase{"TwoInputFiles", {"--service", "@SERVICE", "-o", "@OUT", "@NUMBERS", "@NUMBERS"}, 2, false, "one input file"},
@@ -318,22 +329,80 @@ TEST(BatchStatus, FailedRequestsStillGiveTheirRowsWithEmptyCells)
                                 FileEncoding::Utf8));
 }
 
-TEST(BatchStatus, AnErrorPageIsAnAnswer)
+TEST(BatchStatus, AnErrorStatusIsAFailedRequestAndTheRowKeepsThePage)
 {
-    httplib::Server server;
-    server.Get("/sim_search138.asp", [](const httplib::Request&, httplib::Response& res) {
-        res.status = 404;
-        res.set_content("归属地：未知<br/>", "text/html; charset=utf-8");
+    LookupServer server([](const std::string& n) {
+        return Answer{"归属地：未知<br/>", 0, false, n == "2" ? 500 : 404};
     });
-    const int port = server.bind_to_any_port("127.0.0.1");
-    std::thread t([&] { server.listen_after_bind(); });
-    while (!server.is_running())
-        std::this_thread::yield();
-    const Outcome o = runBatch({"--service", QStringLiteral("http://127.0.0.1:%1").arg(port)}, "1\n");
-    server.stop();
-    t.join();
-    EXPECT_EQ(o.status, 0);
-    EXPECT_EQ(o.out, resultFile({{"1", "未知", ""}}));
+    const Outcome o = runBatch({"--service", base(server), "--keep-going"}, "1\n2\n3\n");
+    EXPECT_EQ(o.status, 3);
+    EXPECT_EQ(o.out, resultFile({{"1", "未知", ""}, {"2", "未知", ""}, {"3", "未知", ""}}));
+    EXPECT_TRUE(o.err.contains("3 failed requests")) << o.err.toStdString();
+    EXPECT_TRUE(o.err.contains("\n2 requests failed: HTTP 404\n")) << o.err.toStdString();
+    EXPECT_TRUE(o.err.contains("\n1 request failed: HTTP 500\n")) << o.err.toStdString();
+}
+
+// The service answers 400 for a line that is not a number: an answer, counted
+// apart, never a reason to give up.
+TEST(BatchStatus, LinesThatAreNotNumbersAreCountedApart)
+{
+    LookupServer server([](const std::string& n) {
+        return n.size() == 11 ? Answer{pageOf(n)} : Answer{"<p>not a number</p>", 0, false, 400};
+    });
+    const Outcome o = runBatch({"--service", base(server)}, "abc\n\n\n--\n13800138000\n");
+    EXPECT_EQ(o.status, 0) << o.err.toStdString();
+    EXPECT_EQ(server.arrived().size(), 5u);
+    EXPECT_EQ(o.out, resultFile({{"abc", "", ""}, {"", "", ""}, {"", "", ""}, {"--", "", ""},
+                                 answeredRow("13800138000")}));
+    EXPECT_TRUE(o.err.contains("5 numbers, 0 failed requests")) << o.err.toStdString();
+    EXPECT_TRUE(o.err.contains("\n4 lines are not numbers\n")) << o.err.toStdString();
+}
+
+struct GiveUpCase {
+    const char* name;
+    QStringList args;
+    std::size_t asked;
+    const char* errorMentions;
+};
+
+class BatchGiveUp : public ::testing::TestWithParam<GiveUpCase> {};
+
+// The service dies after two numbers: three failed requests in a row end the
+// asking, and every row is still written.
+TEST_P(BatchGiveUp, StopsAskingAfterThreeFailuresInARowUnlessToldToKeepGoing)
+{
+    const GiveUpCase& c = GetParam();
+    std::vector<std::string> numbers;
+    for (int i = 0; i < 10; ++i)
+        numbers.push_back(std::to_string(13900000000LL + i));
+    LookupServer server([](const std::string& n) { return Answer{pageOf(n), 0, n.back() >= '2'}; });
+    const Outcome o = runBatch(QStringList{"--service", base(server)} + c.args, lines(numbers));
+    EXPECT_EQ(o.status, 3);
+    EXPECT_EQ(server.arrived().size(), c.asked);
+    std::vector<Row> rows{answeredRow(numbers[0]), answeredRow(numbers[1])};
+    for (std::size_t i = 2; i < numbers.size(); ++i)
+        rows.push_back(failedRow(numbers[i]));
+    EXPECT_EQ(o.out, resultFile(rows));
+    EXPECT_TRUE(o.err.contains(c.errorMentions)) << o.err.toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, BatchGiveUp,
+    ::testing::Values(GiveUpCase{"GivesUp", {}, 5, "gave up after 3 failed requests in a row"},
+                      GiveUpCase{"KeepsGoing", {"--keep-going"}, 10, "8 requests failed: transfer closed\n"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// A service that accepts and never answers: all jobs wait out their time-out
+// together, so the run takes one time-out, not one per number.
+TEST(BatchGiveUp, AHungServiceCostsOneTimeOutPerJobsNumbers)
+{
+    SilentServer server;
+    const Outcome o = runBatch({"--service", QString::fromStdString(server.baseUrl()), "--jobs", "8",
+                                "--timeout", "1"},
+                               lines({"1", "2", "3", "4", "5", "6", "7", "8"}));
+    EXPECT_EQ(o.status, 1) << o.err.toStdString();
+    EXPECT_EQ(server.peakOpen(), 8u);
+    EXPECT_TRUE(o.err.contains("timed out")) << o.err.toStdString();
 }
 
 // ---------------------------------------------------------------------------
@@ -349,6 +418,28 @@ TEST(BatchOutputFile, ReplacesTheFileAndLeavesNothingBeside)
     EXPECT_TRUE(o.out.isEmpty());
     EXPECT_EQ(readFile(out), resultFile({answeredRow("13800138000")}));
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"result.csv"});
+}
+
+// Targets that cannot be written fail before the first request.
+TEST(BatchOutputFile, UnwritableTargetsFailAtOnce)
+{
+    LookupServer server(plainAnswer);
+    QTemporaryDir dir;
+    const QString dangling = dir.filePath("dangling.csv");
+    ASSERT_TRUE(QFile::link(dir.filePath("gone/away.csv"), dangling));
+    const QString readOnly = writeFile(dir, "read-only.csv", "old\r\n");
+    QFile::setPermissions(readOnly, QFileDevice::ReadOwner);
+    QStringList targets{dangling, QStringLiteral("/proc/version")};
+    if (::geteuid() != 0) // the superuser writes read-only files
+        targets << readOnly;
+    for (const QString& target : targets) {
+        const Outcome o = runBatch({"--service", base(server), "-o", target}, "13800138000\n");
+        EXPECT_EQ(o.status, 2) << target.toStdString();
+        EXPECT_TRUE(o.err.contains(target.toLocal8Bit())) << o.err.toStdString();
+    }
+    EXPECT_TRUE(server.arrived().empty());
+    EXPECT_EQ(readFile(readOnly), "old\r\n");
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden | QDir::System).size(), 2);
 }
 
 TEST(BatchService, EnvironmentNamesTheServiceAndTheOptionOverridesIt)
