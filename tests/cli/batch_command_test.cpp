@@ -420,6 +420,34 @@ TEST(BatchOutputFile, ReplacesTheFileAndLeavesNothingBeside)
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"result.csv"});
 }
 
+// A line-in, line-out filter: each line's row comes out before the next line
+// goes in, without the input ending.
+TEST(BatchFilter, AnswersEachLineBeforeTheNextArrives)
+{
+    LookupServer server(plainAnswer);
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove(QStringLiteral("TELORIA_SERVICE"));
+    QProcess process;
+    process.setProcessEnvironment(environment);
+    process.start(QStringLiteral(TELORIA_BATCH_BINARY),
+                  {"--service", base(server), "--jobs", "4", "--format", "tsv", "--fields", "number,city",
+                   "--no-header", "-"});
+    ASSERT_TRUE(process.waitForStarted(10'000));
+    for (const std::string n : {"13800138001", "13800138003", "13800138000"}) {
+        process.write(QByteArray::fromStdString(n) + "\n");
+        QByteArray line;
+        while (!line.endsWith('\n') && process.waitForReadyRead(30'000))
+            line += process.readAllStandardOutput();
+        const std::string place = placeOf(n);
+        const auto space = place.find(' ');
+        EXPECT_EQ(line.toStdString(), n + "\t" + (space == std::string::npos ? "" : place.substr(space + 1)) + "\n");
+    }
+    process.closeWriteChannel();
+    ASSERT_TRUE(process.waitForFinished(30'000));
+    EXPECT_EQ(process.exitCode(), 0);
+    EXPECT_TRUE(process.readAllStandardOutput().isEmpty());
+}
+
 // Targets that cannot be written fail before the first request.
 TEST(BatchOutputFile, UnwritableTargetsFailAtOnce)
 {
