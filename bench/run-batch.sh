@@ -42,7 +42,7 @@ echo "$count numbers, $(du -m "$work/numbers.txt" | cut -f1) MB"
 row "wc -l" "$wc_s" "$count" "$wc_kb"
 row "cat (file to file)" "$cat_s" "$count" "$cat_kb"
 
-if "$bin/teloria-batch" --help | grep -q -- '--service URL.*in-process\|in-process'; then
+if "$bin/teloria-batch" --help | grep -q 'in-process'; then
   read -r in_s in_kb < <(measure /dev/null env -u TELORIA_SERVICE "$bin/teloria-batch" -o "$work/out.csv" "$work/numbers.txt")
   row "teloria-batch in-process" "$in_s" "$count" "$in_kb"
   echo "in-process time / cat time:     $(ratio "$in_s" "$cat_s")x"

@@ -2,6 +2,7 @@
 
 #include "batch_options.h"
 #include "http_resolver.h"
+#include "local_resolver.h"
 #include "number_input.h"
 #include "output_sink.h"
 #include "platform.h"
@@ -140,17 +141,23 @@ int runBatchCommand(const QStringList& arguments, const CommandStreams& streams)
         return kBadUsage;
     }
 
-    // A malformed setting is bad usage; a bundled service that cannot start is not.
-    ServiceChoice service = chooseService(options.serviceUrl);
-    if (!service.error.isEmpty()) {
-        say(streams.err, service.error);
-        return service.badSetting ? kBadUsage : kCouldNotRun;
+    // With no service named, the numbers are looked up in-process; a malformed
+    // setting is bad usage.
+    std::unique_ptr<Resolver> resolver;
+    if (options.serviceUrl.isEmpty() && !qEnvironmentVariableIsSet("TELORIA_SERVICE")) {
+        resolver = std::make_unique<LocalResolver>();
+    } else {
+        const ServiceChoice service = chooseService(options.serviceUrl);
+        if (!service.error.isEmpty()) {
+            say(streams.err, service.error);
+            return service.badSetting ? kBadUsage : kCouldNotRun;
+        }
+        FetchOptions fetchOptions;
+        fetchOptions.totalTimeoutMs = options.timeoutSeconds * 1000L;
+        fetchOptions.connectTimeoutMs = std::min(fetchOptions.connectTimeoutMs, fetchOptions.totalTimeoutMs);
+        resolver = std::make_unique<HttpResolver>(service.baseUrl, options.jobs, curlSessions(fetchOptions),
+                                                  options.keepGoing);
     }
-    FetchOptions fetchOptions;
-    fetchOptions.totalTimeoutMs = options.timeoutSeconds * 1000L;
-    fetchOptions.connectTimeoutMs = std::min(fetchOptions.connectTimeoutMs, fetchOptions.totalTimeoutMs);
-    HttpResolver http(service.baseUrl, options.jobs, curlSessions(fetchOptions), options.keepGoing);
-    Resolver& resolver = http;
 
     const RowFormat format(options.format, options.fields, options.encoding, options.header);
     const auto start = std::chrono::steady_clock::now();
@@ -182,7 +189,7 @@ int runBatchCommand(const QStringList& arguments, const CommandStreams& streams)
             noted = true;
         }
         if (!numbers.isEmpty()) {
-            resolver.resolve(numbers, resolved);
+            resolver->resolve(numbers, resolved);
             for (qsizetype i = 0; i < numbers.size(); ++i) {
                 const Resolution& r = resolved[static_cast<std::size_t>(i)];
                 tally.add(r);
@@ -220,7 +227,7 @@ int runBatchCommand(const QStringList& arguments, const CommandStreams& streams)
     if (options.verbose)
         std::fprintf(streams.err, "%s %s\n", QString::fromUtf16(kRunMessageTitle).toLocal8Bit().constData(),
                      endMessage(elapsedMs).toLocal8Bit().constData());
-    report(streams.err, tally, resolver.gaveUpReason(), elapsedMs);
+    report(streams.err, tally, resolver->gaveUpReason(), elapsedMs);
     return tally.status();
 }
 

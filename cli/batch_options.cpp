@@ -9,8 +9,8 @@ namespace {
 struct Parser {
     QCommandLineParser parser;
     QCommandLineOption service{QStringList{QStringLiteral("service")},
-                               QStringLiteral("Lookup service base URL (default: TELORIA_SERVICE, "
-                                              "else the bundled service started for this run)."),
+                               QStringLiteral("Lookup service base URL (default: TELORIA_SERVICE; "
+                                              "without either the numbers are looked up in-process)."),
                                QStringLiteral("URL")};
     QCommandLineOption jobs{QStringList{QStringLiteral("jobs"), QStringLiteral("j")},
                             QStringLiteral("Requests kept in flight, 1 to 64 (default 1)."),

@@ -19,7 +19,7 @@ namespace teloria::cli {
 inline constexpr int kMaxJobs = 64;
 
 struct BatchOptions {
-    QString serviceUrl;  // empty: TELORIA_SERVICE, else the bundled service
+    QString serviceUrl;  // empty: TELORIA_SERVICE, else in-process
     int jobs = 1;
     int timeoutSeconds = 30;  // per request
     bool keepGoing = false;   // never give up after failed requests in a row

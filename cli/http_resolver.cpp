@@ -32,9 +32,14 @@ QString failureReason(const FetchResult& result)
 
 RowCells cellsOfPage(const QString& page)
 {
+    return cellsOfAnswer(extractField(page, kLocationMarker), extractField(page, kCardTypeMarker));
+}
+
+RowCells cellsOfAnswer(QString location, QString card)
+{
     RowCells cells;
-    cells.location = extractField(page, kLocationMarker);
-    cells.card = extractField(page, kCardTypeMarker);
+    cells.location = std::move(location);
+    cells.card = std::move(card);
     const qsizetype space = cells.location.indexOf(u' ');
     cells.province = space < 0 ? cells.location : cells.location.left(space);
     cells.city = space < 0 ? QString() : cells.location.mid(space + 1);

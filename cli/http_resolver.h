@@ -19,6 +19,8 @@ QString failureReason(const FetchResult& result);
 // The cells of a lookup page. The province and city are the location's first
 // word and the rest; the page carries no area code, zip or source.
 RowCells cellsOfPage(const QString& page);
+// The same cells from a location and card type given as text.
+RowCells cellsOfAnswer(QString location, QString card);
 
 class HttpResolver : public Resolver {
 public:

@@ -4,6 +4,8 @@
 
 #include "export/result_file.h"
 #include "lookup/result_table.h"
+#include "service/bundled_service.h"
+#include "service/segment_table.h"
 
 #include <QDir>
 #include <QFile>
@@ -418,6 +420,52 @@ TEST(BatchOutputFile, ReplacesTheFileAndLeavesNothingBeside)
     EXPECT_TRUE(o.out.isEmpty());
     EXPECT_EQ(readFile(out), resultFile({answeredRow("13800138000")}));
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"result.csv"});
+}
+
+// ---------------------------------------------------------------------------
+// With no service named, the numbers are looked up in-process: the same bytes
+// as over HTTP from the bundled service, whatever the input.
+
+std::vector<std::string> awkwardInputs()
+{
+    std::vector<std::string> inputs = {
+        "13800138000", " 138 0013 8000 ", "+8613800138000", "008613800138000", "86 138-0013-8000",
+        "010-12345678", "075512345678", "+86 755 1234 5678", "abc", "", "1380013800", "138001380001",
+        "１３８００１３８０００", "138%2000", "北京", "\t13800138000",
+        std::string(70, '1'), "19912345678", "14112345678", "17012345678", "0", "+", "\"13800138000\"",
+        "13800138000,13900139000"};
+    // Every segment of the built-in table.
+    const auto& segments = service::SegmentTable::builtIn();
+    for (int prefix = 1000; prefix <= 1999; ++prefix) {
+        const std::string number = std::to_string(prefix) + "1234567";
+        if (!segments.operatorOf(number).empty())
+            inputs.push_back(number);
+    }
+    return inputs;
+}
+
+TEST(BatchInProcess, WritesTheBytesTheHttpPathWrites)
+{
+    QString why;
+    const auto bundled = BundledService::start(&why);
+    ASSERT_TRUE(bundled) << why.toStdString();
+    const std::vector<std::string> inputs = awkwardInputs();
+    ASSERT_GT(inputs.size(), 100u);
+    const QByteArray input = lines(inputs);
+    for (const QStringList& format : {QStringList{}, QStringList{"--encoding", "utf-8"},
+                                      QStringList{"--format", "tsv", "--fields",
+                                                  "id,number,location,card,province,city,area_code,zip,source"},
+                                      QStringList{"--format", "jsonl"}}) {
+        const Outcome local = runBatch(format, input);
+        const Outcome http = runBatch(QStringList{"--service", bundled->baseUrl(), "--jobs", "4"} + format, input);
+        EXPECT_EQ(local.status, http.status) << format.join(' ').toStdString();
+        EXPECT_EQ(local.status, 0) << local.err.toStdString();
+        EXPECT_EQ(local.out, http.out) << format.join(' ').toStdString();
+        EXPECT_EQ(local.out.count('\n'), qsizetype(inputs.size() + (format.contains("tsv") ? 1 : 0)));
+        // The summary differs only in the seconds.
+        static const QRegularExpression seconds(QStringLiteral(R"(, [0-9.]+ s\n)"));
+        EXPECT_EQ(QString::fromUtf8(local.err).remove(seconds), QString::fromUtf8(http.err).remove(seconds));
+    }
 }
 
 // A line-in, line-out filter: each line's row comes out before the next line
