@@ -193,10 +193,10 @@ int runBatchCommand(const QStringList& arguments, const CommandStreams& streams)
             for (qsizetype i = 0; i < numbers.size(); ++i) {
                 const Resolution& r = resolved[static_cast<std::size_t>(i)];
                 tally.add(r);
-                format.append(out, tally.numbers, numbers.at(i), r.cells);
+                format.append(out, tally.numbers, numbers.at(i), *r.cells);
                 if (out.size() >= kBlockBytes) {
                     sink.write(out);
-                    out.clear();
+                    out.resize(0); // keeps its capacity
                 }
             }
             progress.update(tally.numbers, bytesRead);
@@ -205,7 +205,7 @@ int runBatchCommand(const QStringList& arguments, const CommandStreams& streams)
             break;
         if (!platform::inputWaiting(fd)) { // the input pauses: everything read so far goes out
             sink.write(out);
-            out.clear();
+            out.resize(0); // keeps its capacity
             sink.flush();
         }
         if (!sink.error().isEmpty())

@@ -80,6 +80,7 @@ void HttpResolver::resolve(const QStringList& numbers, std::vector<Resolution>& 
         urls.append(lookupUrl(base_, n));
     std::vector<std::optional<FetchResult>> results = fetcher_.fetchAll(urls);
     out.assign(results.size(), Resolution{});
+    cells_.assign(results.size(), RowCells{});
     for (std::size_t i = 0; i < results.size(); ++i) {
         Resolution& r = out[i];
         if (!results[i]) {
@@ -87,7 +88,8 @@ void HttpResolver::resolve(const QStringList& numbers, std::vector<Resolution>& 
             continue;
         }
         const FetchResult& result = *results[i];
-        r.cells = cellsOfPage(result.text);
+        cells_[i] = cellsOfPage(result.text);
+        r.cells = &cells_[i];
         r.reason = failureReason(result);
         if (!r.reason.isEmpty()) {
             r.outcome = Outcome::Failed;

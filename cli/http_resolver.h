@@ -39,6 +39,7 @@ private:
     bool keepGoing_;
     int failedInARow_ = 0;
     QString gaveUpReason_;
+    std::vector<RowCells> cells_; // the current block's
     OrderedFetcher fetcher_;
 };
 

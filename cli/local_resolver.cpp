@@ -23,10 +23,10 @@ const RowCells& LocalResolver::cellsOf(const service::Answer& answer)
 void LocalResolver::resolve(const QStringList& numbers, std::vector<Resolution>& out)
 {
     static const std::size_t maxBytes = service::ServerOptions{}.maxNumberBytes;
-    out.resize(static_cast<std::size_t>(numbers.size()));
+    out.assign(static_cast<std::size_t>(numbers.size()), Resolution{});
     std::string typed;
     for (qsizetype i = 0; i < numbers.size(); ++i) {
-        Resolution& r = out[static_cast<std::size_t>(i)];
+        Resolution& r = out[static_cast<std::size_t>(i)]; // never failed here: reason stays empty
         const QString& number = numbers.at(i);
         typed.clear();
         for (const QChar c : number) { // numbers are ASCII nearly always: no conversion then
@@ -37,14 +37,8 @@ void LocalResolver::resolve(const QStringList& numbers, std::vector<Resolution>&
             typed.push_back(static_cast<char>(c.unicode()));
         }
         const auto clean = typed.size() <= maxBytes ? service::cleanNumber(typed) : std::nullopt;
-        if (!clean) {
-            r = Resolution{};
-            r.outcome = Outcome::NotANumber;
-            continue;
-        }
-        r.cells = cellsOf(locations_->resolve(*clean));
-        r.outcome = Outcome::Answered;
-        r.reason.clear();
+        r.cells = clean ? &cellsOf(locations_->resolve(*clean)) : &kNoCells;
+        r.outcome = clean ? Outcome::Answered : Outcome::NotANumber;
     }
 }
 

@@ -22,8 +22,11 @@ enum class Outcome {
     NotAsked,   // given up on before this number: empty cells
 };
 
+// The cells of a row without an answer.
+inline const RowCells kNoCells{};
+
 struct Resolution {
-    RowCells cells;
+    const RowCells* cells = &kNoCells; // owned by the resolver, valid until its next resolve()
     Outcome outcome = Outcome::Answered;
     QString reason; // why it failed, one line ("HTTP 404", "Connection refused" ...)
     bool unreachable = false; // failed without any answer from the service

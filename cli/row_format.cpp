@@ -1,6 +1,7 @@
 #include "row_format.h"
 
 #include <QStringList>
+
 #include <array>
 
 namespace teloria::cli {
@@ -110,11 +111,10 @@ QByteArray RowFormat::header() const
     return out;
 }
 
-const QString& RowFormat::cell(Field field, const QString& id, const QString& number,
-                               const RowCells& cells) const
+const QString& RowFormat::cell(Field field, const QString& number, const RowCells& cells) const
 {
     switch (field) {
-    case Field::Id: return id;
+    case Field::Id: break; // written as a number by the caller
     case Field::Number: return number;
     case Field::Location: return cells.location;
     case Field::Card: return cells.card;
@@ -124,27 +124,63 @@ const QString& RowFormat::cell(Field field, const QString& id, const QString& nu
     case Field::Zip: return cells.zip;
     case Field::Source: return cells.source;
     }
-    return id;
+    return number;
+}
+
+// A row of the csv file is its cells, each as the one csv line writer writes
+// a single cell, joined by commas: that writer quotes cell by cell and its
+// encodings map character by character.
+void RowFormat::appendCsvCell(QByteArray& out, const QString& cell) const
+{
+    // ASCII with nothing to quote is the same bytes in every encoding.
+    bool plain = true;
+    for (const QChar c : cell) {
+        const char16_t u = c.unicode();
+        if (u >= 0x80 || u == u',' || u == u'"' || u == u'\r' || u == u'\n') {
+            plain = false;
+            break;
+        }
+    }
+    if (plain) {
+        const qsizetype at = out.size();
+        out.resize(at + cell.size());
+        char* to = out.data() + at;
+        for (const QChar c : cell)
+            *to++ = static_cast<char>(c.unicode());
+        return;
+    }
+    auto it = csvCells_.constFind(cell);
+    if (it == csvCells_.cend()) {
+        if (csvCells_.size() >= 4096)
+            csvCells_.clear();
+        it = csvCells_.insert(cell, csvLine(QStringList{cell}, encoding_));
+    }
+    out.append(*it);
 }
 
 void RowFormat::append(QByteArray& out, qint64 id, const QString& number, const RowCells& cells) const
 {
-    const QString idText = QString::number(id);
+    const QByteArray idText = QByteArray::number(id);
     switch (format_) {
-    case OutputFormat::Csv: {
-        QStringList row;
-        row.reserve(static_cast<qsizetype>(fields_.size()));
-        for (const Field f : fields_)
-            row.append(cell(f, idText, number, cells));
-        out.append(csvLine(row, encoding_));
+    case OutputFormat::Csv:
+        for (std::size_t i = 0; i < fields_.size(); ++i) {
+            if (i > 0)
+                out.append(',');
+            if (fields_[i] == Field::Id)
+                out.append(idText);
+            else
+                appendCsvCell(out, cell(fields_[i], number, cells));
+        }
         out.append("\r\n");
         return;
-    }
     case OutputFormat::Tsv:
         for (std::size_t i = 0; i < fields_.size(); ++i) {
             if (i > 0)
                 out.append('\t');
-            appendTsvCell(out, cell(fields_[i], idText, number, cells));
+            if (fields_[i] == Field::Id)
+                out.append(idText);
+            else
+                appendTsvCell(out, cell(fields_[i], number, cells));
         }
         out.append('\n');
         return;
@@ -157,9 +193,9 @@ void RowFormat::append(QByteArray& out, qint64 id, const QString& number, const 
             out.append(kFieldNames[static_cast<std::size_t>(fields_[i])]);
             out.append("\":");
             if (fields_[i] == Field::Id)
-                out.append(idText.toLatin1());
+                out.append(idText);
             else
-                appendJsonString(out, cell(fields_[i], idText, number, cells));
+                appendJsonString(out, cell(fields_[i], number, cells));
         }
         out.append("}\n");
         return;

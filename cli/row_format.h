@@ -8,6 +8,7 @@
 #include "export/result_file.h"
 
 #include <QByteArray>
+#include <QHash>
 #include <QString>
 #include <optional>
 #include <vector>
@@ -33,12 +34,16 @@ public:
     void append(QByteArray& out, qint64 id, const QString& number, const RowCells& cells) const;
 
 private:
-    const QString& cell(Field field, const QString& id, const QString& number, const RowCells& cells) const;
+    const QString& cell(Field field, const QString& number, const RowCells& cells) const;
+    void appendCsvCell(QByteArray& out, const QString& cell) const;
 
     OutputFormat format_;
     std::vector<Field> fields_;
     FileEncoding encoding_;
     bool header_;
+    // The csv bytes of cells seen before (locations, card types recur on
+    // nearly every row); bounded, so memory stays flat.
+    mutable QHash<QString, QByteArray> csvCells_;
 };
 
 } // namespace teloria::cli
