@@ -55,8 +55,8 @@ Outcome runBatch(const QStringList& args, const QByteArray& input = {},
 const char* const kPlaces[] = {"北京", "广东 深圳", "上海,浦东", "内蒙古 呼和浩特", "新疆 乌鲁木齐"};
 const char* const kCards[] = {"移动全球通卡", "联通如意通卡", "电信\"天翼\"卡"};
 
-std::string placeOf(const std::string& n) { return kPlaces[n.empty() ? 0 : n.back() % 5]; }
-std::string cardOf(const std::string& n) { return kCards[n.empty() ? 0 : n.back() % 3]; }
+std::string placeOf(const std::string& n) { return kPlaces[n.empty() ? 0 : static_cast<unsigned char>(n.back()) % 5]; }
+std::string cardOf(const std::string& n) { return kCards[n.empty() ? 0 : static_cast<unsigned char>(n.back()) % 3]; }
 
 std::string pageOf(const std::string& n)
 {
