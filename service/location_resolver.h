@@ -22,6 +22,13 @@ class PhoneNumberOfflineGeocoder;
 
 namespace teloria::service {
 
+// Number cleaning, the segment table and phone.dat files live in data/.
+using data::cleanNumber;
+using data::CleanNumber;
+using data::NumberKind;
+using data::PhoneDat;
+using data::SegmentTable;
+
 inline constexpr std::string_view kUnknown = "未知";
 inline constexpr std::string_view kLandlineCardType = "固定电话";
 

@@ -1,17 +1,17 @@
 #include "phone_dat.h"
 
-#include "service_test_support.h"
+#include "service/service_test_support.h"
 
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 #include <functional>
 
-namespace teloria::service {
+namespace teloria::data {
 namespace {
 
-using testing::PhoneDatBuilder;
-using testing::sampleDat;
+using service::testing::PhoneDatBuilder;
+using service::testing::sampleDat;
 
 TEST(PhoneDat, FindsEveryPrefixOfTheIndex)
 {
@@ -156,16 +156,16 @@ TEST(PhoneDat, LoadNamesTheFileInItsMessage)
     EXPECT_NE(error.find(missing + ": cannot open"), std::string::npos) << error;
 
     const std::string broken = dir.filePath("broken.dat").toStdString();
-    testing::writeFile(broken, "2301");
+    service::testing::writeFile(broken, "2301");
     EXPECT_FALSE(PhoneDat::load(broken, &error));
     EXPECT_NE(error.find(broken + ": not a usable phone.dat file: too short"), std::string::npos) << error;
 
     const std::string good = dir.filePath("good.dat").toStdString();
-    testing::writeFile(good, sampleDat().build());
+    service::testing::writeFile(good, sampleDat().build());
     const auto dat = PhoneDat::load(good, &error);
     ASSERT_TRUE(dat) << error;
     EXPECT_EQ(dat->entryCount(), 4u);
 }
 
 } // namespace
-} // namespace teloria::service
+} // namespace teloria::data

@@ -14,7 +14,7 @@
 #include <string_view>
 #include <vector>
 
-namespace teloria::service {
+namespace teloria::data {
 
 class PhoneDat {
 public:
@@ -52,4 +52,4 @@ private:
     std::vector<Entry> entries_; // ascending by prefix
 };
 
-} // namespace teloria::service
+} // namespace teloria::data

@@ -7,7 +7,7 @@
 #include <iterator>
 #include <unordered_map>
 
-namespace teloria::service {
+namespace teloria::data {
 namespace {
 
 constexpr std::size_t kHeaderSize = 8;
@@ -176,4 +176,4 @@ std::optional<PhoneDat::Hit> PhoneDat::find(std::uint32_t prefix7) const
     return Hit{r.province, r.city, cardTypeName(at->cardType)};
 }
 
-} // namespace teloria::service
+} // namespace teloria::data

@@ -4,7 +4,7 @@
 
 #include <set>
 
-namespace teloria::service {
+namespace teloria::data {
 namespace {
 
 struct OperatorCase {
@@ -99,4 +99,4 @@ TEST(SegmentTableParse, ReadsCrLfLinesAndNotesAfterTheName)
 }
 
 } // namespace
-} // namespace teloria::service
+} // namespace teloria::data
