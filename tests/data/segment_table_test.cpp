@@ -26,6 +26,8 @@ INSTANTIATE_TEST_SUITE_P(Cases, BuiltInSegmentsTest, ::testing::Values(
     OperatorCase{"13490012345", "中国电信卫星"}, // 4-digit line wins over 134
     OperatorCase{"13800138000", "中国移动"},
     OperatorCase{"14512345678", "中国联通"},
+    OperatorCase{"14112345678", "中国电信"},
+    OperatorCase{"17411234567", "中国电信卫星"},
     OperatorCase{"14912345678", "中国电信"},
     OperatorCase{"16212345678", "中国电信虚拟运营商"},
     OperatorCase{"16512345678", "中国移动虚拟运营商"},
