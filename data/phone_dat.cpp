@@ -1,5 +1,7 @@
 #include "phone_dat.h"
 
+#include "place_names.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -20,39 +22,13 @@ std::uint32_t readLe32(std::string_view bytes, std::size_t at)
     return b(0) | (b(1) << 8) | (b(2) << 16) | (b(3) << 24);
 }
 
-bool isUtf8(std::string_view s)
+void putLe32(std::string& out, std::uint32_t v)
 {
-    std::size_t i = 0;
-    while (i < s.size()) {
-        const auto c = static_cast<unsigned char>(s[i]);
-        std::size_t extra = 0;
-        std::uint32_t cp = 0;
-        if (c < 0x80) {
-            ++i;
-            continue;
-        } else if (c >= 0xC2 && c <= 0xDF) {
-            extra = 1, cp = c & 0x1F;
-        } else if (c >= 0xE0 && c <= 0xEF) {
-            extra = 2, cp = c & 0x0F;
-        } else if (c >= 0xF0 && c <= 0xF4) {
-            extra = 3, cp = c & 0x07;
-        } else {
-            return false;
-        }
-        if (i + extra >= s.size())
-            return false; // the sequence runs past the end
-        for (std::size_t k = 1; k <= extra; ++k) {
-            const auto cc = static_cast<unsigned char>(s[i + k]);
-            if ((cc & 0xC0) != 0x80)
-                return false;
-            cp = (cp << 6) | (cc & 0x3F);
-        }
-        if ((extra == 2 && (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF))) || (extra == 3 && (cp < 0x10000 || cp > 0x10FFFF)))
-            return false;
-        i += extra + 1;
-    }
-    return true;
+    for (int i = 0; i < 4; ++i)
+        out.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
 }
+
+constexpr std::uint32_t kUnsafe = 0xFFFFFFFF; // a record skipped for its text
 
 } // namespace
 
@@ -69,6 +45,14 @@ std::string_view PhoneDat::cardTypeName(std::uint8_t code)
     case 8: return "中国广电虚拟运营商";
     default: return "未知";
     }
+}
+
+std::uint8_t PhoneDat::cardTypeCode(std::string_view name)
+{
+    for (std::uint8_t code = 1; code <= 8; ++code)
+        if (cardTypeName(code) == name)
+            return code;
+    return 0;
 }
 
 std::optional<PhoneDat> PhoneDat::parse(std::string_view bytes, std::string* error)
@@ -115,8 +99,6 @@ std::optional<PhoneDat> PhoneDat::parse(std::string_view bytes, std::string* err
             if (end == std::string_view::npos)
                 return fail("record at offset " + std::to_string(offset) + " has no closing NUL before the index");
             const std::string_view text = recordArea.substr(offset, end - offset);
-            if (!isUtf8(text))
-                return fail("record at offset " + std::to_string(offset) + " is not UTF-8 text");
             std::vector<std::string_view> fields;
             for (std::size_t from = 0;;) {
                 const auto bar = text.find('|', from);
@@ -128,10 +110,21 @@ std::optional<PhoneDat> PhoneDat::parse(std::string_view bytes, std::string* err
             if (fields.size() != 4)
                 return fail("record at offset " + std::to_string(offset) + " has " + std::to_string(fields.size())
                             + " fields instead of province|city|postcode|area code");
-            dat.records_.push_back({std::string(fields[0]), std::string(fields[1])});
-            known = recordAt.emplace(offset, static_cast<std::uint32_t>(dat.records_.size() - 1)).first;
+            std::string why;
+            if (!std::all_of(fields.begin(), fields.end(), [&why](std::string_view f) { return isSafeText(f, &why); })) {
+                if (dat.skipped_++ == 0) {
+                    dat.skipReason_ = "record at offset " + std::to_string(offset) + " " + why;
+                    dat.skipOffset_ = offset;
+                }
+                known = recordAt.emplace(offset, kUnsafe).first;
+            } else {
+                dat.records_.push_back({std::string(fields[0]), std::string(fields[1]), std::string(fields[2]),
+                                        std::string(fields[3])});
+                known = recordAt.emplace(offset, static_cast<std::uint32_t>(dat.records_.size() - 1)).first;
+            }
         }
-        dat.entries_.push_back({prefix, known->second, cardType});
+        if (known->second != kUnsafe)
+            dat.entries_.push_back({prefix, known->second, cardType});
     }
     return dat;
 }
@@ -172,8 +165,58 @@ std::optional<PhoneDat::Hit> PhoneDat::find(std::uint32_t prefix7) const
                                      [](const Entry& e, std::uint32_t p) { return e.prefix < p; });
     if (at == entries_.end() || at->prefix != prefix7)
         return std::nullopt;
-    const Record& r = records_[at->record];
-    return Hit{r.province, r.city, cardTypeName(at->cardType)};
+    return entry(static_cast<std::size_t>(at - entries_.begin()));
+}
+
+PhoneDat::Hit PhoneDat::entry(std::size_t i) const
+{
+    const Entry& e = entries_[i];
+    const Record& r = records_[e.record];
+    return Hit{r.province, r.city, cardTypeName(e.cardType), r.zip, r.areaCode, e.cardType, e.prefix};
+}
+
+std::optional<std::string> PhoneDat::serialise(std::vector<Row> rows, std::string_view version, std::string* error)
+{
+    std::stable_sort(rows.begin(), rows.end(), [](const Row& a, const Row& b) { return a.prefix < b.prefix; });
+    std::string records;
+    std::string index;
+    std::unordered_map<std::string, std::uint32_t> recordAt;
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const Row& row = rows[i];
+        if (i + 1 < rows.size() && rows[i + 1].prefix == row.prefix)
+            continue; // the last row of a prefix wins
+        if (row.prefix < 1000000 || row.prefix > 1999999) {
+            if (error)
+                *error = "prefix " + std::to_string(row.prefix) + " is not a 7-digit mobile prefix";
+            return std::nullopt;
+        }
+        std::string text = row.province + '|' + row.city + '|' + row.zip + '|' + row.areaCode;
+        for (const std::string* field : {&row.province, &row.city, &row.zip, &row.areaCode}) {
+            std::string why;
+            if (!isSafeText(*field, &why)) {
+                if (error)
+                    *error = "prefix " + std::to_string(row.prefix) + ": '" + *field + "' " + why;
+                return std::nullopt;
+            }
+        }
+        auto [at, added] = recordAt.emplace(std::move(text), static_cast<std::uint32_t>(kHeaderSize + records.size()));
+        if (added) {
+            records += at->first;
+            records.push_back('\0');
+        }
+        putLe32(index, row.prefix);
+        putLe32(index, at->second);
+        index.push_back(static_cast<char>(row.cardTypeCode));
+    }
+    if (index.empty()) {
+        if (error)
+            *error = "no prefixes to write";
+        return std::nullopt;
+    }
+    std::string out(version.substr(0, 4));
+    out.resize(4, ' ');
+    putLe32(out, static_cast<std::uint32_t>(kHeaderSize + records.size()));
+    return out + records + index;
 }
 
 } // namespace teloria::data
