@@ -1,5 +1,6 @@
 #include "phone_dat.h"
 
+#include "override_file.h"
 #include "place_names.h"
 
 #include <algorithm>
@@ -14,7 +15,6 @@ namespace {
 
 constexpr std::size_t kHeaderSize = 8;
 constexpr std::size_t kEntrySize = 9;
-constexpr std::size_t kMaxFileSize = 64u << 20; // far above any real prefix database
 
 std::uint32_t readLe32(std::string_view bytes, std::size_t at)
 {
@@ -131,29 +131,14 @@ std::optional<PhoneDat> PhoneDat::parse(std::string_view bytes, std::string* err
 
 std::optional<PhoneDat> PhoneDat::load(const std::string& path, std::string* error)
 {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        if (error)
-            *error = path + ": cannot open: " + std::strerror(errno);
-        return std::nullopt;
-    }
-    std::string bytes;
-    char buffer[1 << 16];
-    while (in.read(buffer, sizeof buffer) || in.gcount() > 0) {
-        bytes.append(buffer, static_cast<std::size_t>(in.gcount()));
-        if (bytes.size() > kMaxFileSize) {
-            if (error)
-                *error = path + ": larger than " + std::to_string(kMaxFileSize >> 20) + " MiB, not a prefix database";
-            return std::nullopt;
-        }
-    }
-    if (in.bad()) {
-        if (error)
-            *error = path + ": read error";
-        return std::nullopt;
-    }
     std::string why;
-    auto dat = parse(bytes, &why);
+    const auto bytes = readDataFile(path, &why);
+    if (!bytes) {
+        if (error)
+            *error = path + ": " + why;
+        return std::nullopt;
+    }
+    auto dat = parse(*bytes, &why);
     if (!dat && error)
         *error = path + ": not a usable phone.dat file: " + why;
     return dat;

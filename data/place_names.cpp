@@ -292,13 +292,13 @@ bool isSafeText(std::string_view text, std::string* why)
         if (u < 0x20 || u == 0x7F)
             return refuse("holds a control character");
         if (c == '<' || c == '>' || c == '&')
-            return refuse("holds markup ('" + std::string(1, c) + "')");
+            return refuse("holds markup (an angle bracket or ampersand)");
         if (c == '|')
-            return refuse("holds a field separator ('|')");
+            return refuse("holds a field separator (a vertical bar)");
     }
     for (const std::string_view marker : {"归属地", "卡类型"})
         if (text.find(marker) != std::string_view::npos)
-            return refuse("holds the field marker \"" + std::string(marker) + "\"");
+            return refuse("holds a field marker (" + std::string(marker) + ")");
     return true;
 }
 
