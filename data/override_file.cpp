@@ -57,8 +57,10 @@ std::optional<OverrideTable> OverrideTable::parse(std::string_view text, std::st
         for (std::size_t i = 1; i < 4; ++i) {
             std::string why;
             if (!isSafeText(fields[i], &why)) {
-                if (table.skippedLines++ == 0)
+                if (table.skippedLines++ == 0) {
                     table.skipReason = "line " + std::to_string(lineNo) + " (byte " + std::to_string(offset) + ") " + why;
+                    table.skipOffset = offset;
+                }
                 return;
             }
         }

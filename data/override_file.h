@@ -30,6 +30,7 @@ struct OverrideTable {
     std::vector<OverrideLine> lines; // shorter prefixes first, then file order
     std::size_t skippedLines = 0;    // lines whose text was unsafe
     std::string skipReason;          // for the first of them
+    std::size_t skipOffset = 0;      // its byte offset
 
     // Nothing and "line N (byte B): why" in *error for a malformed line.
     static std::optional<OverrideTable> parse(std::string_view text, std::string* error = nullptr,

@@ -55,20 +55,25 @@ std::uint8_t PhoneDat::cardTypeCode(std::string_view name)
     return 0;
 }
 
-std::optional<PhoneDat> PhoneDat::parse(std::string_view bytes, std::string* error)
+std::optional<PhoneDat> PhoneDat::parse(std::string_view bytes, std::string* error, std::size_t* errorOffset)
 {
-    auto fail = [error](const std::string& why) -> std::optional<PhoneDat> {
+    std::size_t faultAt = 0; // the byte offset of the fault, set before each fail()
+    auto fail = [error, errorOffset, &faultAt](const std::string& why) -> std::optional<PhoneDat> {
         if (error)
             *error = why;
+        if (errorOffset)
+            *errorOffset = faultAt;
         return std::nullopt;
     };
     if (bytes.size() < kHeaderSize)
         return fail("too short for the 8-byte header (" + std::to_string(bytes.size()) + " bytes)");
+    faultAt = 4;
     const std::uint32_t indexStart = readLe32(bytes, 4);
     if (indexStart < kHeaderSize || indexStart > bytes.size())
         return fail("index offset " + std::to_string(indexStart) + " lies outside the file of "
                     + std::to_string(bytes.size()) + " bytes");
     const std::size_t indexBytes = bytes.size() - indexStart;
+    faultAt = bytes.size() - indexBytes % kEntrySize;
     if (indexBytes == 0)
         return fail("the index holds no entries");
     if (indexBytes % kEntrySize != 0)
@@ -86,6 +91,7 @@ std::optional<PhoneDat> PhoneDat::parse(std::string_view bytes, std::string* err
         const std::uint32_t offset = readLe32(bytes, at + 4);
         const auto cardType = static_cast<std::uint8_t>(bytes[at + 8]);
         const std::string entry = "index entry " + std::to_string(n) + ": ";
+        faultAt = at;
         if (prefix < 1000000 || prefix > 1999999)
             return fail(entry + "prefix " + std::to_string(prefix) + " is not a 7-digit mobile prefix");
         if (!dat.entries_.empty() && prefix <= dat.entries_.back().prefix)
@@ -95,6 +101,7 @@ std::optional<PhoneDat> PhoneDat::parse(std::string_view bytes, std::string* err
 
         auto known = recordAt.find(offset);
         if (known == recordAt.end()) {
+            faultAt = offset;
             const auto end = recordArea.find('\0', offset);
             if (end == std::string_view::npos)
                 return fail("record at offset " + std::to_string(offset) + " has no closing NUL before the index");

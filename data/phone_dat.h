@@ -46,8 +46,10 @@ public:
     static std::optional<std::string> serialise(std::vector<Row> rows, std::string_view version = "2301",
                                                 std::string* error = nullptr);
 
-    // Nothing and the reason in *error when the bytes break the layout.
-    static std::optional<PhoneDat> parse(std::string_view bytes, std::string* error = nullptr);
+    // Nothing and the reason in *error when the bytes break the layout, and
+    // the byte offset of the fault in *errorOffset.
+    static std::optional<PhoneDat> parse(std::string_view bytes, std::string* error = nullptr,
+                                         std::size_t* errorOffset = nullptr);
     // Reads and parses a file; the reason names the file.
     static std::optional<PhoneDat> load(const std::string& path, std::string* error = nullptr);
 
