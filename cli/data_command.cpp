@@ -202,14 +202,15 @@ int check(const std::string& path, std::ostream& out, std::ostream& err)
     std::size_t offset = 0;
     std::size_t prefixes = 0;
     if (isTsv(path)) {
-        const auto table = data::OverrideTable::parse(*bytes, &why, &offset);
+        const auto table = data::OverrideTable::parse(*bytes, &why);
         if (table && table->skippedLines > 0)
-            why = table->skipReason, offset = table->skipOffset;
+            why = table->skipReason;
         else if (table)
             for (const auto& line : table->lines)
                 prefixes += line.prefixCount();
         if (!table || table->skippedLines > 0) {
-            err << "teloria-data: " << path << ": byte " << offset << ": " << why << '\n';
+            err << "teloria-data: " << path << ": " << why << '\n'; // "line N (byte B): ..."
+
             return 1;
         }
     } else {
