@@ -42,14 +42,20 @@ private:
 };
 
 struct LoadedData {
-    data::DataSettings settings;
+    std::vector<std::string> files; // the settings' files and those found in the data folders
+    std::string program;
     std::shared_ptr<const service::LocationResolver> resolver;
     std::vector<data::LoadReport> reports;
 };
 
-bool sameSettings(const data::DataSettings& a, const data::DataSettings& b)
+std::vector<std::string> filesOf(const data::DataSettings& settings)
 {
-    return a.files == b.files && a.discover == b.discover && a.program == b.program;
+    std::vector<std::string> files = settings.files;
+    if (settings.discover) {
+        const auto found = data::discoverDataFiles();
+        files.insert(files.end(), found.begin(), found.end());
+    }
+    return files;
 }
 
 } // namespace
@@ -69,12 +75,13 @@ std::unique_ptr<BundledService> BundledService::start(const data::DataSettings& 
     std::vector<data::LoadReport> reports;
     {
         std::lock_guard lock(mutex);
-        if (!loaded.resolver || !sameSettings(loaded.settings, settings)) {
-            auto store = data::loadStore(settings);
+        auto files = filesOf(settings);
+        if (!loaded.resolver || loaded.files != files || loaded.program != settings.program) {
+            auto store = data::loadStore(data::DataSettings{files, false, settings.program});
             if (!settings.program.empty())
                 for (const auto& report : store.reports)
                     std::fprintf(stderr, "%s: %s\n", settings.program.c_str(), data::reportLine(report).c_str());
-            loaded = LoadedData{settings, std::make_shared<const service::LocationResolver>(std::move(store.store)),
+            loaded = LoadedData{std::move(files), settings.program, std::make_shared<const service::LocationResolver>(std::move(store.store)),
                                 std::move(store.reports)};
         }
         resolver = loaded.resolver;
