@@ -11,7 +11,10 @@
 
 #include "lookup/batch_run.h"
 #include "lookup/page_fetch.h"
+#include "data/data_files.h"
 #include "service/bundled_service.h"
+
+#include <QFile>
 
 #include <QByteArray>
 #include <QHash>
@@ -145,8 +148,16 @@ int runBatchCommand(const QStringList& arguments, const CommandStreams& streams)
     // setting is bad usage.
     std::unique_ptr<Resolver> resolver;
     if (options.serviceUrl.isEmpty() && !qEnvironmentVariableIsSet("TELORIA_SERVICE")) {
-        resolver = std::make_unique<LocalResolver>();
+        data::DataSettings settings;
+        for (const QString& file : options.dataFiles)
+            settings.files.push_back(QFile::encodeName(file).toStdString());
+        settings.program = "teloria-batch";
+        resolver = std::make_unique<LocalResolver>(settings, streams.err);
     } else {
+        if (!options.dataFiles.isEmpty()) {
+            say(streams.err, QStringLiteral("--data is for the in-process lookup; a lookup service loads its own data"));
+            return kBadUsage;
+        }
         const ServiceChoice service = chooseService(options.serviceUrl);
         if (!service.error.isEmpty()) {
             say(streams.err, service.error);

@@ -12,6 +12,10 @@ struct Parser {
                                QStringLiteral("Lookup service base URL (default: TELORIA_SERVICE; "
                                               "without either the numbers are looked up in-process)."),
                                QStringLiteral("URL")};
+    QCommandLineOption data{QStringList{QStringLiteral("data")},
+                            QStringLiteral("Also load FILE for the in-process lookup: a phone.dat file, or an "
+                                           "override table if it ends in .tsv (repeatable)."),
+                            QStringLiteral("FILE")};
     QCommandLineOption jobs{QStringList{QStringLiteral("jobs"), QStringLiteral("j")},
                             QStringLiteral("Requests kept in flight, 1 to 64 (default 1)."),
                             QStringLiteral("N"), QStringLiteral("1")};
@@ -49,7 +53,7 @@ struct Parser {
             QStringLiteral("Looks up the home location and card type of mobile numbers, one per line,\n"
                            "and writes a row per line in input order (by default the window's result file:\n"
                            "id,number,location,card type; CR LF; GBK)."));
-        parser.addOptions({service, jobs, timeout, keepGoing, format, fields, noHeader, encoding, output,
+        parser.addOptions({service, data, jobs, timeout, keepGoing, format, fields, noHeader, encoding, output,
                            verbose, help, version});
         parser.addPositionalArgument(QStringLiteral("FILE"),
                                      QStringLiteral("Numbers, one per line; - or nothing for standard input."),
@@ -144,6 +148,13 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments)
         options.serviceUrl = p.parser.value(p.service);
         if (options.serviceUrl.trimmed().isEmpty()) {
             result.error = QStringLiteral("--service needs a URL");
+            return result;
+        }
+    }
+    options.dataFiles = p.parser.values(p.data);
+    for (const QString& file : options.dataFiles) {
+        if (file.isEmpty()) {
+            result.error = QStringLiteral("--data needs a file name");
             return result;
         }
     }

@@ -40,6 +40,8 @@ RowCells cellsOfAnswer(QString location, QString card)
     RowCells cells;
     cells.location = std::move(location);
     cells.card = std::move(card);
+    if (cells.location == u"未知")
+        return cells;
     const qsizetype space = cells.location.indexOf(u' ');
     cells.province = space < 0 ? cells.location : cells.location.left(space);
     cells.city = space < 0 ? QString() : cells.location.mid(space + 1);

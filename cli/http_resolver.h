@@ -17,7 +17,8 @@ inline constexpr int kGiveUpAfter = 3;
 QString failureReason(const FetchResult& result);
 
 // The cells of a lookup page. The province and city are the location's first
-// word and the rest; the page carries no area code, zip or source.
+// word and the rest ("未知" gives neither); the page carries no area code, zip
+// or source.
 RowCells cellsOfPage(const QString& page);
 // The same cells from a location and card type given as text.
 RowCells cellsOfAnswer(QString location, QString card);

@@ -1,32 +1,52 @@
 #include "local_resolver.h"
 
-#include "http_resolver.h"
-
-#include "service/location_resolver.h"
+#include "data/data_files.h"
+#include "data/number_normalizer.h"
+#include "data/prefix_store.h"
 #include "service/lookup_server.h"
-#include "service/number_normalizer.h"
 
 namespace teloria::cli {
 
-LocalResolver::LocalResolver() : locations_(std::make_shared<const service::LocationResolver>()) {}
+LocalResolver::LocalResolver(const data::DataSettings& settings, std::FILE* err)
+{
+    data::LoadedStore loaded = data::loadStore(settings);
+    if (!settings.program.empty()) {
+        for (const data::LoadReport& report : loaded.reports)
+            std::fprintf(err, "%s: %s\n", settings.program.c_str(), data::reportLine(report).c_str());
+    }
+    store_ = std::move(loaded.store);
+}
 
 LocalResolver::~LocalResolver() = default;
 
-const RowCells& LocalResolver::cellsOf(const service::Answer& answer)
+const RowCells& LocalResolver::cellsOf(const data::Answer& answer)
 {
+    if (&answer == lastAnswer_)
+        return *lastCells_;
     auto [it, added] = cells_.try_emplace(&answer);
-    if (added)
-        it->second = cellsOfAnswer(QString::fromStdString(answer.location), QString::fromStdString(answer.cardType));
+    if (added) {
+        RowCells& c = it->second;
+        c.location = QString::fromStdString(answer.location);
+        c.card = QString::fromStdString(answer.cardType);
+        c.province = QString::fromStdString(answer.province);
+        c.city = QString::fromStdString(answer.city);
+        c.areaCode = QString::fromStdString(answer.areaCode);
+        c.zip = QString::fromStdString(answer.zip);
+        c.source = QString::fromStdString(answer.source);
+    }
+    lastAnswer_ = &answer;
+    lastCells_ = &it->second;
     return it->second;
 }
 
 void LocalResolver::resolve(const QStringList& numbers, std::vector<Resolution>& out)
 {
+    // The service refuses a longer "mobile" value as no number; so does this path.
     static const std::size_t maxBytes = service::ServerOptions{}.maxNumberBytes;
-    out.assign(static_cast<std::size_t>(numbers.size()), Resolution{});
+    out.assign(static_cast<std::size_t>(numbers.size()), Resolution{}); // never failed here
     std::string typed;
     for (qsizetype i = 0; i < numbers.size(); ++i) {
-        Resolution& r = out[static_cast<std::size_t>(i)]; // never failed here: reason stays empty
+        Resolution& r = out[static_cast<std::size_t>(i)];
         const QString& number = numbers.at(i);
         typed.clear();
         for (const QChar c : number) { // numbers are ASCII nearly always: no conversion then
@@ -36,8 +56,8 @@ void LocalResolver::resolve(const QStringList& numbers, std::vector<Resolution>&
             }
             typed.push_back(static_cast<char>(c.unicode()));
         }
-        const auto clean = typed.size() <= maxBytes ? service::cleanNumber(typed) : std::nullopt;
-        r.cells = clean ? &cellsOf(locations_->resolve(*clean)) : &kNoCells;
+        const auto clean = typed.size() <= maxBytes ? data::cleanNumber(typed) : std::nullopt;
+        r.cells = clean ? &cellsOf(store_->lookup(*clean)) : &kNoCells;
         r.outcome = clean ? Outcome::Answered : Outcome::NotANumber;
     }
 }

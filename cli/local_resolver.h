@@ -1,33 +1,39 @@
 #pragma once
-// The in-process path: numbers looked up in the built-in data directly, with
-// the service's own cleaning and answers, so the rows are the bytes the HTTP
-// path would give against the bundled service. No socket, no request.
+// The in-process path: numbers looked up in the prefix store directly, with
+// the service's own cleaning, so that the rows are the bytes the HTTP path
+// writes against the bundled service on the same data. No socket, no request.
 
 #include "resolver.h"
 
+#include <cstdio>
 #include <memory>
 #include <unordered_map>
 
-namespace teloria::service {
-class LocationResolver;
+namespace teloria::data {
+class PrefixStore;
 struct Answer;
+struct DataSettings;
 }
 
 namespace teloria::cli {
 
 class LocalResolver : public Resolver {
 public:
-    LocalResolver();
+    // Loads the data files of settings into a store of its own; a line per
+    // file goes to err as the bundled service would print it.
+    LocalResolver(const data::DataSettings& settings, std::FILE* err);
     ~LocalResolver() override;
     void resolve(const QStringList& numbers, std::vector<Resolution>& out) override;
 
 private:
-    const RowCells& cellsOf(const service::Answer& answer);
+    const RowCells& cellsOf(const data::Answer& answer);
 
-    std::shared_ptr<const service::LocationResolver> locations_;
-    // The service keeps one answer per distinct location and card type; so do
-    // the rows, whose cells then share their text.
-    std::unordered_map<const service::Answer*, RowCells> cells_;
+    std::shared_ptr<data::PrefixStore> store_;
+    // The store keeps one answer per distinct set of fields, never moved; so
+    // do the rows, whose cells then share their text.
+    std::unordered_map<const data::Answer*, RowCells> cells_;
+    const data::Answer* lastAnswer_ = nullptr; // neighbouring numbers often share an answer
+    const RowCells* lastCells_ = nullptr;
 };
 
 } // namespace teloria::cli

@@ -1,7 +1,9 @@
 #include "modxp.h"
 
 #include "service/bundled_service.h"
+#include "ui/data_warning.h"
 #include "ui/form1.h"
+#include "ui/widget_ports.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -61,6 +63,13 @@ int Main(int argc, char* argv[])
                        "(default: TELORIA_SERVICE, else the bundled service)."),
         QStringLiteral("URL"));
     parser.addOption(serviceOption);
+    const QCommandLineOption dataOption(
+        QStringLiteral("data"),
+        QStringLiteral("Also load FILE in the bundled service: a phone.dat file, or an override "
+                       "table if it ends in .tsv (repeatable). Files in ~/.local/share/teloria/ "
+                       "and /usr/share/teloria/ load without it."),
+        QStringLiteral("FILE"));
+    parser.addOption(dataOption);
     if (!parser.parse(QCoreApplication::arguments())) {
         reportStartFailure(parser.errorText());
         return 2;
@@ -75,7 +84,11 @@ int Main(int argc, char* argv[])
     }
 
     // The choice holds the bundled service, if one was started: it lives as long as the window.
-    const teloria::ServiceChoice service = teloria::chooseService(parser.value(serviceOption));
+    teloria::data::DataSettings data;
+    for (const QString& file : parser.values(dataOption))
+        data.files.push_back(file.toStdString());
+    data.program = "teloria";
+    const teloria::ServiceChoice service = teloria::chooseService(parser.value(serviceOption), data);
     if (!service.error.isEmpty()) {
         reportStartFailure(service.error);
         return 2;
@@ -83,6 +96,10 @@ int Main(int argc, char* argv[])
 
     Form1 form(service.baseUrl);
     form.show();
+    if (service.bundled) {
+        teloria::MessageBoxSink messages(&form);
+        teloria::warnAboutRefusedDataFiles(service.bundled->dataReports(), messages);
+    }
     // The window closes while a run may still be looking up numbers between
     // two events: exec() returns only after that run has returned, and the
     // window is destroyed after exec(), so nothing the run uses goes first.

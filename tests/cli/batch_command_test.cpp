@@ -5,7 +5,7 @@
 #include "export/result_file.h"
 #include "lookup/result_table.h"
 #include "service/bundled_service.h"
-#include "service/segment_table.h"
+#include "data/segment_table.h"
 
 #include <QDir>
 #include <QFile>
@@ -435,7 +435,7 @@ std::vector<std::string> awkwardInputs()
         std::string(70, '1'), "19912345678", "14112345678", "17012345678", "0", "+", "\"13800138000\"",
         "13800138000,13900139000"};
     // Every segment of the built-in table.
-    const auto& segments = service::SegmentTable::builtIn();
+    const auto& segments = data::SegmentTable::builtIn();
     for (int prefix = 1000; prefix <= 1999; ++prefix) {
         const std::string number = std::to_string(prefix) + "1234567";
         if (!segments.operatorOf(number).empty())
@@ -454,7 +454,7 @@ TEST(BatchInProcess, WritesTheBytesTheHttpPathWrites)
     const QByteArray input = lines(inputs);
     for (const QStringList& format : {QStringList{}, QStringList{"--encoding", "utf-8"},
                                       QStringList{"--format", "tsv", "--fields",
-                                                  "id,number,location,card,province,city,area_code,zip,source"},
+                                                  "id,number,location,card,province,city"},
                                       QStringList{"--format", "jsonl"}}) {
         const Outcome local = runBatch(format, input);
         const Outcome http = runBatch(QStringList{"--service", bundled->baseUrl(), "--jobs", "4"} + format, input);
