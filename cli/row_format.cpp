@@ -149,12 +149,18 @@ void RowFormat::appendCsvCell(QByteArray& out, const QString& cell) const
             *to++ = static_cast<char>(c.unicode());
         return;
     }
+    RecentCell& slot = recent_[(reinterpret_cast<quintptr>(cell.constData()) >> 4) % recent_.size()];
+    if (slot.cell.constData() == cell.constData() && slot.cell.size() == cell.size()) {
+        out.append(slot.bytes);
+        return;
+    }
     auto it = csvCells_.constFind(cell);
     if (it == csvCells_.cend()) {
         if (csvCells_.size() >= 4096)
             csvCells_.clear();
         it = csvCells_.insert(cell, csvLine(QStringList{cell}, encoding_));
     }
+    slot = RecentCell{cell, *it};
     out.append(*it);
 }
 

@@ -44,6 +44,14 @@ private:
     // The csv bytes of cells seen before (locations, card types recur on
     // nearly every row); bounded, so memory stays flat.
     mutable QHash<QString, QByteArray> csvCells_;
+    // In front of it, by the cell's storage: rows from the in-process path
+    // share their cells' text, so most cells are found without hashing. Each
+    // slot holds its cell, so that storage cannot be reused for another text.
+    struct RecentCell {
+        QString cell;
+        QByteArray bytes;
+    };
+    mutable std::vector<RecentCell> recent_ = std::vector<RecentCell>(512);
 };
 
 } // namespace teloria::cli
