@@ -468,6 +468,24 @@ TEST(BatchInProcess, WritesTheBytesTheHttpPathWrites)
     }
 }
 
+TEST(BatchInProcess, DataFilesAddToTheStoreAndAreRefusedWithAService)
+{
+    QTemporaryDir dir;
+    const QString fixes = writeFile(dir, "fixes.tsv", "1380013\t广东\t深圳\t中国移动\n");
+    const Outcome o = runBatch({"--data", fixes, "--format", "tsv", "--no-header", "--fields",
+                                "number,province,city,card,source"},
+                               "13800138000\n13800138\n");
+    EXPECT_EQ(o.status, 0) << o.err.toStdString();
+    EXPECT_EQ(o.out, "13800138000\t广东\t深圳\t中国移动\t" + fixes.toUtf8() + "\n13800138\t\t\t\t\n");
+    EXPECT_TRUE(o.err.startsWith("teloria-batch: ")) << o.err.toStdString();
+    EXPECT_TRUE(o.err.contains(fixes.toUtf8())) << o.err.toStdString();
+
+    LookupServer server(plainAnswer);
+    const Outcome refused = runBatch({"--data", fixes, "--service", base(server)}, "13800138000\n");
+    EXPECT_EQ(refused.status, 2);
+    EXPECT_TRUE(server.arrived().empty());
+}
+
 // A line-in, line-out filter: each line's row comes out before the next line
 // goes in, without the input ending.
 TEST(BatchFilter, AnswersEachLineBeforeTheNextArrives)
