@@ -114,6 +114,16 @@ httplib::Server& pageRoutes(httplib::Server& server, Gate& gate)
     server.Get("/to-ftp", [](const httplib::Request& req, httplib::Response& res) {
         res.set_redirect("ftp://" + req.get_header_value("Host") + "/hop/0");
     });
+    // The same server under another name: another host to the client.
+    server.Get("/to-localhost", [](const httplib::Request& req, httplib::Response& res) {
+        res.set_redirect("http://localhost:" + std::to_string(req.local_port) + "/landed");
+    });
+    server.Get("/landed", [](const httplib::Request&, httplib::Response& res) {
+        res.set_content("final", "text/plain; charset=utf-8");
+    });
+    server.Get("/to-this-host", [](const httplib::Request& req, httplib::Response& res) {
+        res.set_redirect("http://" + req.get_header_value("Host") + "/hop/1");
+    });
     server.Get("/to-file", [](const httplib::Request&, httplib::Response& res) {
         res.set_redirect("file:///etc/hostname");
     });
@@ -167,6 +177,7 @@ public:
     QString base() const { return QString::fromStdString(server_.baseUrl()); }
     QString url(const QString& path) const { return base() + path; }
     Gate& gate() { return gate_; }
+    std::vector<LoggedRequest> requests() const { return server_.requests(); }
     std::vector<std::string> received() const
     {
         std::vector<std::string> numbers;
@@ -195,36 +206,60 @@ TEST_F(PageFetch, DecodesEachPageByWhatItDeclaresWhateverItsStatus)
         EXPECT_TRUE(r.ok) << page.path << ": " << r.errorText.toStdString();
         EXPECT_EQ(r.status, page.status) << page.path;
         EXPECT_EQ(r.text, page.text) << page.path;
-        EXPECT_EQ(HttpGet(server.url(page.path)), page.text) << page.path;
     }
 }
 
-TEST_F(PageFetch, FollowsRedirectsUpToTheLimit)
+TEST_F(PageFetch, FollowsRedirectsUpToTheLimitAndOnlyToTheSameHostWhenAsked)
 {
     const struct {
         const char* path;
         long maxRedirects;
+        bool otherHosts; // followRedirectsToOtherHosts
         QString text;
         FetchError error;
+        long status;
     } cases[] = {
-        {"/hop/0", 5, u"final"_qs, FetchError::None},
-        {"/hop/1", 5, u"final"_qs, FetchError::None},
-        {"/hop/5", 5, u"final"_qs, FetchError::None},
-        {"/hop/6", 5, u""_qs, FetchError::TooManyRedirects},
-        {"/hop/2", 2, u"final"_qs, FetchError::None},
-        {"/hop/1", 0, u""_qs, FetchError::TooManyRedirects},
-        {"/loop", 5, u""_qs, FetchError::TooManyRedirects},
-        {"/to-ftp", 5, u""_qs, FetchError::BadUrl},
-        {"/to-file", 5, u""_qs, FetchError::BadUrl},
+        {"/hop/0", 5, true, u"final"_qs, FetchError::None, 200},
+        {"/hop/1", 5, true, u"final"_qs, FetchError::None, 200},
+        {"/hop/5", 5, true, u"final"_qs, FetchError::None, 200},
+        {"/hop/6", 5, true, u""_qs, FetchError::TooManyRedirects, 302},
+        {"/hop/2", 2, true, u"final"_qs, FetchError::None, 200},
+        {"/hop/1", 0, true, u""_qs, FetchError::TooManyRedirects, 302},
+        {"/loop", 5, true, u""_qs, FetchError::TooManyRedirects, 302},
+        {"/to-ftp", 5, true, u""_qs, FetchError::BadUrl, 302},
+        {"/to-file", 5, true, u""_qs, FetchError::BadUrl, 302},
+        {"/to-localhost", 5, true, u"final"_qs, FetchError::None, 200},
+        {"/to-this-host", 5, true, u"final"_qs, FetchError::None, 200},
+        // Same-host redirects only: each hop is checked before it is asked.
+        {"/hop/0", 5, false, u"final"_qs, FetchError::None, 200},
+        {"/hop/5", 5, false, u"final"_qs, FetchError::None, 200},
+        {"/hop/6", 5, false, u""_qs, FetchError::TooManyRedirects, 302},
+        {"/hop/2", 2, false, u"final"_qs, FetchError::None, 200},
+        {"/hop/1", 0, false, u""_qs, FetchError::TooManyRedirects, 302},
+        {"/loop", 5, false, u""_qs, FetchError::TooManyRedirects, 302},
+        {"/to-ftp", 5, false, u""_qs, FetchError::BadUrl, 0},
+        {"/to-file", 5, false, u""_qs, FetchError::OtherHost, 302},
+        {"/to-localhost", 5, false, u""_qs, FetchError::OtherHost, 302},
+        {"/to-this-host", 5, false, u"final"_qs, FetchError::None, 200},
     };
     for (const auto& c : cases) {
         FetchOptions options;
         options.maxRedirects = c.maxRedirects;
+        options.followRedirectsToOtherHosts = c.otherHosts;
         const FetchResult r = fetchPage(server.url(c.path), options);
-        EXPECT_EQ(r.text, c.text) << c.path << " limit " << c.maxRedirects;
-        EXPECT_EQ(r.error, c.error) << c.path << " limit " << c.maxRedirects;
-        EXPECT_EQ(r.ok, c.error == FetchError::None) << c.path;
+        const std::string where = std::string(c.path) + " limit " + std::to_string(c.maxRedirects) +
+                                  (c.otherHosts ? " any host" : " same host");
+        EXPECT_EQ(r.text, c.text) << where;
+        EXPECT_EQ(r.error, c.error) << where << ": " << r.errorText.toStdString();
+        EXPECT_EQ(r.ok, c.error == FetchError::None) << where;
+        EXPECT_EQ(r.status, c.status) << where;
+        EXPECT_EQ(r.errorText.isEmpty(), r.ok) << where;
     }
+    // The other host was asked once: when redirects to it were allowed.
+    const auto requests = server.requests();
+    EXPECT_EQ(std::count_if(requests.begin(), requests.end(),
+                            [](const LoggedRequest& r) { return r.path == "/landed"; }),
+              1);
 }
 
 TEST_F(PageFetch, GivesUpOnASlowServerAtTheConfiguredTimeout)
@@ -278,7 +313,7 @@ TEST_F(PageFetch, TheServerReceivesTheNumberExactlyAsTyped)
     };
     for (const std::string& number : numbers) {
         const QString typed = QString::fromStdString(number);
-        const QString text = HttpGet(lookupUrl(server.base(), typed));
+        const QString text = fetchPage(lookupUrl(server.base(), typed)).text;
         EXPECT_EQ(text, u"归属地："_qs + typed + u"<br/>"_qs) << number;
     }
     EXPECT_EQ(server.received(), numbers);
@@ -314,7 +349,7 @@ TEST_F(PageFetch, FailuresGiveEmptyTextAndNeverThrow)
             EXPECT_EQ(r.error, c.error) << c.url.toStdString() << ": " << r.errorText.toStdString();
         }
         EXPECT_FALSE(r.errorText.isEmpty()) << c.url.toStdString();
-        EXPECT_EQ(CurlPageFetcher(options).fetch(c.url), QString()) << c.url.toStdString();
+        EXPECT_EQ(FetchSession(options).get(c.url).text, QString()) << c.url.toStdString();
     }
     EXPECT_TRUE(server.received().empty()); // the malformed requests never left the client
 }
@@ -325,11 +360,11 @@ TEST_F(PageFetch, TwoCallsNeverShareAConnectionButASessionKeepsOne)
     // connection, hence a new port, each time.
     std::set<QString> fresh;
     for (int i = 0; i < 3; ++i)
-        fresh.insert(HttpGet(server.url(u"/port"_qs)));
+        fresh.insert(fetchPage(server.url(u"/port"_qs)).text);
     EXPECT_EQ(fresh.size(), 3u);
     EXPECT_EQ(fresh.count(QString()), 0u);
 
-    CurlSession session;
+    FetchSession session;
     std::set<QString> reused;
     for (int i = 0; i < 3; ++i)
         reused.insert(session.get(server.url(u"/port"_qs)).text);
@@ -342,10 +377,9 @@ TEST_F(PageFetch, ASessionBehavesLikeTheFreshFetchAndSurvivesFailures)
     FetchOptions options;
     options.totalTimeoutMs = 1000; // the slow page below costs this much
     options.maxBodyBytes = 4096;
-    CurlSession session(options);
+    FetchSession session(options);
     for (const StaticPage& page : staticPages()) {
         EXPECT_EQ(session.get(server.url(page.path)).text, page.text) << page.path;
-        EXPECT_EQ(session.fetch(server.url(page.path)), page.text) << page.path;
     }
     EXPECT_EQ(session.get(server.url(u"/slow-head"_qs)).error, FetchError::Timeout);
     EXPECT_EQ(session.get(server.url(u"/big-chunked?n=5000"_qs)).error, FetchError::TooLarge);
@@ -364,13 +398,13 @@ TEST_F(PageFetch, SeveralThreadsFetchAtOnce)
     std::vector<std::thread> threads;
     for (int t = 0; t < kThreads; ++t) {
         threads.emplace_back([&, t] {
-            CurlSession session;
+            FetchSession session;
             for (int i = 0; i < kCalls; ++i) {
                 const QString number = QStringLiteral("1380013%1%2").arg(t).arg(i, 3, 10, QChar('0'));
                 const QString url = lookupUrl(server.base(), number);
                 const QString expected = u"归属地："_qs + number + u"<br/>"_qs;
                 // Alternate the fresh-handle fetch and the session.
-                const QString text = i % 2 ? HttpGet(url) : session.fetch(url);
+                const QString text = i % 2 ? fetchPage(url).text : session.get(url).text;
                 if (text != expected)
                     ++wrong;
             }
