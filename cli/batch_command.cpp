@@ -166,7 +166,9 @@ int runBatchCommand(const QStringList& arguments, const CommandStreams& streams)
         FetchOptions fetchOptions;
         fetchOptions.totalTimeoutMs = options.timeoutSeconds * 1000L;
         fetchOptions.connectTimeoutMs = std::min(fetchOptions.connectTimeoutMs, fetchOptions.totalTimeoutMs);
-        resolver = std::make_unique<HttpResolver>(service.baseUrl, options.jobs, curlSessions(fetchOptions),
+        // A service that redirects elsewhere would hand every number to a third party.
+        fetchOptions.followRedirectsToOtherHosts = false;
+        resolver = std::make_unique<HttpResolver>(service.baseUrl, options.jobs, fetchSessions(fetchOptions),
                                                   options.keepGoing);
     }
 

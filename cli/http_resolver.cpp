@@ -22,6 +22,7 @@ QString failureReason(const FetchResult& result)
         case FetchError::Timeout: return QStringLiteral("timed out");
         case FetchError::Connect: return QStringLiteral("could not connect");
         case FetchError::Resolve: return QStringLiteral("could not resolve host");
+        case FetchError::OtherHost: return QStringLiteral("redirected to another host");
         default: return QStringLiteral("no answer");
         }
     }
@@ -102,10 +103,10 @@ void HttpResolver::resolve(const QStringList& numbers, std::vector<Resolution>& 
     }
 }
 
-FetchFunctionFactory curlSessions(const FetchOptions& options)
+FetchFunctionFactory fetchSessions(const FetchOptions& options)
 {
     return [options] {
-        auto session = std::make_shared<CurlSession>(options);
+        auto session = std::make_shared<FetchSession>(options);
         return FetchFunction([session](const QString& url) { return session->get(url); });
     };
 }

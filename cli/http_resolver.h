@@ -44,7 +44,7 @@ private:
     OrderedFetcher fetcher_;
 };
 
-// Fetch functions on one reusable libcurl session each.
-FetchFunctionFactory curlSessions(const FetchOptions& options);
+// Fetch functions on one reusable session (one connection) each.
+FetchFunctionFactory fetchSessions(const FetchOptions& options);
 
 } // namespace teloria::cli

@@ -6,6 +6,7 @@
 #include "data_files.h"
 
 #include <csignal>
+#include <curl/curl.h>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
@@ -97,6 +98,8 @@ bool isLoopback(const std::string& host)
 
 int main(int argc, char** argv)
 {
+    // Before any thread starts; the page fetch needs libcurl ready.
+    curl_global_init(CURL_GLOBAL_DEFAULT);
     Options options;
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];

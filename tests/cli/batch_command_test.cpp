@@ -17,7 +17,7 @@
 
 #include <algorithm>
 #include <map>
-#include <random>
+#include <optional>
 #include <unistd.h>
 
 namespace teloria::testing {
@@ -212,27 +212,35 @@ INSTANTIATE_TEST_SUITE_P(
 // ---------------------------------------------------------------------------
 // Several requests in flight, rows still in input order.
 
-TEST(BatchJobs, AnswersInShuffledOrderStillGiveRowsInInputOrder)
+TEST(BatchJobs, AnswersOutOfOrderStillGiveRowsInInputOrder)
 {
+    constexpr int kJobs = 8;
     std::vector<std::string> numbers;
     for (int i = 0; i < 48; ++i)
         numbers.push_back(std::to_string(13800000000LL + 7919LL * i));
-    std::vector<int> delays(numbers.size());
-    for (std::size_t i = 0; i < delays.size(); ++i)
-        delays[i] = static_cast<int>(i % 16) * 3; // 0..45 ms
-    std::shuffle(delays.begin(), delays.end(), std::mt19937(20240601));
-    std::map<std::string, int> delayOf;
-    for (std::size_t i = 0; i < numbers.size(); ++i)
-        delayOf[numbers[i]] = delays[i];
-
-    LookupServer server([&](const std::string& n) { return Answer{pageOf(n), delayOf.at(n)}; });
-    const Outcome o = runBatch({"--service", base(server), "--jobs", "8"}, lines(numbers));
+    // The first kJobs numbers are answered at once, so that every worker gets
+    // going; after them each even-placed number is answered only after the one
+    // that follows it: every such pair is answered in reverse, which needs two
+    // requests in flight at once.
+    std::map<std::string, std::string> after;
+    for (std::size_t i = kJobs; i + 1 < numbers.size(); i += 2)
+        after[numbers[i]] = numbers[i + 1];
+    LookupServer server([&](const std::string& n) {
+        const auto it = after.find(n);
+        return Answer{pageOf(n), false, it == after.end() ? std::nullopt : std::optional(it->second)};
+    });
+    const Outcome o = runBatch({"--service", base(server), "--jobs", QString::number(kJobs)},
+                               lines(numbers));
 
     EXPECT_EQ(o.status, 0) << o.err.toStdString();
     EXPECT_EQ(o.out, resultFile(answeredRows(numbers)));
-    EXPECT_NE(server.answered(), numbers) << "the service answered in input order: no overlap happened";
+    const std::vector<std::string> answered = server.answered();
+    ASSERT_TRUE(std::is_permutation(answered.begin(), answered.end(), numbers.begin(), numbers.end()));
+    const auto place = [&](const std::string& n) { return std::find(answered.begin(), answered.end(), n); };
+    for (const auto& [later, earlier] : after)
+        EXPECT_LT(place(earlier), place(later)) << later << " was answered before " << earlier;
     EXPECT_GE(server.peakInFlight(), 2);
-    EXPECT_LE(server.peakInFlight(), 8);
+    EXPECT_LE(server.peakInFlight(), kJobs);
 }
 
 TEST(BatchJobs, OneJobKeepsOneRequestInFlight)
@@ -240,7 +248,7 @@ TEST(BatchJobs, OneJobKeepsOneRequestInFlight)
     std::vector<std::string> numbers;
     for (int i = 0; i < 12; ++i)
         numbers.push_back(std::to_string(15000000000LL + i));
-    LookupServer server([&](const std::string& n) { return Answer{pageOf(n), n.back() == '3' ? 20 : 0}; });
+    LookupServer server(plainAnswer);
     const Outcome o = runBatch({"--service", base(server), "--jobs", "1"}, lines(numbers));
     EXPECT_EQ(o.status, 0);
     EXPECT_EQ(server.answered(), numbers);
@@ -265,13 +273,14 @@ TEST_P(BatchStatus, MatchesWhatHappened)
     const StatusCase& c = GetParam();
     // 13900000002 is dropped mid-answer by the service.
     LookupServer server([](const std::string& n) {
-        return Answer{pageOf(n), 0, n == "13900000002"};
+        return Answer{pageOf(n), n == "13900000002"};
     });
     QTemporaryDir dir;
     const QString out = writeFile(dir, "out.csv", "previous contents\r\n");
     const QString numbers = writeFile(dir, "numbers.txt", "13900000001\n13900000002\n13900000003\n");
     const QString good = writeFile(dir, "good.txt", "13900000001\n13900000003\n");
-    const QString dead = QStringLiteral("http://127.0.0.1:%1").arg(closedPort());
+    const RefusingPort refusing;
+    const QString dead = QString::fromStdString(refusing.baseUrl());
     QStringList args;
     for (const QString& a : c.args) {
         if (a == "@SERVICE") args << base(server);
@@ -322,7 +331,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(BatchStatus, FailedRequestsStillGiveTheirRowsWithEmptyCells)
 {
-    LookupServer server([](const std::string& n) { return Answer{pageOf(n), 0, n == "13900000002"}; });
+    LookupServer server([](const std::string& n) { return Answer{pageOf(n), n == "13900000002"}; });
     const Outcome o = runBatch({"--service", base(server), "--encoding", "utf-8"},
                                "13900000001\n13900000002\n13900000003\n");
     EXPECT_EQ(o.status, 3);
@@ -334,7 +343,7 @@ TEST(BatchStatus, FailedRequestsStillGiveTheirRowsWithEmptyCells)
 TEST(BatchStatus, AnErrorStatusIsAFailedRequestAndTheRowKeepsThePage)
 {
     LookupServer server([](const std::string& n) {
-        return Answer{"归属地：未知<br/>", 0, false, n == "2" ? 500 : 404};
+        return Answer{"归属地：未知<br/>", false, std::nullopt, n == "2" ? 500 : 404};
     });
     const Outcome o = runBatch({"--service", base(server), "--keep-going"}, "1\n2\n3\n");
     EXPECT_EQ(o.status, 3);
@@ -349,7 +358,7 @@ TEST(BatchStatus, AnErrorStatusIsAFailedRequestAndTheRowKeepsThePage)
 TEST(BatchStatus, LinesThatAreNotNumbersAreCountedApart)
 {
     LookupServer server([](const std::string& n) {
-        return n.size() == 11 ? Answer{pageOf(n)} : Answer{"<p>not a number</p>", 0, false, 400};
+        return n.size() == 11 ? Answer{pageOf(n)} : Answer{"<p>not a number</p>", false, std::nullopt, 400};
     });
     const Outcome o = runBatch({"--service", base(server)}, "abc\n\n\n--\n13800138000\n");
     EXPECT_EQ(o.status, 0) << o.err.toStdString();
@@ -377,7 +386,7 @@ TEST_P(BatchGiveUp, StopsAskingAfterThreeFailuresInARowUnlessToldToKeepGoing)
     std::vector<std::string> numbers;
     for (int i = 0; i < 10; ++i)
         numbers.push_back(std::to_string(13900000000LL + i));
-    LookupServer server([](const std::string& n) { return Answer{pageOf(n), 0, n.back() >= '2'}; });
+    LookupServer server([](const std::string& n) { return Answer{pageOf(n), n.back() >= '2'}; });
     const Outcome o = runBatch(QStringList{"--service", base(server)} + c.args, lines(numbers));
     EXPECT_EQ(o.status, 3);
     EXPECT_EQ(server.arrived().size(), c.asked);
@@ -398,7 +407,7 @@ INSTANTIATE_TEST_SUITE_P(
 // together, so the run takes one time-out, not one per number.
 TEST(BatchGiveUp, AHungServiceCostsOneTimeOutPerJobsNumbers)
 {
-    SilentServer server;
+    CountingSilentServer server;
     const Outcome o = runBatch({"--service", QString::fromStdString(server.baseUrl()), "--jobs", "8",
                                 "--timeout", "1"},
                                lines({"1", "2", "3", "4", "5", "6", "7", "8"}));
@@ -486,6 +495,31 @@ TEST(BatchInProcess, DataFilesAddToTheStoreAndAreRefusedWithAService)
     EXPECT_TRUE(server.arrived().empty());
 }
 
+// A redirect to another host is a failed request, never followed; one on the
+// same host is followed.
+TEST(BatchRedirects, StayOnTheServiceHost)
+{
+    LookupServer elsewhere(plainAnswer);
+    const TestServer front([&](httplib::Server& s) {
+        s.Get("/sim_search138.asp", [&](const httplib::Request& req, httplib::Response& res) {
+            const std::string mobile = req.get_param_value("mobile");
+            if (mobile == "13800138001") // same host, another path
+                res.set_redirect("/moved?mobile=" + mobile);
+            else // the same service, named by another host name
+                res.set_redirect("http://localhost:" + elsewhere.baseUrl().substr(elsewhere.baseUrl().rfind(':') + 1) +
+                                 "/sim_search138.asp?mobile=" + mobile);
+        });
+        s.Get("/moved", [](const httplib::Request& req, httplib::Response& res) {
+            res.set_content(pageOf(req.get_param_value("mobile")), "text/html; charset=utf-8");
+        });
+    });
+    const Outcome o = runBatch({"--service", QString::fromStdString(front.baseUrl())}, "13800138001\n13800138002\n");
+    EXPECT_EQ(o.status, 3) << o.err.toStdString();
+    EXPECT_EQ(o.out, resultFile({answeredRow("13800138001"), failedRow("13800138002")}));
+    EXPECT_TRUE(elsewhere.arrived().empty());
+    EXPECT_TRUE(o.err.contains("1 request failed: a redirect to another host was not followed")) << o.err.toStdString();
+}
+
 // A line-in, line-out filter: each line's row comes out before the next line
 // goes in, without the input ending.
 TEST(BatchFilter, AnswersEachLineBeforeTheNextArrives)
@@ -539,7 +573,8 @@ TEST(BatchOutputFile, UnwritableTargetsFailAtOnce)
 TEST(BatchService, EnvironmentNamesTheServiceAndTheOptionOverridesIt)
 {
     LookupServer server(plainAnswer);
-    const QString dead = QStringLiteral("http://127.0.0.1:%1").arg(closedPort());
+    const RefusingPort refusing;
+    const QString dead = QString::fromStdString(refusing.baseUrl());
 
     const Outcome fromEnvironment = runBatch({}, "13800138000\n", {{"TELORIA_SERVICE", base(server)}});
     EXPECT_EQ(fromEnvironment.status, 0);
