@@ -21,8 +21,9 @@ LocalResolver::~LocalResolver() = default;
 
 const RowCells& LocalResolver::cellsOf(const data::Answer& answer)
 {
-    if (&answer == lastAnswer_)
-        return *lastCells_;
+    Recent& slot = recent_[(reinterpret_cast<std::uintptr_t>(&answer) >> 4) % recent_.size()];
+    if (slot.answer == &answer)
+        return *slot.cells;
     auto [it, added] = cells_.try_emplace(&answer);
     if (added) {
         RowCells& c = it->second;
@@ -34,8 +35,7 @@ const RowCells& LocalResolver::cellsOf(const data::Answer& answer)
         c.zip = QString::fromStdString(answer.zip);
         c.source = QString::fromStdString(answer.source);
     }
-    lastAnswer_ = &answer;
-    lastCells_ = &it->second;
+    slot = Recent{&answer, &it->second};
     return it->second;
 }
 

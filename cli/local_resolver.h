@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <memory>
 #include <unordered_map>
+#include <vector>
 
 namespace teloria::data {
 class PrefixStore;
@@ -32,8 +33,12 @@ private:
     // The store keeps one answer per distinct set of fields, never moved; so
     // do the rows, whose cells then share their text.
     std::unordered_map<const data::Answer*, RowCells> cells_;
-    const data::Answer* lastAnswer_ = nullptr; // neighbouring numbers often share an answer
-    const RowCells* lastCells_ = nullptr;
+    // In front of it, by the answer's address: most rows find their cells here.
+    struct Recent {
+        const data::Answer* answer = nullptr;
+        const RowCells* cells = nullptr;
+    };
+    std::vector<Recent> recent_ = std::vector<Recent>(4096);
 };
 
 } // namespace teloria::cli

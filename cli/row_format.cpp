@@ -3,6 +3,7 @@
 #include <QStringList>
 
 #include <array>
+#include <charconv>
 
 namespace teloria::cli {
 
@@ -166,7 +167,9 @@ void RowFormat::appendCsvCell(QByteArray& out, const QString& cell) const
 
 void RowFormat::append(QByteArray& out, qint64 id, const QString& number, const RowCells& cells) const
 {
-    const QByteArray idText = QByteArray::number(id);
+    char idBuffer[24];
+    const auto idEnd = std::to_chars(idBuffer, idBuffer + sizeof idBuffer, id).ptr;
+    const QByteArrayView idText(idBuffer, idEnd - idBuffer);
     switch (format_) {
     case OutputFormat::Csv:
         for (std::size_t i = 0; i < fields_.size(); ++i) {

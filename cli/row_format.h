@@ -51,7 +51,7 @@ private:
         QString cell;
         QByteArray bytes;
     };
-    mutable std::vector<RecentCell> recent_ = std::vector<RecentCell>(512);
+    mutable std::vector<RecentCell> recent_ = std::vector<RecentCell>(8192);
 };
 
 } // namespace teloria::cli
