@@ -30,7 +30,7 @@ measure() {
     echo "failed: $*" >&2; cat "$work/err" >&2; exit 1; }
   cat "$work/time"
 }
-rate() { awk -v n="$1" -v s="$2" 'BEGIN { printf "%.0f", (s > 0 ? n / s : 0) }'; }
+rate() { awk -v n="$1" -v s="$2" 'BEGIN { if (s > 0) printf "%.0f", n / s; else printf "-" }'; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.1f", (b > 0 ? a / b : 0) }'; }
 mb() { awk -v k="$1" 'BEGIN { printf "%.1f", k / 1024 }'; }
 # The rate per CPU second beside the rate per second: the machine may be shared.
