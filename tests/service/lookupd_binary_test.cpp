@@ -172,6 +172,9 @@ INSTANTIATE_TEST_SUITE_P(Cases, RefusedStartTest, ::testing::Values(
     RefusedStartCase{"RemoteWithoutOption", [](const QTemporaryDir&) {
         return QStringList{"--listen", "0.0.0.0:0"};
     }, 2, "--allow-remote"},
+    RefusedStartCase{"NameThatOnlyLooksLikeLoopback", [](const QTemporaryDir&) {
+        return QStringList{"--listen", "127.example.com:0"};
+    }, 2, "--allow-remote"},
     RefusedStartCase{"ListenWithoutPort", [](const QTemporaryDir&) {
         return QStringList{"--listen", "127.0.0.1"};
     }, 2, "is not HOST:PORT"},
