@@ -154,6 +154,9 @@ MHD_Result LookupServer::Impl::answer(MHD_Connection* connection, std::string_vi
 bool LookupServer::Impl::start(std::string* error)
 {
     const unsigned threads = options.threads > 0 ? options.threads : std::max(1u, std::thread::hardware_concurrency());
+    // poll() rather than epoll: with epoll the library misses a client's FIN
+    // that arrives after the requests it has read, and the half-closed
+    // connection would wait for the idle time-out instead of being closed.
     daemon = MHD_start_daemon(
         MHD_USE_POLL_INTERNAL_THREAD | MHD_USE_ITC, 0, nullptr, nullptr, &Impl::onRequest, this,
         MHD_OPTION_LISTEN_SOCKET, static_cast<MHD_socket>(listener),
@@ -161,6 +164,7 @@ bool LookupServer::Impl::start(std::string* error)
         MHD_OPTION_URI_LOG_CALLBACK, &Impl::onTarget, this,
         MHD_OPTION_CONNECTION_MEMORY_LIMIT, options.connectionMemory,
         MHD_OPTION_CONNECTION_LIMIT, options.maxConnections,
+        MHD_OPTION_PER_IP_CONNECTION_LIMIT, options.maxConnectionsPerClient,
         MHD_OPTION_CONNECTION_TIMEOUT, options.idleTimeoutSec,
         MHD_OPTION_END);
     if (!daemon) {

@@ -22,8 +22,9 @@ struct ServerOptions {
     std::size_t maxBodyBytes = 1024;   // a request body (no route takes one); larger: 413
     std::size_t maxHeaderCount = 64;   // header lines per request; more: 431
     std::size_t maxHeaderBytes = 8192; // header lines' bytes per request; more: 431
-    std::size_t connectionMemory = 32 * 1024; // read and write buffers per connection, a hard bound
-    unsigned maxConnections = 10000;   // open at once; beyond it new ones are closed at once
+    std::size_t connectionMemory = 16 * 1024; // read and write buffers per connection, a hard bound
+    unsigned maxConnections = 4096;    // open at once; beyond it new ones are closed at once
+    unsigned maxConnectionsPerClient = 1024; // open at once from one address
     unsigned idleTimeoutSec = 30;      // a connection with no traffic for this long is closed
     int listenBacklog = 1024;          // connections waiting to be accepted
 };

@@ -499,6 +499,22 @@ TEST(LookupServer, StopEndsServeFromAnotherThread)
     EXPECT_FALSE(RawConnection(port).connected());
 }
 
+// stop() closes the connections still open, idle or between requests, at once.
+TEST_F(LookupServerTest, StopClosesOpenConnections)
+{
+    RawConnection idle(port_);
+    RawConnection kept(port_);
+    kept.send(kRequest);
+    ASSERT_TRUE(kept.readResponse());
+    auto c = client(); // the server has taken both connections once this is answered
+    ASSERT_TRUE(c.Get(lookupTarget("13800148000")));
+    ASSERT_TRUE(idle.isOpenAndQuiet());
+    server_.stop();
+    EXPECT_FALSE(idle.isOpenAndQuiet());
+    EXPECT_FALSE(kept.isOpenAndQuiet());
+    EXPECT_FALSE(RawConnection(port_).connected());
+}
+
 struct LoopbackCase {
     const char* host;
     bool loopback;

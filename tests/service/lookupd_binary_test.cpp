@@ -189,6 +189,20 @@ INSTANTIATE_TEST_SUITE_P(Cases, RefusedStartTest, ::testing::Values(
     }, 2, "--data needs a file name"}
 ));
 
+class LoopbackNameTest : public ::testing::TestWithParam<const char*> {};
+
+// Names and addresses that resolve to loopback only are served without --allow-remote.
+TEST_P(LoopbackNameTest, ServesWithoutAllowRemote)
+{
+    Lookupd d({"--listen", QString::fromUtf8(GetParam())});
+    const int port = d.waitForPort();
+    ASSERT_GT(port, 0) << d.stdErr().toStdString();
+    d.signal(SIGTERM);
+    EXPECT_EQ(d.waitForExit(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Names, LoopbackNameTest, ::testing::Values("localhost:0", "127.0.0.2:0", "[::1]:0"));
+
 TEST(Lookupd, PortInUseIsReported)
 {
     httplib::Server holder;
