@@ -46,13 +46,20 @@ def trickle():  # one byte of a request line per connection every 50 ms
 thread = threading.Thread(target=trickle)
 thread.start()
 time.sleep(0.3)
-times = sorted(one_request() for _ in range(50))
+times = []
+deadline = time.monotonic() + 30  # bounded: at most 50 requests or 30 s
+while len(times) < 50 and time.monotonic() < deadline:
+    try:
+        times.append(one_request())
+    except OSError:
+        times.append(10000.0)
+times.sort()
 stop.set()
 thread.join()
 for s in idle + trickling:
     s.close()
 worst = times[-1]
-print(f"50 requests: median {statistics.median(times):.2f} ms, worst {worst:.2f} ms")
+print(f"{len(times)} requests one after another: median {statistics.median(times):.2f} ms, worst {worst:.2f} ms")
 print(f"target: answered within 100 ms -> worst {worst:.2f} ms {'ok' if worst < 100 else 'MISSED'}")
 PY
 

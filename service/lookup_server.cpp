@@ -48,6 +48,13 @@ MHD_Result tallyHeader(void* cls, MHD_ValueKind, const char*, std::size_t keySiz
     return MHD_YES;
 }
 
+bool announcesBody(MHD_Connection* connection)
+{
+    const char* length = MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_CONTENT_LENGTH);
+    return (length && std::string_view(length) != "0")
+           || MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_TRANSFER_ENCODING);
+}
+
 } // namespace
 
 struct LookupServer::Impl {
@@ -81,8 +88,7 @@ struct LookupServer::Impl {
         // the connection open for the next one. One with a body is answered
         // at once: no route takes a body, so it is never read, and the library
         // closes the connection rather than take its bytes for a next request.
-        if (*mark == nullptr && !MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_CONTENT_LENGTH)
-            && !MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_TRANSFER_ENCODING)) {
+        if (*mark == nullptr && !announcesBody(connection)) {
             *mark = &headSeen;
             return MHD_YES;
         }

@@ -303,8 +303,9 @@ TEST_F(LookupServerTest, PipelinedRequestsAreAnsweredInOrder)
     };
     const Want wants[] = {{"13800148000", "北京市"}, {"19999990000", "甲省乙市"}, {"abc", ""}, {"13800138000", "测试省样例市"}};
     std::string requests;
-    for (const Want& w : wants)
-        requests += "GET /sim_search138.asp?mobile=" + std::string(w.number) + " HTTP/1.1\r\nHost: x\r\n\r\n";
+    for (const Want& w : wants) // an empty body announced keeps the connection too
+        requests += "GET /sim_search138.asp?mobile=" + std::string(w.number) + " HTTP/1.1\r\nHost: x\r\n"
+                    + (w.number == wants[1].number ? "Content-Length: 0\r\n\r\n" : "\r\n");
     requests += "HEAD /sim_search138.asp?mobile=13800148000 HTTP/1.1\r\nHost: x\r\n\r\n";
     RawConnection conn(port_);
     ASSERT_TRUE(conn.send(requests));
