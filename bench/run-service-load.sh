@@ -47,20 +47,24 @@ thread = threading.Thread(target=trickle)
 thread.start()
 time.sleep(0.3)
 times = []
+unanswered = 0
 deadline = time.monotonic() + 30  # bounded: at most 50 requests or 30 s
-while len(times) < 50 and time.monotonic() < deadline:
+while len(times) + unanswered < 50 and time.monotonic() < deadline:
     try:
         times.append(one_request())
-    except OSError:
-        times.append(10000.0)
-times.sort()
+    except OSError:  # not answered within the 10 s time-out
+        unanswered += 1
 stop.set()
 thread.join()
 for s in idle + trickling:
     s.close()
-worst = times[-1]
-print(f"{len(times)} requests one after another: median {statistics.median(times):.2f} ms, worst {worst:.2f} ms")
-print(f"target: answered within 100 ms -> worst {worst:.2f} ms {'ok' if worst < 100 else 'MISSED'}")
+if times:
+    print(f"{len(times)} requests answered one after another: median {statistics.median(times):.2f} ms, "
+          f"worst {max(times):.2f} ms; {unanswered} not answered within 10 s")
+worst = max(times) if times and not unanswered else float("inf")
+print(f"target: every one answered within 100 ms -> "
+      + (f"worst {worst:.2f} ms" if times and not unanswered else f"{unanswered} not answered within 10 s")
+      + (" ok" if worst < 100 else " MISSED"))
 PY
 
 echo

@@ -123,8 +123,8 @@ MHD_Result LookupServer::Impl::answer(MHD_Connection* connection, std::string_vi
     if (const char* length = MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_CONTENT_LENGTH)) {
         std::size_t bytes = 0;
         const std::string_view text(length);
-        const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), bytes);
-        if (ec != std::errc() || bytes > options.maxBodyBytes)
+        if (std::from_chars(text.data(), text.data() + text.size(), bytes).ec != std::errc()
+            || bytes > options.maxBodyBytes)
             return reply(MHD_HTTP_CONTENT_TOO_LARGE, bodyTooLarge.get());
     }
 
