@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fstream>
+#include <unordered_map>
 
 namespace teloria::data {
 namespace {
@@ -74,6 +75,17 @@ std::optional<OverrideTable> OverrideTable::parse(std::string_view text, std::st
             *errorOffset = faultOffset;
         return std::nullopt;
     }
+    // A prefix given twice keeps its last line, so no file makes the store
+    // write one prefix more than once per prefix length (a bounded cost).
+    std::unordered_map<std::string, std::size_t> last;
+    for (std::size_t i = 0; i < table.lines.size(); ++i)
+        last[table.lines[i].prefix] = i;
+    std::vector<OverrideLine> kept;
+    kept.reserve(last.size());
+    for (std::size_t i = 0; i < table.lines.size(); ++i)
+        if (last[table.lines[i].prefix] == i)
+            kept.push_back(std::move(table.lines[i]));
+    table.lines = std::move(kept);
     std::stable_sort(table.lines.begin(), table.lines.end(),
                      [](const OverrideLine& a, const OverrideLine& b) { return a.prefix.size() < b.prefix.size(); });
     return table;
