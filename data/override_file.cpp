@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <unordered_map>
 
@@ -105,6 +106,9 @@ std::optional<std::string> readDataFile(const std::string& path, std::string* er
         return std::nullopt;
     }
     std::string bytes;
+    std::error_code ec;
+    if (const auto size = std::filesystem::file_size(path, ec); !ec && size <= kMaxFileSize)
+        bytes.reserve(static_cast<std::size_t>(size)); // a hint only: the file may change while it is read
     char buffer[1 << 16];
     while (in.read(buffer, sizeof buffer) || in.gcount() > 0) {
         bytes.append(buffer, static_cast<std::size_t>(in.gcount()));
