@@ -12,7 +12,8 @@ namespace {
 
 class InProcessService final : public BundledService {
 public:
-    InProcessService(std::shared_ptr<const service::LocationResolver> resolver, const std::vector<data::LoadReport>& reports)
+    InProcessService(std::shared_ptr<const service::LocationResolver> resolver,
+                     const std::vector<data::LoadReport>& reports)
         : server_(std::move(resolver))
         , reports_(reports)
     {
@@ -81,8 +82,8 @@ std::unique_ptr<BundledService> BundledService::start(const data::DataSettings& 
             if (!settings.program.empty())
                 for (const auto& report : store.reports)
                     std::fprintf(stderr, "%s: %s\n", settings.program.c_str(), data::reportLine(report).c_str());
-            loaded = LoadedData{std::move(files), settings.program, std::make_shared<const service::LocationResolver>(std::move(store.store)),
-                                std::move(store.reports)};
+            auto view = std::make_shared<const service::LocationResolver>(std::move(store.store));
+            loaded = LoadedData{std::move(files), settings.program, std::move(view), std::move(store.reports)};
         }
         resolver = loaded.resolver;
         reports = loaded.reports;

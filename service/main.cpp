@@ -4,14 +4,13 @@
 #include "lookup/service_url.h"
 #include "lookup_server.h"
 #include "data_files.h"
+#include "platform.h"
 
-#include <csignal>
 #include <curl/curl.h>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
 #include <optional>
-#include <pthread.h>
 #include <string>
 #include <string_view>
 
@@ -89,11 +88,6 @@ bool parseListen(std::string_view text, Options& options)
     return true;
 }
 
-bool isLoopback(const std::string& host)
-{
-    return host == "localhost" || host == "::1" || host.starts_with("127.");
-}
-
 } // namespace
 
 int main(int argc, char** argv)
@@ -130,9 +124,17 @@ int main(int argc, char** argv)
             return usageError("unknown argument '" + std::string(arg) + "'");
         }
     }
-    if (!options.allowRemote && !isLoopback(options.host))
-        return usageError("listening on " + options.host
-                          + " would answer other machines; add --allow-remote if that is meant");
+    // Without --allow-remote the service binds the very loopback address the
+    // name was checked to resolve to.
+    std::string bindHost = options.host;
+    if (!options.allowRemote) {
+        const auto loopback = teloria::service::platform::loopbackAddress(options.host);
+        if (!loopback)
+            return usageError("listening on " + options.host
+                              + " would answer other machines (it is not a loopback address);"
+                                " add --allow-remote if that is meant");
+        bindHost = *loopback;
+    }
 
     // A file that cannot be used is skipped with its reason; the others still load.
     auto loaded = teloria::data::loadStore(options.data);
@@ -140,18 +142,14 @@ int main(int argc, char** argv)
         if (!options.quiet || !report.loaded)
             std::cerr << "teloria-lookupd: " << teloria::data::reportLine(report) << '\n';
 
-    // SIGINT and SIGTERM are taken by sigwait below, on this thread only; the
+    // The stop signals are waited for below, on this thread only; the
     // server's threads, started after this, inherit the blocked mask.
-    sigset_t stopSignals;
-    sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGINT);
-    sigaddset(&stopSignals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    teloria::service::platform::blockStopSignals();
 
     auto resolver = std::make_shared<const teloria::service::LocationResolver>(std::move(loaded.store));
     teloria::service::LookupServer server(resolver);
     std::string why;
-    const int port = server.bind(options.host, options.port, &why);
+    const int port = server.bind(bindHost, options.port, &why);
     if (port < 0 || !server.serveInBackground(&why)) {
         std::cerr << "teloria-lookupd: " << why << '\n';
         return 1;
@@ -162,10 +160,9 @@ int main(int argc, char** argv)
                   << std::endl;
     }
 
-    int received = 0;
-    sigwait(&stopSignals, &received);
+    const std::string received = teloria::service::platform::waitForStopSignal();
     server.stop();
     if (!options.quiet)
-        std::cout << "stopped (" << (received == SIGINT ? "SIGINT" : "SIGTERM") << ")" << std::endl;
+        std::cout << "stopped (" << received << ")" << std::endl;
     return 0;
 }

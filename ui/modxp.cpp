@@ -96,7 +96,8 @@ int Main(int argc, char* argv[])
 
     Form1 form(service.baseUrl);
     form.show();
-    if (service.bundled) {
+    // A refused data file was named on standard error; where somebody can see one, a box says it too.
+    if (service.bundled && QGuiApplication::platformName() != QLatin1String("offscreen")) {
         teloria::MessageBoxSink messages(&form);
         teloria::warnAboutRefusedDataFiles(service.bundled->dataReports(), messages);
     }

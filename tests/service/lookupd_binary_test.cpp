@@ -168,13 +168,6 @@ struct RefusedStartCase {
 
 void PrintTo(const RefusedStartCase& c, std::ostream* os) { *os << c.name; }
 
-QString datFile(const QTemporaryDir& dir, const std::string& bytes)
-{
-    const QString file = dir.filePath("bad.dat");
-    testing::writeFile(file.toStdString(), bytes);
-    return file;
-}
-
 class RefusedStartTest : public ::testing::TestWithParam<RefusedStartCase> {};
 
 TEST_P(RefusedStartTest, ExitsWithAClearMessage)
@@ -191,6 +184,9 @@ INSTANTIATE_TEST_SUITE_P(Cases, RefusedStartTest, ::testing::Values(
     RefusedStartCase{"RemoteWithoutOption", [](const QTemporaryDir&) {
         return QStringList{"--listen", "0.0.0.0:0"};
     }, 2, "--allow-remote"},
+    RefusedStartCase{"NameThatOnlyLooksLikeLoopback", [](const QTemporaryDir&) {
+        return QStringList{"--listen", "127.example.com:0"};
+    }, 2, "--allow-remote"},
     RefusedStartCase{"ListenWithoutPort", [](const QTemporaryDir&) {
         return QStringList{"--listen", "127.0.0.1"};
     }, 2, "is not HOST:PORT"},
@@ -204,6 +200,20 @@ INSTANTIATE_TEST_SUITE_P(Cases, RefusedStartTest, ::testing::Values(
         return QStringList{"--data"};
     }, 2, "--data needs a file name"}
 ));
+
+class LoopbackNameTest : public ::testing::TestWithParam<const char*> {};
+
+// Names and addresses that resolve to loopback only are served without --allow-remote.
+TEST_P(LoopbackNameTest, ServesWithoutAllowRemote)
+{
+    Lookupd d({"--listen", QString::fromUtf8(GetParam())});
+    const int port = d.waitForPort();
+    ASSERT_GT(port, 0) << d.stdErr().toStdString();
+    d.signal(SIGTERM);
+    EXPECT_EQ(d.waitForExit(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Names, LoopbackNameTest, ::testing::Values("localhost:0", "127.0.0.2:0", "[::1]:0"));
 
 TEST(Lookupd, PortInUseIsReported)
 {
