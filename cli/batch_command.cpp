@@ -11,6 +11,7 @@
 #include "lookup/result_table.h"
 #include "lookup/service_url.h"
 #include "service/bundled_service.h"
+#include "teloria/version.h"
 
 #include <QByteArray>
 #include <QDir>

@@ -4,6 +4,7 @@
 #include "lookup/service_url.h"
 #include "lookup_server.h"
 #include "phone_dat.h"
+#include "teloria/version.h"
 
 #include <csignal>
 #include <curl/curl.h>
@@ -17,7 +18,7 @@
 
 namespace {
 
-constexpr char kUsage[] = R"(Usage: teloria-lookupd [--listen HOST:PORT] [--data FILE] [--allow-remote] [--quiet]
+constexpr char kUsage[] = R"(Usage: teloria-lookupd [--listen HOST:PORT] [--data FILE] [--allow-remote] [--quiet] [--version]
 
 Answers lookups of Chinese phone numbers from local data, as the lookup web
 service Teloria queries: GET /sim_search138.asp?mobile=NUMBER gives a GBK page
@@ -30,6 +31,7 @@ Options:
   --data FILE         also load a prefix database in the phone.dat layout; where
                       it has a number's 7-digit prefix, its data win
   --quiet             print nothing but errors
+  -v, --version       print the version and exit
   --help              show this text
 
 The bound address is printed as "listening on http://HOST:PORT".
@@ -103,6 +105,9 @@ int main(int argc, char** argv)
         };
         if (arg == "--help" || arg == "-h") {
             std::cout << kUsage;
+            return 0;
+        } else if (arg == "--version" || arg == "-v") {
+            std::cout << "teloria-lookupd " << TELORIA_VERSION << '\n';
             return 0;
         } else if (arg == "--listen") {
             const auto v = value();

@@ -1,6 +1,7 @@
 #include "modxp.h"
 
 #include "service/bundled_service.h"
+#include "teloria/version.h"
 #include "ui/form1.h"
 
 #include <QApplication>
@@ -46,7 +47,7 @@ int Main(int argc, char* argv[])
     else
         app = std::make_unique<QApplication>(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("teloria"));
-    QCoreApplication::setApplicationVersion(QStringLiteral("1.00"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(TELORIA_VERSION));
     QCoreApplication::setOrganizationName(QStringLiteral("Halvick"));
 
     QCommandLineParser parser;
