@@ -9,6 +9,7 @@
 #include "lookup/line_split.h"
 #include "lookup/page_fetch.h"
 #include "lookup/result_table.h"
+#include "lookup/service_choice.h"
 #include "lookup/service_url.h"
 #include "service/bundled_service.h"
 #include "teloria/version.h"
@@ -142,7 +143,14 @@ int runBatchCommand(const QStringList& arguments, const CommandStreams& streams)
         return kBadUsage;
     }
     // A malformed setting is bad usage; a bundled service that cannot start is not.
-    ServiceChoice service = chooseService(options.serviceUrl);
+    ServiceChoice service = chooseService(options.serviceUrl, [] {
+        StartedService started;
+        std::shared_ptr<BundledService> bundled = BundledService::start(&started.error);
+        if (bundled)
+            started.baseUrl = bundled->baseUrl();
+        started.running = std::move(bundled);
+        return started;
+    });
     if (!service.error.isEmpty()) {
         say(streams.err, service.error);
         return service.badSetting ? kBadUsage : kCouldNotRun;

@@ -1,5 +1,6 @@
 #include "modxp.h"
 
+#include "lookup/service_choice.h"
 #include "service/bundled_service.h"
 #include "teloria/version.h"
 #include "ui/form1.h"
@@ -76,7 +77,15 @@ int Main(int argc, char* argv[])
     }
 
     // The choice holds the bundled service, if one was started: it lives as long as the window.
-    const teloria::ServiceChoice service = teloria::chooseService(parser.value(serviceOption));
+    const teloria::ServiceChoice service =
+        teloria::chooseService(parser.value(serviceOption), [] {
+            teloria::StartedService started;
+            std::shared_ptr<teloria::BundledService> bundled = teloria::BundledService::start(&started.error);
+            if (bundled)
+                started.baseUrl = bundled->baseUrl();
+            started.running = std::move(bundled);
+            return started;
+        });
     if (!service.error.isEmpty()) {
         reportStartFailure(service.error);
         return 2;
