@@ -3,16 +3,15 @@
 #include "location_resolver.h"
 #include "lookup/service_url.h"
 #include "lookup_server.h"
-#include "phone_dat.h"
+#include "data_files.h"
+#include "platform.h"
 #include "teloria/version.h"
 
-#include <csignal>
 #include <curl/curl.h>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
 #include <optional>
-#include <pthread.h>
 #include <string>
 #include <string_view>
 
@@ -28,11 +27,18 @@ Options:
   --listen HOST:PORT  address to listen on (default 127.0.0.1:8138); port 0
                       picks a free port. IPv6 addresses go in brackets: [::1]:8138
   --allow-remote      allow HOST to be an address other than loopback
-  --data FILE         also load a prefix database in the phone.dat layout; where
-                      it has a number's 7-digit prefix, its data win
+  --data FILE         also load FILE (repeatable): a prefix database in the
+                      phone.dat layout, or an override table if it ends in .tsv
+                      (prefix<TAB>province<TAB>city<TAB>card type); a file named
+                      earlier wins over a later one of the same kind
   --quiet             print nothing but errors
   -v, --version       print the version and exit
   --help              show this text
+
+Besides --data, every *.dat and *.tsv file in $XDG_DATA_HOME/teloria/ (default
+~/.local/share/teloria/) and then /usr/share/teloria/ is loaded, in name order.
+Override tables win over phone.dat files, which win over the built-in data.
+Each file loaded or skipped is reported on standard error, one line each.
 
 The bound address is printed as "listening on http://HOST:PORT".
 Ctrl-C or SIGTERM stops the service.
@@ -41,7 +47,7 @@ Ctrl-C or SIGTERM stops the service.
 struct Options {
     std::string host = teloria::kDefaultServiceHost;
     int port = teloria::kDefaultServicePort;
-    std::string dataFile;
+    teloria::data::DataSettings data;
     bool allowRemote = false;
     bool quiet = false;
 };
@@ -84,11 +90,6 @@ bool parseListen(std::string_view text, Options& options)
     return true;
 }
 
-bool isLoopback(const std::string& host)
-{
-    return host == "localhost" || host == "::1" || host.starts_with("127.");
-}
-
 } // namespace
 
 int main(int argc, char** argv)
@@ -119,7 +120,7 @@ int main(int argc, char** argv)
             const auto v = value();
             if (!v || v->empty())
                 return usageError("--data needs a file name");
-            options.dataFile = std::string(*v);
+            options.data.files.emplace_back(*v);
         } else if (arg == "--allow-remote") {
             options.allowRemote = true;
         } else if (arg == "--quiet") {
@@ -128,36 +129,32 @@ int main(int argc, char** argv)
             return usageError("unknown argument '" + std::string(arg) + "'");
         }
     }
-    if (!options.allowRemote && !isLoopback(options.host))
-        return usageError("listening on " + options.host
-                          + " would answer other machines; add --allow-remote if that is meant");
-
-    std::shared_ptr<const teloria::service::PhoneDat> phoneDat;
-    if (!options.dataFile.empty()) {
-        std::string why;
-        auto loaded = teloria::service::PhoneDat::load(options.dataFile, &why);
-        if (!loaded) {
-            std::cerr << "teloria-lookupd: " << why << '\n';
-            return 1;
-        }
-        phoneDat = std::make_shared<const teloria::service::PhoneDat>(std::move(*loaded));
-        if (!options.quiet)
-            std::cout << "loaded " << phoneDat->entryCount() << " prefixes from " << options.dataFile << '\n';
+    // Without --allow-remote the service binds the very loopback address the
+    // name was checked to resolve to.
+    std::string bindHost = options.host;
+    if (!options.allowRemote) {
+        const auto loopback = teloria::service::platform::loopbackAddress(options.host);
+        if (!loopback)
+            return usageError("listening on " + options.host
+                              + " would answer other machines (it is not a loopback address);"
+                                " add --allow-remote if that is meant");
+        bindHost = *loopback;
     }
 
-    // SIGINT and SIGTERM are taken by sigwait below, on this thread only; the
-    // server's threads, started after this, inherit the blocked mask.
-    sigset_t stopSignals;
-    sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGINT);
-    sigaddset(&stopSignals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    // A file that cannot be used is skipped with its reason; the others still load.
+    auto loaded = teloria::data::loadStore(options.data);
+    for (const auto& report : loaded.reports)
+        if (!options.quiet || !report.loaded)
+            std::cerr << "teloria-lookupd: " << teloria::data::reportLine(report) << '\n';
 
-    auto resolver = std::make_shared<const teloria::service::LocationResolver>(
-        teloria::service::SegmentTable::builtIn(), phoneDat);
+    // The stop signals are waited for below, on this thread only; the
+    // server's threads, started after this, inherit the blocked mask.
+    teloria::service::platform::blockStopSignals();
+
+    auto resolver = std::make_shared<const teloria::service::LocationResolver>(std::move(loaded.store));
     teloria::service::LookupServer server(resolver);
     std::string why;
-    const int port = server.bind(options.host, options.port, &why);
+    const int port = server.bind(bindHost, options.port, &why);
     if (port < 0 || !server.serveInBackground(&why)) {
         std::cerr << "teloria-lookupd: " << why << '\n';
         return 1;
@@ -168,10 +165,9 @@ int main(int argc, char** argv)
                   << std::endl;
     }
 
-    int received = 0;
-    sigwait(&stopSignals, &received);
+    const std::string received = teloria::service::platform::waitForStopSignal();
     server.stop();
     if (!options.quiet)
-        std::cout << "stopped (" << (received == SIGINT ? "SIGINT" : "SIGTERM") << ")" << std::endl;
+        std::cout << "stopped (" << received << ")" << std::endl;
     return 0;
 }

@@ -3,7 +3,9 @@
 #include "lookup/service_choice.h"
 #include "service/bundled_service.h"
 #include "teloria/version.h"
+#include "ui/data_warning.h"
 #include "ui/form1.h"
+#include "ui/widget_ports.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -63,6 +65,13 @@ int Main(int argc, char* argv[])
                        "(default: TELORIA_SERVICE, else the bundled service)."),
         QStringLiteral("URL"));
     parser.addOption(serviceOption);
+    const QCommandLineOption dataOption(
+        QStringLiteral("data"),
+        QStringLiteral("Also load FILE in the bundled service: a phone.dat file, or an override "
+                       "table if it ends in .tsv (repeatable). Files in ~/.local/share/teloria/ "
+                       "and /usr/share/teloria/ load without it."),
+        QStringLiteral("FILE"));
+    parser.addOption(dataOption);
     if (!parser.parse(QCoreApplication::arguments())) {
         reportStartFailure(parser.errorText());
         return 2;
@@ -77,13 +86,18 @@ int Main(int argc, char* argv[])
     }
 
     // The choice holds the bundled service, if one was started: it lives as long as the window.
+    teloria::data::DataSettings data;
+    for (const QString& file : parser.values(dataOption))
+        data.files.push_back(file.toStdString());
+    data.program = "teloria";
+    std::shared_ptr<teloria::BundledService> bundled;
     const teloria::ServiceChoice service =
-        teloria::chooseService(parser.value(serviceOption), [] {
+        teloria::chooseService(parser.value(serviceOption), [&data, &bundled] {
             teloria::StartedService started;
-            std::shared_ptr<teloria::BundledService> bundled = teloria::BundledService::start(&started.error);
+            bundled = teloria::BundledService::start(data, &started.error);
             if (bundled)
                 started.baseUrl = bundled->baseUrl();
-            started.running = std::move(bundled);
+            started.running = bundled;
             return started;
         });
     if (!service.error.isEmpty()) {
@@ -93,6 +107,11 @@ int Main(int argc, char* argv[])
 
     Form1 form(service.baseUrl);
     form.show();
+    // A refused data file was named on standard error; where somebody can see one, a box says it too.
+    if (bundled && QGuiApplication::platformName() != QLatin1String("offscreen")) {
+        teloria::MessageBoxSink messages(&form);
+        teloria::warnAboutRefusedDataFiles(bundled->dataReports(), messages);
+    }
     // The window closes while a run may still be looking up numbers between
     // two events: exec() returns only after that run has returned, and the
     // window is destroyed after exec(), so nothing the run uses goes first.

@@ -91,7 +91,7 @@ TEST_P(StopSignalTest, AnswersOnAFreePortAndStopsCleanly)
     int status = 0;
     const auto fields = lookup(port, "13800138000", &status);
     EXPECT_EQ(status, 200);
-    EXPECT_EQ(fields.location.toStdString(), "北京市");
+    EXPECT_EQ(fields.location.toStdString(), "北京");
     EXPECT_EQ(fields.cardType.toStdString(), "中国移动");
     lookup(port, "hello", &status);
     EXPECT_EQ(status, 400);
@@ -119,12 +119,42 @@ TEST(Lookupd, LoadedPhoneDatWins)
         const char* location;
         const char* cardType;
     };
-    for (const Want& w : {Want{"13800138000", "测试省样例市", "中国联通"}, Want{"19999990000", "甲省乙市", "未知"},
-                          Want{"13800148000", "北京市", "中国移动"}}) {
+    for (const Want& w : {Want{"13800138000", "测试 样例", "中国联通"}, Want{"19999990000", "甲省 乙市", "中国电信"},
+                          Want{"13800148000", "北京", "中国移动"}}) {
         const auto fields = lookup(port, w.number);
         EXPECT_EQ(fields.location.toStdString(), w.location) << w.number;
         EXPECT_EQ(fields.cardType.toStdString(), w.cardType) << w.number;
     }
+    d.signal(SIGTERM);
+    EXPECT_EQ(d.waitForExit(), 0);
+}
+
+// With no flags the service loads the user's data folder; a broken file is
+// skipped with its reason, one line per file on stderr, and the rest serve.
+TEST(Lookupd, LoadsTheDataFolderAndSkipsABrokenFile)
+{
+    QTemporaryDir xdg;
+    const QByteArray saved = qgetenv("XDG_DATA_HOME");
+    qputenv("XDG_DATA_HOME", xdg.path().toUtf8());
+    QDir(xdg.path()).mkpath(QStringLiteral("teloria"));
+    const QString folder = xdg.filePath(QStringLiteral("teloria/"));
+    testing::writeFile((folder + "a-broken.dat").toStdString(), "2301");
+    testing::writeFile((folder + "b.tsv").toStdString(), "1380013\t广东\t深圳\t\n");
+    testing::writeFile(xdg.filePath(QStringLiteral("given.dat")).toStdString(), testing::sampleDat().build());
+
+    Lookupd d({"--listen", "127.0.0.1:0", "--data", xdg.filePath(QStringLiteral("given.dat"))});
+    const int port = d.waitForPort();
+    qputenv("XDG_DATA_HOME", saved);
+    ASSERT_GT(port, 0) << d.stdErr().toStdString();
+    EXPECT_EQ(lookup(port, "13800138000").location.toStdString(), "广东 深圳"); // the table over given.dat
+    EXPECT_EQ(lookup(port, "13800138000").cardType.toStdString(), "中国联通");  // given.dat's operator stays
+    EXPECT_EQ(lookup(port, "19212340000").location.toStdString(), "甲省 乙市");
+    const QStringList lines = d.stdErr().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    EXPECT_EQ(lines, (QStringList{
+        QStringLiteral("teloria-lookupd: loaded 4 prefixes from ") + xdg.filePath(QStringLiteral("given.dat")),
+        QStringLiteral("teloria-lookupd: skipped ") + folder + QStringLiteral("a-broken.dat: not a usable phone.dat file: "
+                                                                              "too short for the 8-byte header (4 bytes)"),
+        QStringLiteral("teloria-lookupd: loaded 1 prefixes from ") + folder + QStringLiteral("b.tsv")}));
     d.signal(SIGTERM);
     EXPECT_EQ(d.waitForExit(), 0);
 }
@@ -137,13 +167,6 @@ struct RefusedStartCase {
 };
 
 void PrintTo(const RefusedStartCase& c, std::ostream* os) { *os << c.name; }
-
-QString datFile(const QTemporaryDir& dir, const std::string& bytes)
-{
-    const QString file = dir.filePath("bad.dat");
-    testing::writeFile(file.toStdString(), bytes);
-    return file;
-}
 
 class RefusedStartTest : public ::testing::TestWithParam<RefusedStartCase> {};
 
@@ -158,19 +181,11 @@ TEST_P(RefusedStartTest, ExitsWithAClearMessage)
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, RefusedStartTest, ::testing::Values(
-    RefusedStartCase{"TruncatedData", [](const QTemporaryDir& dir) {
-        std::string bytes = testing::sampleDat().build();
-        bytes.resize(bytes.size() - 4);
-        return QStringList{"--listen", "127.0.0.1:0", "--data", datFile(dir, bytes)};
-    }, 1, "not a usable phone.dat file: the index is truncated"},
-    RefusedStartCase{"HeaderOnly", [](const QTemporaryDir& dir) {
-        return QStringList{"--listen", "127.0.0.1:0", "--data", datFile(dir, "2301")};
-    }, 1, "too short"},
-    RefusedStartCase{"MissingData", [](const QTemporaryDir& dir) {
-        return QStringList{"--listen", "127.0.0.1:0", "--data", dir.filePath("none.dat")};
-    }, 1, "none.dat: cannot open"},
     RefusedStartCase{"RemoteWithoutOption", [](const QTemporaryDir&) {
         return QStringList{"--listen", "0.0.0.0:0"};
+    }, 2, "--allow-remote"},
+    RefusedStartCase{"NameThatOnlyLooksLikeLoopback", [](const QTemporaryDir&) {
+        return QStringList{"--listen", "127.example.com:0"};
     }, 2, "--allow-remote"},
     RefusedStartCase{"ListenWithoutPort", [](const QTemporaryDir&) {
         return QStringList{"--listen", "127.0.0.1"};
@@ -185,6 +200,20 @@ INSTANTIATE_TEST_SUITE_P(Cases, RefusedStartTest, ::testing::Values(
         return QStringList{"--data"};
     }, 2, "--data needs a file name"}
 ));
+
+class LoopbackNameTest : public ::testing::TestWithParam<const char*> {};
+
+// Names and addresses that resolve to loopback only are served without --allow-remote.
+TEST_P(LoopbackNameTest, ServesWithoutAllowRemote)
+{
+    Lookupd d({"--listen", QString::fromUtf8(GetParam())});
+    const int port = d.waitForPort();
+    ASSERT_GT(port, 0) << d.stdErr().toStdString();
+    d.signal(SIGTERM);
+    EXPECT_EQ(d.waitForExit(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Names, LoopbackNameTest, ::testing::Values("localhost:0", "127.0.0.2:0", "[::1]:0"));
 
 TEST(Lookupd, PortInUseIsReported)
 {
