@@ -11,8 +11,9 @@
 
 #include "lookup/batch_run.h"
 #include "lookup/page_fetch.h"
+#include "lookup/service_choice.h"
 #include "data/data_files.h"
-#include "service/bundled_service.h"
+#include "teloria/version.h"
 
 #include <QFile>
 
@@ -158,7 +159,8 @@ int runBatchCommand(const QStringList& arguments, const CommandStreams& streams)
             say(streams.err, QStringLiteral("--data is for the in-process lookup; a lookup service loads its own data"));
             return kBadUsage;
         }
-        const ServiceChoice service = chooseService(options.serviceUrl);
+        // Only a named service gets here: the batch never starts the bundled one.
+        const ServiceChoice service = chooseService(options.serviceUrl, {});
         if (!service.error.isEmpty()) {
             say(streams.err, service.error);
             return service.badSetting ? kBadUsage : kCouldNotRun;

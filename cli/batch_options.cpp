@@ -40,11 +40,11 @@ struct Parser {
     QCommandLineOption output{QStringList{QStringLiteral("o"), QStringLiteral("output")},
                               QStringLiteral("Write the result file to FILE instead of standard output."),
                               QStringLiteral("FILE")};
-    QCommandLineOption verbose{QStringList{QStringLiteral("verbose"), QStringLiteral("v")},
+    QCommandLineOption verbose{QStringList{QStringLiteral("verbose")},
                                QStringLiteral("Print the run's start and end messages on standard error.")};
     QCommandLineOption help{QStringList{QStringLiteral("help"), QStringLiteral("h")},
                             QStringLiteral("Show this help.")};
-    QCommandLineOption version{QStringList{QStringLiteral("version")},
+    QCommandLineOption version{QStringList{QStringLiteral("version"), QStringLiteral("v")},
                                QStringLiteral("Show the version.")};
 
     Parser()

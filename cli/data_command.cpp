@@ -16,9 +16,7 @@
 #include <optional>
 #include <ostream>
 
-#ifndef TELORIA_VERSION
-#define TELORIA_VERSION "0"
-#endif
+#include "teloria/version.h"
 
 namespace teloria::cli {
 namespace {

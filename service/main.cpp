@@ -5,6 +5,7 @@
 #include "lookup_server.h"
 #include "data_files.h"
 #include "platform.h"
+#include "teloria/version.h"
 
 #include <curl/curl.h>
 #include <cstdio>
@@ -16,7 +17,7 @@
 
 namespace {
 
-constexpr char kUsage[] = R"(Usage: teloria-lookupd [--listen HOST:PORT] [--data FILE] [--allow-remote] [--quiet]
+constexpr char kUsage[] = R"(Usage: teloria-lookupd [--listen HOST:PORT] [--data FILE] [--allow-remote] [--quiet] [--version]
 
 Answers lookups of Chinese phone numbers from local data, as the lookup web
 service Teloria queries: GET /sim_search138.asp?mobile=NUMBER gives a GBK page
@@ -31,6 +32,7 @@ Options:
                       (prefix<TAB>province<TAB>city<TAB>card type); a file named
                       earlier wins over a later one of the same kind
   --quiet             print nothing but errors
+  -v, --version       print the version and exit
   --help              show this text
 
 Besides --data, every *.dat and *.tsv file in $XDG_DATA_HOME/teloria/ (default
@@ -104,6 +106,9 @@ int main(int argc, char** argv)
         };
         if (arg == "--help" || arg == "-h") {
             std::cout << kUsage;
+            return 0;
+        } else if (arg == "--version" || arg == "-v") {
+            std::cout << "teloria-lookupd " << TELORIA_VERSION << '\n';
             return 0;
         } else if (arg == "--listen") {
             const auto v = value();
