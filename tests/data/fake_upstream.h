@@ -27,6 +27,7 @@ struct Reply {
     std::string body;      // bytes as sent
     std::string location;  // a Location header (with a 302 status)
     bool gated = false;    // held back until openGate()
+    std::chrono::milliseconds delay{0}; // the upstream's own latency
 };
 
 // The page the real service gives, GBK-encoded.
@@ -56,6 +57,11 @@ public:
                 std::unique_lock lock(mutex_);
                 // Bounded, so that a failing test cannot leave the server hanging.
                 changed_.wait_for(lock, std::chrono::seconds(30), [this] { return gateOpen_; });
+            }
+            if (reply.delay.count() > 0) {
+                // A bounded wait that nothing signals: the reply's latency.
+                std::unique_lock lock(mutex_);
+                latency_.wait_for(lock, reply.delay, [] { return false; });
             }
             {
                 std::lock_guard lock(mutex_);
@@ -110,6 +116,7 @@ private:
     std::thread thread_;
     mutable std::mutex mutex_;
     std::condition_variable changed_;
+    std::condition_variable latency_;
     std::vector<std::string> asked_;
     int inFlight_ = 0;
     int peakInFlight_ = 0;
