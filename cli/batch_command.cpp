@@ -141,7 +141,16 @@ int runBatchCommand(const QStringList& arguments, const CommandStreams& streams)
         return kBadUsage;
     }
     // A malformed setting is bad usage; a bundled service that cannot start is not.
-    ServiceChoice service = chooseService(options.serviceUrl);
+    data::DataSettings data;
+    for (const QString& file : options.dataFiles)
+        data.files.push_back(file.toStdString());
+    data.program = "teloria-batch";
+    data.learn.upstream = options.upstreamUrl;
+    if (std::string why; !data::finishLearnSettings(data.learn, &why)) {
+        say(streams.err, QString::fromStdString(why));
+        return kBadUsage;
+    }
+    ServiceChoice service = chooseService(options.serviceUrl, data);
     if (!service.error.isEmpty()) {
         say(streams.err, service.error);
         return service.badSetting ? kBadUsage : kCouldNotRun;

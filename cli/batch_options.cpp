@@ -12,6 +12,15 @@ struct Parser {
                                QStringLiteral("Lookup service base URL (default: TELORIA_SERVICE, "
                                               "else the bundled service started for this run)."),
                                QStringLiteral("URL")};
+    QCommandLineOption data{QStringList{QStringLiteral("data")},
+                            QStringLiteral("Also load FILE in the bundled service: a phone.dat file, or an "
+                                           "override table if it ends in .tsv (repeatable)."),
+                            QStringLiteral("FILE")};
+    QCommandLineOption upstream{QStringList{QStringLiteral("upstream")},
+                                QStringLiteral("Let the bundled service ask the online lookup service at URL "
+                                               "about prefixes its data do not know, sending only the prefix "
+                                               "and 0000 (default: TELORIA_UPSTREAM, else none)."),
+                                QStringLiteral("URL")};
     QCommandLineOption jobs{QStringList{QStringLiteral("jobs"), QStringLiteral("j")},
                             QStringLiteral("Requests kept in flight, 1 to 64 (default 1)."),
                             QStringLiteral("N"), QStringLiteral("1")};
@@ -33,7 +42,7 @@ struct Parser {
         parser.setApplicationDescription(
             QStringLiteral("Looks up the home location and card type of mobile numbers, one per line,\n"
                            "and writes the result file (id,number,location,card type; CR LF)."));
-        parser.addOptions({service, jobs, encoding, output, verbose, help, version});
+        parser.addOptions({service, data, upstream, jobs, encoding, output, verbose, help, version});
         parser.addPositionalArgument(QStringLiteral("FILE"),
                                      QStringLiteral("Numbers, one per line; - or nothing for standard input."),
                                      QStringLiteral("[FILE|-]"));
@@ -101,6 +110,20 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments)
         options.serviceUrl = p.parser.value(p.service);
         if (options.serviceUrl.trimmed().isEmpty()) {
             result.error = QStringLiteral("--service needs a URL");
+            return result;
+        }
+    }
+    options.dataFiles = p.parser.values(p.data);
+    for (const QString& file : options.dataFiles) {
+        if (file.isEmpty()) {
+            result.error = QStringLiteral("--data needs a file name");
+            return result;
+        }
+    }
+    if (p.parser.isSet(p.upstream)) {
+        options.upstreamUrl = p.parser.value(p.upstream);
+        if (options.upstreamUrl.trimmed().isEmpty()) {
+            result.error = QStringLiteral("--upstream needs a URL");
             return result;
         }
     }

@@ -1,6 +1,6 @@
 #pragma once
 // The command line of teloria-batch:
-//   teloria-batch [--service URL] [--jobs N] [--encoding gbk|utf-8] [-o FILE] [FILE|-]
+//   teloria-batch [--service URL] [--data FILE]... [--upstream URL] [--jobs N] [--encoding gbk|utf-8] [-o FILE] [FILE|-]
 
 #include "export/result_file.h"
 
@@ -18,6 +18,8 @@ struct BatchOptions {
     FileEncoding encoding = FileEncoding::Gbk;
     QString outputPath;  // empty: standard output
     QString inputPath;   // empty or "-": standard input
+    QStringList dataFiles; // --data FILE, in order: more data for the bundled service
+    QString upstreamUrl;   // --upstream URL for the bundled service; empty: TELORIA_UPSTREAM, else none
     bool verbose = false; // the run's start and end texts on standard error
     bool help = false;
     bool version = false;

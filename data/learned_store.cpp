@@ -1,5 +1,7 @@
 #include "learned_store.h"
 
+#include "place_names.h"
+
 #include <sqlite3.h>
 
 #include <unistd.h>
@@ -93,38 +95,34 @@ bool parentWritable(const fs::path& path)
 
 std::optional<std::string> cleanLearnedText(std::string_view text)
 {
+    // White space (ASCII, the no-break and the ideographic space) dropped around, one ASCII space within.
     std::string out;
     bool pendingSpace = false;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const unsigned char c = static_cast<unsigned char>(text[i]);
-        if (c == ' ' || c == '\t' || c == '\r' || c == '\n') {
+    for (std::size_t i = 0; i < text.size();) {
+        std::size_t width = 0;
+        if (text[i] == ' ' || text[i] == '\t' || text[i] == '\r' || text[i] == '\n')
+            width = 1;
+        else if (text.substr(i).starts_with("\u00a0"))
+            width = 2;
+        else if (text.substr(i).starts_with("\u3000"))
+            width = 3;
+        if (width > 0) {
             pendingSpace = !out.empty();
-            continue;
-        }
-        if (c < 0x20 || c == 0x7f || c == '<' || c == '>' || c == '&' || c == '"' || c == ',')
-            return std::nullopt;
-        // The ideographic space and the no-break space count as spaces.
-        if (text.substr(i).starts_with("\u3000")) {
-            pendingSpace = !out.empty();
-            i += 2;
-            continue;
-        }
-        if (text.substr(i).starts_with("\u00a0")) {
-            pendingSpace = !out.empty();
-            i += 1;
+            i += width;
             continue;
         }
         if (pendingSpace)
             out += ' ';
         pendingSpace = false;
-        out += static_cast<char>(c);
+        out += text[i++];
     }
-    for (std::string_view marker : {std::string_view("归属地"), std::string_view("卡类型"),
-                                    std::string_view("："), std::string_view("\xEF\xBF\xBD")})
-        if (out.find(marker) != std::string::npos)
-            return std::nullopt;
-    if (out.empty() || out.size() > kMaxLearnedTextBytes)
+    if (out.empty() || out.size() > kMaxLearnedTextBytes || !isSafeText(out))
         return std::nullopt;
+    // Beyond what any text may hold: what a cell of the result file or a broken page would show.
+    for (std::string_view refused : {std::string_view(","), std::string_view("\""), std::string_view("："),
+                                     std::string_view("\xEF\xBF\xBD")})
+        if (out.find(refused) != std::string::npos)
+            return std::nullopt;
     return out;
 }
 

@@ -33,10 +33,10 @@ inline constexpr std::size_t kMaxLearnedTextBytes = 96;
 
 // Text that came from outside (an upstream page, a database row), made fit to
 // stand in a cell, a file or a log line: surrounding white space dropped, runs
-// of it made one ASCII space. Nothing when it holds markup or entity
-// characters ('<', '>', '&', '"'), a comma, a control character, a field
-// marker or a full-width colon, an undecodable byte (U+FFFD), or when it is
-// empty or longer than kMaxLearnedTextBytes.
+// of it made one ASCII space. Nothing when the data layer's isSafeText
+// refuses it (markup, field markers, control characters, broken UTF-8), when
+// it holds a comma, a quote, a full-width colon or an undecodable character
+// (U+FFFD), or when it is empty or longer than kMaxLearnedTextBytes.
 std::optional<std::string> cleanLearnedText(std::string_view utf8);
 
 // One line of text for the user (stderr in the programs); never holds

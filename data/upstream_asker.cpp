@@ -3,6 +3,7 @@
 #include "lookup/field_extract.h"
 #include "lookup/page_fetch.h"
 #include "lookup/service_url.h"
+#include "prefix_store.h"
 
 #include <QUrl>
 
@@ -28,8 +29,6 @@ bool isPrefix(const std::string& text)
     return text.size() == 7 && text[0] == '1'
         && std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
-
-constexpr std::string_view kUnknown = "未知";
 
 } // namespace
 

@@ -1,68 +1,54 @@
 #pragma once
-// Location and card type of a cleaned number, from the built-in data
-// (libphonenumber's offline geocoder in Chinese and the segment table) and,
-// where it has the prefix, a loaded phone.dat file.
+// Location and card type of a cleaned number: a thin view over the prefix
+// store that every program shares (data/prefix_store.h), in the shape the
+// HTTP server uses.
 
 #include "number_normalizer.h"
 #include "phone_dat.h"
+#include "learning.h"
+#include "prefix_store.h"
 #include "segment_table.h"
 
-#include <QByteArray>
-
-#include <atomic>
 #include <memory>
-#include <mutex>
-#include <shared_mutex>
-#include <string>
-#include <unordered_map>
-
-namespace i18n::phonenumbers {
-class PhoneNumberOfflineGeocoder;
-}
 
 namespace teloria::service {
 
-inline constexpr std::string_view kUnknown = "未知";
-inline constexpr std::string_view kLandlineCardType = "固定电话";
-
-struct Answer {
-    std::string location; // UTF-8; "未知" when no data has it
-    std::string cardType; // UTF-8; "未知" when no data has it
-    QByteArray locationGbk;
-    QByteArray cardTypeGbk;
-};
+// Number cleaning, the segment table, phone.dat files and answers live in data/.
+using data::Answer;
+using data::cleanNumber;
+using data::CleanNumber;
+using data::kLandlineCardType;
+using data::kUnknown;
+using data::NumberKind;
+using data::PhoneDat;
+using data::SegmentTable;
 
 class LocationResolver {
 public:
-    explicit LocationResolver(const SegmentTable& segments = SegmentTable::builtIn(),
-                              std::shared_ptr<const PhoneDat> phoneDat = nullptr);
-    ~LocationResolver();
-    LocationResolver(const LocationResolver&) = delete;
-    LocationResolver& operator=(const LocationResolver&) = delete;
+    // The built-in data alone.
+    LocationResolver();
+    // With learning, a mobile lookup first lets it ask the upstream about a
+    // prefix local data do not know (waiting at most the upstream time-out).
+    explicit LocationResolver(std::shared_ptr<data::PrefixStore> store,
+                              std::shared_ptr<data::Learning> learning = nullptr);
 
-    // Thread-safe. The answer lives as long as the resolver. Mobile answers
-    // are kept by 7-digit prefix, landline answers by area code, so a prefix
-    // seen before costs one array read.
-    const Answer& resolve(const CleanNumber& number) const;
+    // Thread-safe. The answer lives as long as the resolver; a prefix seen
+    // before costs one array read.
+    const Answer& resolve(const CleanNumber& number) const
+    {
+        if (learning_ && number.kind == NumberKind::Mobile)
+            learning_->prepare(prefix7(number));
+        return store_->lookup(number);
+    }
+
+    // The store behind it, for learning answers at run time.
+    data::PrefixStore& store() const { return *store_; }
 
 private:
-    const Answer& resolveMobile(const std::string& digits) const;
-    const Answer& resolveLandline(const CleanNumber& number) const;
-    const Answer* intern(std::string location, std::string cardType) const;
-    std::string geocode(const std::string& nationalDigits) const;
+    static std::uint32_t prefix7(const CleanNumber& number);
 
-    const SegmentTable& segments_;
-    std::shared_ptr<const PhoneDat> phoneDat_;
-    std::unique_ptr<i18n::phonenumbers::PhoneNumberOfflineGeocoder> geocoder_;
-
-    static constexpr std::size_t kMobilePrefixes = 1000000; // 1000000..1999999
-    std::unique_ptr<std::atomic<const Answer*>[]> byPrefix_;
-
-    mutable std::shared_mutex landlineMutex_;
-    mutable std::unordered_map<std::string, const Answer*> byAreaCode_;
-
-    mutable std::mutex internMutex_;
-    mutable std::unordered_map<std::string, std::unique_ptr<Answer>> answers_; // key: location '\n' card type
+    std::shared_ptr<data::PrefixStore> store_;
+    std::shared_ptr<data::Learning> learning_;
 };
 
 } // namespace teloria::service

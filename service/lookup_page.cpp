@@ -1,28 +1,25 @@
 #include "lookup_page.h"
 
-#include "lookup/text_codec.h"
+#include "gbk.h"
 
 namespace teloria::service {
 namespace {
 
-std::string gbk(QStringView text)
-{
-    return encodeGbk(text).toStdString();
-}
-
 std::string errorPage(QStringView title, QStringView message)
 {
-    return gbk(QStringLiteral("<html><head><meta http-equiv=\"Content-Type\" content=\"text/html; charset=GBK\">"
-                              "<title>%1</title></head><body><p>%2</p></body></html>\n")
-                   .arg(title, message));
+    return data::gbk(QStringLiteral("<html><head><meta http-equiv=\"Content-Type\" content=\"text/html; charset=GBK\">"
+                                    "<title>%1</title></head><body><p>%2</p></body></html>\n")
+                   .arg(title, message))
+        .toStdString();
 }
 
 struct AnswerParts {
-    std::string head = gbk(u"<html><head><meta http-equiv=\"Content-Type\" content=\"text/html; charset=GBK\">"
-                           u"<title>手机号码归属地查询</title></head><body>\n<p>号码：");
-    std::string location = gbk(u"<br/>\n归属地：");
-    std::string cardType = gbk(u"<br/>\n卡类型：");
-    std::string tail = gbk(u"<br/>\n</p></body></html>\n");
+    std::string head = data::gbk(u"<html><head><meta http-equiv=\"Content-Type\" content=\"text/html; charset=GBK\">"
+                                 u"<title>手机号码归属地查询</title></head><body>\n<p>号码：")
+                           .toStdString();
+    std::string location = data::gbk(u"<br/>\n归属地：").toStdString();
+    std::string cardType = data::gbk(u"<br/>\n卡类型：").toStdString();
+    std::string tail = data::gbk(u"<br/>\n</p></body></html>\n").toStdString();
 };
 
 const AnswerParts& parts()

@@ -3,7 +3,7 @@
 #include "location_resolver.h"
 #include "lookup/service_url.h"
 #include "lookup_server.h"
-#include "phone_dat.h"
+#include "data_files.h"
 
 #include <csignal>
 #include <cstdio>
@@ -13,10 +13,13 @@
 #include <pthread.h>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace {
 
 constexpr char kUsage[] = R"(Usage: teloria-lookupd [--listen HOST:PORT] [--data FILE] [--allow-remote] [--quiet]
+                       [--upstream URL [--upstream-timeout S] [--upstream-rate N]]
+                       [--learned FILE | --no-learn] [--refresh-days N]
 
 Answers lookups of Chinese phone numbers from local data, as the lookup web
 service Teloria queries: GET /sim_search138.asp?mobile=NUMBER gives a GBK page
@@ -26,10 +29,17 @@ Options:
   --listen HOST:PORT  address to listen on (default 127.0.0.1:8138); port 0
                       picks a free port. IPv6 addresses go in brackets: [::1]:8138
   --allow-remote      allow HOST to be an address other than loopback
-  --data FILE         also load a prefix database in the phone.dat layout; where
-                      it has a number's 7-digit prefix, its data win
+  --data FILE         also load FILE (repeatable): a prefix database in the
+                      phone.dat layout, or an override table if it ends in .tsv
+                      (prefix<TAB>province<TAB>city<TAB>card type); a file named
+                      earlier wins over a later one of the same kind
   --quiet             print nothing but errors
   --help              show this text
+
+Besides --data, every *.dat and *.tsv file in $XDG_DATA_HOME/teloria/ (default
+~/.local/share/teloria/) and then /usr/share/teloria/ is loaded, in name order.
+Override tables win over phone.dat files, which win over the built-in data.
+Each file loaded or skipped is reported on standard error, one line each.
 
 The bound address is printed as "listening on http://HOST:PORT".
 Ctrl-C or SIGTERM stops the service.
@@ -38,7 +48,7 @@ Ctrl-C or SIGTERM stops the service.
 struct Options {
     std::string host = teloria::kDefaultServiceHost;
     int port = teloria::kDefaultServicePort;
-    std::string dataFile;
+    teloria::data::DataSettings data;
     bool allowRemote = false;
     bool quiet = false;
 };
@@ -99,7 +109,8 @@ int main(int argc, char** argv)
             return std::string_view(argv[++i]);
         };
         if (arg == "--help" || arg == "-h") {
-            std::cout << kUsage;
+            std::cout << kUsage << "\nLearning unknown prefixes from an online lookup service:\n"
+                      << teloria::data::kLearnOptionsHelp;
             return 0;
         } else if (arg == "--listen") {
             const auto v = value();
@@ -111,7 +122,15 @@ int main(int argc, char** argv)
             const auto v = value();
             if (!v || v->empty())
                 return usageError("--data needs a file name");
-            options.dataFile = std::string(*v);
+            options.data.files.emplace_back(*v);
+        } else if (arg.starts_with("--upstream") || arg == "--learned" || arg == "--no-learn"
+                   || arg == "--refresh-days") {
+            const std::vector<std::string> args(argv, argv + argc);
+            std::size_t at = static_cast<std::size_t>(i);
+            std::string why;
+            if (teloria::data::takeLearnOption(args, at, options.data.learn, &why) != teloria::data::OptionResult::Taken)
+                return usageError(why.empty() ? "unknown argument '" + std::string(arg) + "'" : why);
+            i = static_cast<int>(at);
         } else if (arg == "--allow-remote") {
             options.allowRemote = true;
         } else if (arg == "--quiet") {
@@ -123,30 +142,26 @@ int main(int argc, char** argv)
     if (!options.allowRemote && !isLoopback(options.host))
         return usageError("listening on " + options.host
                           + " would answer other machines; add --allow-remote if that is meant");
-
-    std::shared_ptr<const teloria::service::PhoneDat> phoneDat;
-    if (!options.dataFile.empty()) {
-        std::string why;
-        auto loaded = teloria::service::PhoneDat::load(options.dataFile, &why);
-        if (!loaded) {
-            std::cerr << "teloria-lookupd: " << why << '\n';
-            return 1;
-        }
-        phoneDat = std::make_shared<const teloria::service::PhoneDat>(std::move(*loaded));
-        if (!options.quiet)
-            std::cout << "loaded " << phoneDat->entryCount() << " prefixes from " << options.dataFile << '\n';
-    }
+    if (std::string why; !teloria::data::finishLearnSettings(options.data.learn, &why))
+        return usageError(why);
+    options.data.program = "teloria-lookupd";
 
     // SIGINT and SIGTERM are taken by sigwait below, on this thread only; the
-    // server's threads, started after this, inherit the blocked mask.
+    // server's threads and the upstream's, started after this, inherit the blocked mask.
     sigset_t stopSignals;
     sigemptyset(&stopSignals);
     sigaddset(&stopSignals, SIGINT);
     sigaddset(&stopSignals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
-    auto resolver = std::make_shared<const teloria::service::LocationResolver>(
-        teloria::service::SegmentTable::builtIn(), phoneDat);
+    // A file that cannot be used is skipped with its reason; the others still load.
+    auto loaded = teloria::data::loadStore(options.data);
+    for (const auto& report : loaded.reports)
+        if (!options.quiet || !report.loaded)
+            std::cerr << "teloria-lookupd: " << teloria::data::reportLine(report) << '\n';
+
+    auto resolver = std::make_shared<const teloria::service::LocationResolver>(std::move(loaded.store),
+                                                                             std::move(loaded.learning));
     teloria::service::LookupServer server(resolver);
     std::string why;
     const int port = server.bind(options.host, options.port, &why);

@@ -1,7 +1,9 @@
 #include "modxp.h"
 
 #include "service/bundled_service.h"
+#include "ui/data_warning.h"
 #include "ui/form1.h"
+#include "ui/widget_ports.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -61,6 +63,20 @@ int Main(int argc, char* argv[])
                        "(default: TELORIA_SERVICE, else the bundled service)."),
         QStringLiteral("URL"));
     parser.addOption(serviceOption);
+    const QCommandLineOption dataOption(
+        QStringLiteral("data"),
+        QStringLiteral("Also load FILE in the bundled service: a phone.dat file, or an override "
+                       "table if it ends in .tsv (repeatable). Files in ~/.local/share/teloria/ "
+                       "and /usr/share/teloria/ load without it."),
+        QStringLiteral("FILE"));
+    parser.addOption(dataOption);
+    const QCommandLineOption upstreamOption(
+        QStringLiteral("upstream"),
+        QStringLiteral("Let the bundled service ask the online lookup service at URL about prefixes its "
+                       "data do not know, sending only the prefix and 0000, and remember the answers "
+                       "(default: TELORIA_UPSTREAM, else none)."),
+        QStringLiteral("URL"));
+    parser.addOption(upstreamOption);
     if (!parser.parse(QCoreApplication::arguments())) {
         reportStartFailure(parser.errorText());
         return 2;
@@ -75,7 +91,16 @@ int Main(int argc, char* argv[])
     }
 
     // The choice holds the bundled service, if one was started: it lives as long as the window.
-    const teloria::ServiceChoice service = teloria::chooseService(parser.value(serviceOption));
+    teloria::data::DataSettings data;
+    for (const QString& file : parser.values(dataOption))
+        data.files.push_back(file.toStdString());
+    data.program = "teloria";
+    data.learn.upstream = parser.value(upstreamOption);
+    if (std::string why; !teloria::data::finishLearnSettings(data.learn, &why)) {
+        reportStartFailure(QString::fromStdString(why));
+        return 2;
+    }
+    const teloria::ServiceChoice service = teloria::chooseService(parser.value(serviceOption), data);
     if (!service.error.isEmpty()) {
         reportStartFailure(service.error);
         return 2;
@@ -83,6 +108,10 @@ int Main(int argc, char* argv[])
 
     Form1 form(service.baseUrl);
     form.show();
+    if (service.bundled) {
+        teloria::MessageBoxSink messages(&form);
+        teloria::warnAboutRefusedDataFiles(service.bundled->dataReports(), messages);
+    }
     // The window closes while a run may still be looking up numbers between
     // two events: exec() returns only after that run has returned, and the
     // window is destroyed after exec(), so nothing the run uses goes first.

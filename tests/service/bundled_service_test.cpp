@@ -86,7 +86,7 @@ TEST_F(ChooseServiceTest, WithoutASettingTheBundledServiceAnswers)
         ASSERT_TRUE(res);
         EXPECT_EQ(res->status, 200);
         const auto fields = service::testing::fieldsOf(res->body);
-        EXPECT_EQ(fields.location.toStdString(), "北京市");
+        EXPECT_EQ(fields.location.toStdString(), "北京");
         EXPECT_EQ(fields.cardType.toStdString(), "中国移动");
     }
 

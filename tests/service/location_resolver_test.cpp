@@ -23,8 +23,11 @@ const LocationResolver& builtInResolver()
 
 const LocationResolver& resolverWithDat()
 {
-    static const LocationResolver resolver(SegmentTable::builtIn(),
-                                           std::make_shared<const PhoneDat>(*PhoneDat::parse(testing::sampleDat().build())));
+    static const LocationResolver resolver = [] {
+        auto store = std::make_shared<data::PrefixStore>();
+        store->addPhoneDat(*PhoneDat::parse(testing::sampleDat().build()), "sample.dat");
+        return LocationResolver(store);
+    }();
     return resolver;
 }
 
@@ -43,20 +46,20 @@ TEST_P(BuiltInDataTest, AnswersFromTheGeocoderAndTheSegmentTable)
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, BuiltInDataTest, ::testing::Values(
-    ResolveCase{"13800138000", "北京市", "中国移动"},
-    ResolveCase{"13912345678", "江苏省常州市", "中国移动"},
-    ResolveCase{"14512345678", "北京市", "中国联通"},
-    ResolveCase{"17001234567", "北京市", "中国电信虚拟运营商"},
+    ResolveCase{"13800138000", "北京", "中国移动"},
+    ResolveCase{"13912345678", "江苏 常州", "中国移动"},
+    ResolveCase{"14512345678", "北京", "中国联通"},
+    ResolveCase{"17001234567", "北京", "中国电信虚拟运营商"},
     // segments the geocoder names only "中国" for: the location is unknown
     ResolveCase{"19212345678", "未知", "中国广电"},
     ResolveCase{"16512345678", "未知", "中国移动虚拟运营商"},
     // a segment held by nobody
     ResolveCase{"15412345678", "未知", "未知"},
     // landlines: the city of the area code
-    ResolveCase{"010-12345678", "北京市", "固定电话"},
-    ResolveCase{"0755 12345678", "广东省深圳市", "固定电话"},
-    ResolveCase{"021-12345678", "上海市", "固定电话"},
-    ResolveCase{"0335-1234567", "河北省秦皇岛市", "固定电话"},
+    ResolveCase{"010-12345678", "北京", "固定电话"},
+    ResolveCase{"0755 12345678", "广东 深圳", "固定电话"},
+    ResolveCase{"021-12345678", "上海", "固定电话"},
+    ResolveCase{"0335-1234567", "河北 秦皇岛", "固定电话"},
     ResolveCase{"0300-1234567", "未知", "固定电话"} // an area code nobody has
 ));
 
@@ -72,12 +75,12 @@ TEST_P(PhoneDatDataTest, LoadedDataWinsWhereItHasThePrefix)
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, PhoneDatDataTest, ::testing::Values(
-    ResolveCase{"13800138000", "测试省样例市", "中国联通"},
-    ResolveCase{"17001231234", "北京", "中国电信虚拟运营商"}, // province and city alike: once
-    ResolveCase{"19212341234", "甲省乙市", "中国广电"},
-    ResolveCase{"19999991234", "甲省乙市", "未知"},       // unknown card-type byte
-    ResolveCase{"13800148000", "北京市", "中国移动"},     // next prefix: built-in data
-    ResolveCase{"010-12345678", "北京市", "固定电话"}
+    ResolveCase{"13800138000", "测试 样例", "中国联通"},
+    ResolveCase{"17001231234", "北京", "中国电信虚拟运营商"}, // a municipality: once
+    ResolveCase{"19212341234", "甲省 乙市", "中国广电"},
+    ResolveCase{"19999991234", "甲省 乙市", "中国电信"},     // unknown card-type byte: the segment's operator stays
+    ResolveCase{"13800148000", "北京", "中国移动"},       // next prefix: built-in data
+    ResolveCase{"010-12345678", "北京", "固定电话"}
 ));
 
 } // namespace

@@ -1,12 +1,12 @@
 #include "segment_table.h"
 
-#include "segments_data.h" // generated from data/segments.tsv: kSegmentTableText
+#include "kSegmentTableText.h" // generated from data/segments.tsv
 
 #include <algorithm>
 #include <map>
 #include <stdexcept>
 
-namespace teloria::service {
+namespace teloria::data {
 
 std::optional<SegmentTable> SegmentTable::parse(std::string_view text, std::string* error)
 {
@@ -71,7 +71,7 @@ const SegmentTable& SegmentTable::builtIn()
     static const SegmentTable table = [] {
         std::string error;
         auto parsed = parse(kSegmentTableText, &error);
-        if (!parsed) // the service tests parse this very text, so this means a broken build
+        if (!parsed) // the data tests parse this very text, so this means a broken build
             throw std::logic_error("built-in " + error);
         return std::move(*parsed);
     }();
@@ -93,4 +93,4 @@ std::string_view SegmentTable::operatorOf(std::string_view mobileDigits) const
     return index < 0 ? std::string_view() : std::string_view(names_[index]);
 }
 
-} // namespace teloria::service
+} // namespace teloria::data

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-namespace teloria::service {
+namespace teloria::data {
 
 enum class NumberKind { Mobile, Landline };
 
@@ -22,4 +22,4 @@ struct CleanNumber {
 // subscriber number; "+86"/"0086" may stand for the leading 0.
 std::optional<CleanNumber> cleanNumber(std::string_view typed);
 
-} // namespace teloria::service
+} // namespace teloria::data

@@ -4,7 +4,7 @@
 
 #include <set>
 
-namespace teloria::service {
+namespace teloria::data {
 namespace {
 
 struct OperatorCase {
@@ -26,6 +26,8 @@ INSTANTIATE_TEST_SUITE_P(Cases, BuiltInSegmentsTest, ::testing::Values(
     OperatorCase{"13490012345", "中国电信卫星"}, // 4-digit line wins over 134
     OperatorCase{"13800138000", "中国移动"},
     OperatorCase{"14512345678", "中国联通"},
+    OperatorCase{"14112345678", "中国电信"},
+    OperatorCase{"17411234567", "中国电信卫星"},
     OperatorCase{"14912345678", "中国电信"},
     OperatorCase{"16212345678", "中国电信虚拟运营商"},
     OperatorCase{"16512345678", "中国移动虚拟运营商"},
@@ -53,7 +55,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, BuiltInSegmentsTest, ::testing::Values(
 // are the unassigned ones (and 140/141/144, issued only as 13-digit IoT numbers).
 TEST(BuiltInSegments, CoverEverySegmentInUse)
 {
-    const std::set<int> unassigned = {140, 141, 142, 143, 144, 154, 160, 161, 163, 164, 168, 169, 179, 194};
+    const std::set<int> unassigned = {140, 142, 143, 144, 154, 160, 161, 163, 164, 168, 169, 179, 194};
     for (int segment = 130; segment <= 199; ++segment) {
         bool held = false;
         for (int sub = 0; sub <= 9; ++sub)
@@ -99,4 +101,4 @@ TEST(SegmentTableParse, ReadsCrLfLinesAndNotesAfterTheName)
 }
 
 } // namespace
-} // namespace teloria::service
+} // namespace teloria::data

@@ -1,6 +1,6 @@
 #pragma once
 // The operator of each mobile number segment, read from the segment table
-// kept in service/data/segments.tsv and compiled into the binary.
+// kept in data/segments.tsv and compiled into the binary.
 
 #include <array>
 #include <cstdint>
@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-namespace teloria::service {
+namespace teloria::data {
 
 class SegmentTable {
 public:
@@ -37,4 +37,4 @@ private:
     std::size_t lines_ = 0;
 };
 
-} // namespace teloria::service
+} // namespace teloria::data

@@ -1,17 +1,17 @@
 #include "phone_dat.h"
 
-#include "service_test_support.h"
+#include "service/service_test_support.h"
 
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 #include <functional>
 
-namespace teloria::service {
+namespace teloria::data {
 namespace {
 
-using testing::PhoneDatBuilder;
-using testing::sampleDat;
+using service::testing::PhoneDatBuilder;
+using service::testing::sampleDat;
 
 TEST(PhoneDat, FindsEveryPrefixOfTheIndex)
 {
@@ -113,11 +113,6 @@ INSTANTIATE_TEST_SUITE_P(Cases, MalformedPhoneDatTest, ::testing::Values(
         b.records[1] = "北京|北京|100000";
         return b.build();
     }, "3 fields"},
-    MalformedCase{"NotUtf8", [] {
-        auto b = sampleDat();
-        b.records[0] = "\xB1\xB1\xBE\xA9|x|1|2"; // GBK bytes
-        return b.build();
-    }, "not UTF-8"},
     MalformedCase{"ShortPrefix", [] {
         auto b = sampleDat();
         b.entries[0].prefix = 138001;
@@ -129,6 +124,77 @@ INSTANTIATE_TEST_SUITE_P(Cases, MalformedPhoneDatTest, ::testing::Values(
         return b.build();
     }, "ascending"}
 ));
+
+struct UnsafeRecordCase {
+    const char* record;
+    const char* reason; // part of the reason kept
+};
+
+// A record that could change what a client reads from a page is skipped with
+// its entries; the rest of the file still loads.
+TEST(PhoneDat, SkipsRecordsThatCarryMarkupMarkersOrBrokenText)
+{
+    for (const UnsafeRecordCase& c : {
+             UnsafeRecordCase{"广东<br/>卡类型：中国联通|深圳|518000|0755", "markup"},
+             UnsafeRecordCase{"广东|深圳卡类型：中国联通|518000|0755", "卡类型"},
+             UnsafeRecordCase{"广东|归属地：深圳|518000|0755", "归属地"},
+             UnsafeRecordCase{"广东|深圳\r\n|518000|0755", "control character"},
+             UnsafeRecordCase{"\xB1\xB1\xBE\xA9|x|1|2", "not UTF-8"}, // GBK bytes
+         }) {
+        auto b = sampleDat();
+        b.records[0] = c.record;
+        std::string error;
+        const auto dat = PhoneDat::parse(b.build(), &error);
+        ASSERT_TRUE(dat) << error;
+        EXPECT_EQ(dat->entryCount(), 3u) << c.record;
+        EXPECT_FALSE(dat->find(1380013)) << c.record;
+        EXPECT_TRUE(dat->find(1700123)) << c.record;
+        EXPECT_EQ(dat->skippedRecords(), 1u);
+        EXPECT_EQ(dat->skipOffset(), 8u);
+        EXPECT_NE(dat->skipReason().find(c.reason), std::string::npos) << dat->skipReason();
+    }
+}
+
+// What the writer writes, the reader reads back: shared records, every card
+// type byte, zip and area code, and the last row of a prefix given twice.
+TEST(PhoneDat, WriterAndReaderRoundTrip)
+{
+    std::vector<PhoneDat::Row> rows;
+    for (std::uint8_t code = 0; code <= 9; ++code)
+        rows.push_back({1990000u + code * 7u, "广东", "深圳", "518000", "0755", code});
+    rows.push_back({1300000, "北京", "北京", "100000", "010", 2});
+    rows.push_back({1300000, "上海", "上海", "200000", "021", 1}); // wins over the line above
+    rows.push_back({1399999, "吉林", "", "", "", 1});
+    std::string error;
+    const auto bytes = PhoneDat::serialise(rows, "2407", &error);
+    ASSERT_TRUE(bytes) << error;
+    const auto dat = PhoneDat::parse(*bytes, &error);
+    ASSERT_TRUE(dat) << error;
+    EXPECT_EQ(dat->version(), "2407");
+    ASSERT_EQ(dat->entryCount(), 12u);
+    EXPECT_EQ(bytes->find("广东|深圳"), bytes->rfind("广东|深圳")); // one record for ten entries
+    for (std::uint8_t code = 0; code <= 9; ++code) {
+        const auto hit = dat->find(1990000u + code * 7u);
+        ASSERT_TRUE(hit);
+        EXPECT_EQ(hit->cardTypeCode, code);
+        EXPECT_EQ(hit->zip, "518000");
+        EXPECT_EQ(hit->areaCode, "0755");
+    }
+    EXPECT_EQ(dat->find(1300000)->province, "上海");
+    EXPECT_EQ(dat->find(1399999)->city, "");
+    // Writing what was read gives the same bytes.
+    std::vector<PhoneDat::Row> again;
+    for (std::size_t i = 0; i < dat->entryCount(); ++i) {
+        const auto h = dat->entry(i);
+        again.push_back({h.prefix, std::string(h.province), std::string(h.city), std::string(h.zip),
+                         std::string(h.areaCode), h.cardTypeCode});
+    }
+    EXPECT_EQ(PhoneDat::serialise(again, "2407"), bytes);
+    // Text that would be skipped on reading is not written.
+    rows.push_back({1500000, "广东<br/>", "深圳", "", "", 1});
+    EXPECT_FALSE(PhoneDat::serialise(rows, "2407", &error));
+    EXPECT_NE(error.find("markup"), std::string::npos) << error;
+}
 
 // Cut at every length: a cut inside the header or an entry is refused, a cut
 // on an entry boundary leaves a shorter but valid index; nothing is read past
@@ -156,16 +222,16 @@ TEST(PhoneDat, LoadNamesTheFileInItsMessage)
     EXPECT_NE(error.find(missing + ": cannot open"), std::string::npos) << error;
 
     const std::string broken = dir.filePath("broken.dat").toStdString();
-    testing::writeFile(broken, "2301");
+    service::testing::writeFile(broken, "2301");
     EXPECT_FALSE(PhoneDat::load(broken, &error));
     EXPECT_NE(error.find(broken + ": not a usable phone.dat file: too short"), std::string::npos) << error;
 
     const std::string good = dir.filePath("good.dat").toStdString();
-    testing::writeFile(good, sampleDat().build());
+    service::testing::writeFile(good, sampleDat().build());
     const auto dat = PhoneDat::load(good, &error);
     ASSERT_TRUE(dat) << error;
     EXPECT_EQ(dat->entryCount(), 4u);
 }
 
 } // namespace
-} // namespace teloria::service
+} // namespace teloria::data

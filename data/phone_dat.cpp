@@ -1,5 +1,8 @@
 #include "phone_dat.h"
 
+#include "override_file.h"
+#include "place_names.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -7,12 +10,11 @@
 #include <iterator>
 #include <unordered_map>
 
-namespace teloria::service {
+namespace teloria::data {
 namespace {
 
 constexpr std::size_t kHeaderSize = 8;
 constexpr std::size_t kEntrySize = 9;
-constexpr std::size_t kMaxFileSize = 64u << 20; // far above any real prefix database
 
 std::uint32_t readLe32(std::string_view bytes, std::size_t at)
 {
@@ -20,39 +22,13 @@ std::uint32_t readLe32(std::string_view bytes, std::size_t at)
     return b(0) | (b(1) << 8) | (b(2) << 16) | (b(3) << 24);
 }
 
-bool isUtf8(std::string_view s)
+void putLe32(std::string& out, std::uint32_t v)
 {
-    std::size_t i = 0;
-    while (i < s.size()) {
-        const auto c = static_cast<unsigned char>(s[i]);
-        std::size_t extra = 0;
-        std::uint32_t cp = 0;
-        if (c < 0x80) {
-            ++i;
-            continue;
-        } else if (c >= 0xC2 && c <= 0xDF) {
-            extra = 1, cp = c & 0x1F;
-        } else if (c >= 0xE0 && c <= 0xEF) {
-            extra = 2, cp = c & 0x0F;
-        } else if (c >= 0xF0 && c <= 0xF4) {
-            extra = 3, cp = c & 0x07;
-        } else {
-            return false;
-        }
-        if (i + extra >= s.size())
-            return false; // the sequence runs past the end
-        for (std::size_t k = 1; k <= extra; ++k) {
-            const auto cc = static_cast<unsigned char>(s[i + k]);
-            if ((cc & 0xC0) != 0x80)
-                return false;
-            cp = (cp << 6) | (cc & 0x3F);
-        }
-        if ((extra == 2 && (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF))) || (extra == 3 && (cp < 0x10000 || cp > 0x10FFFF)))
-            return false;
-        i += extra + 1;
-    }
-    return true;
+    for (int i = 0; i < 4; ++i)
+        out.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
 }
+
+constexpr std::uint32_t kUnsafe = 0xFFFFFFFF; // a record skipped for its text
 
 } // namespace
 
@@ -71,20 +47,33 @@ std::string_view PhoneDat::cardTypeName(std::uint8_t code)
     }
 }
 
-std::optional<PhoneDat> PhoneDat::parse(std::string_view bytes, std::string* error)
+std::uint8_t PhoneDat::cardTypeCode(std::string_view name)
 {
-    auto fail = [error](const std::string& why) -> std::optional<PhoneDat> {
+    for (std::uint8_t code = 1; code <= 8; ++code)
+        if (cardTypeName(code) == name)
+            return code;
+    return 0;
+}
+
+std::optional<PhoneDat> PhoneDat::parse(std::string_view bytes, std::string* error, std::size_t* errorOffset)
+{
+    std::size_t faultAt = 0; // the byte offset of the fault, set before each fail()
+    auto fail = [error, errorOffset, &faultAt](const std::string& why) -> std::optional<PhoneDat> {
         if (error)
             *error = why;
+        if (errorOffset)
+            *errorOffset = faultAt;
         return std::nullopt;
     };
     if (bytes.size() < kHeaderSize)
         return fail("too short for the 8-byte header (" + std::to_string(bytes.size()) + " bytes)");
+    faultAt = 4;
     const std::uint32_t indexStart = readLe32(bytes, 4);
     if (indexStart < kHeaderSize || indexStart > bytes.size())
         return fail("index offset " + std::to_string(indexStart) + " lies outside the file of "
                     + std::to_string(bytes.size()) + " bytes");
     const std::size_t indexBytes = bytes.size() - indexStart;
+    faultAt = bytes.size() - indexBytes % kEntrySize;
     if (indexBytes == 0)
         return fail("the index holds no entries");
     if (indexBytes % kEntrySize != 0)
@@ -102,6 +91,7 @@ std::optional<PhoneDat> PhoneDat::parse(std::string_view bytes, std::string* err
         const std::uint32_t offset = readLe32(bytes, at + 4);
         const auto cardType = static_cast<std::uint8_t>(bytes[at + 8]);
         const std::string entry = "index entry " + std::to_string(n) + ": ";
+        faultAt = at;
         if (prefix < 1000000 || prefix > 1999999)
             return fail(entry + "prefix " + std::to_string(prefix) + " is not a 7-digit mobile prefix");
         if (!dat.entries_.empty() && prefix <= dat.entries_.back().prefix)
@@ -111,12 +101,11 @@ std::optional<PhoneDat> PhoneDat::parse(std::string_view bytes, std::string* err
 
         auto known = recordAt.find(offset);
         if (known == recordAt.end()) {
+            faultAt = offset;
             const auto end = recordArea.find('\0', offset);
             if (end == std::string_view::npos)
                 return fail("record at offset " + std::to_string(offset) + " has no closing NUL before the index");
             const std::string_view text = recordArea.substr(offset, end - offset);
-            if (!isUtf8(text))
-                return fail("record at offset " + std::to_string(offset) + " is not UTF-8 text");
             std::vector<std::string_view> fields;
             for (std::size_t from = 0;;) {
                 const auto bar = text.find('|', from);
@@ -128,39 +117,35 @@ std::optional<PhoneDat> PhoneDat::parse(std::string_view bytes, std::string* err
             if (fields.size() != 4)
                 return fail("record at offset " + std::to_string(offset) + " has " + std::to_string(fields.size())
                             + " fields instead of province|city|postcode|area code");
-            dat.records_.push_back({std::string(fields[0]), std::string(fields[1])});
-            known = recordAt.emplace(offset, static_cast<std::uint32_t>(dat.records_.size() - 1)).first;
+            std::string why;
+            if (!std::all_of(fields.begin(), fields.end(), [&why](std::string_view f) { return isSafeText(f, &why); })) {
+                if (dat.skipped_++ == 0) {
+                    dat.skipReason_ = "record at offset " + std::to_string(offset) + " " + why;
+                    dat.skipOffset_ = offset;
+                }
+                known = recordAt.emplace(offset, kUnsafe).first;
+            } else {
+                dat.records_.push_back({std::string(fields[0]), std::string(fields[1]), std::string(fields[2]),
+                                        std::string(fields[3])});
+                known = recordAt.emplace(offset, static_cast<std::uint32_t>(dat.records_.size() - 1)).first;
+            }
         }
-        dat.entries_.push_back({prefix, known->second, cardType});
+        if (known->second != kUnsafe)
+            dat.entries_.push_back({prefix, known->second, cardType});
     }
     return dat;
 }
 
 std::optional<PhoneDat> PhoneDat::load(const std::string& path, std::string* error)
 {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        if (error)
-            *error = path + ": cannot open: " + std::strerror(errno);
-        return std::nullopt;
-    }
-    std::string bytes;
-    char buffer[1 << 16];
-    while (in.read(buffer, sizeof buffer) || in.gcount() > 0) {
-        bytes.append(buffer, static_cast<std::size_t>(in.gcount()));
-        if (bytes.size() > kMaxFileSize) {
-            if (error)
-                *error = path + ": larger than " + std::to_string(kMaxFileSize >> 20) + " MiB, not a prefix database";
-            return std::nullopt;
-        }
-    }
-    if (in.bad()) {
-        if (error)
-            *error = path + ": read error";
-        return std::nullopt;
-    }
     std::string why;
-    auto dat = parse(bytes, &why);
+    const auto bytes = readDataFile(path, &why);
+    if (!bytes) {
+        if (error)
+            *error = path + ": " + why;
+        return std::nullopt;
+    }
+    auto dat = parse(*bytes, &why);
     if (!dat && error)
         *error = path + ": not a usable phone.dat file: " + why;
     return dat;
@@ -172,8 +157,58 @@ std::optional<PhoneDat::Hit> PhoneDat::find(std::uint32_t prefix7) const
                                      [](const Entry& e, std::uint32_t p) { return e.prefix < p; });
     if (at == entries_.end() || at->prefix != prefix7)
         return std::nullopt;
-    const Record& r = records_[at->record];
-    return Hit{r.province, r.city, cardTypeName(at->cardType)};
+    return entry(static_cast<std::size_t>(at - entries_.begin()));
 }
 
-} // namespace teloria::service
+PhoneDat::Hit PhoneDat::entry(std::size_t i) const
+{
+    const Entry& e = entries_[i];
+    const Record& r = records_[e.record];
+    return Hit{r.province, r.city, cardTypeName(e.cardType), r.zip, r.areaCode, e.cardType, e.prefix};
+}
+
+std::optional<std::string> PhoneDat::serialise(std::vector<Row> rows, std::string_view version, std::string* error)
+{
+    std::stable_sort(rows.begin(), rows.end(), [](const Row& a, const Row& b) { return a.prefix < b.prefix; });
+    std::string records;
+    std::string index;
+    std::unordered_map<std::string, std::uint32_t> recordAt;
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const Row& row = rows[i];
+        if (i + 1 < rows.size() && rows[i + 1].prefix == row.prefix)
+            continue; // the last row of a prefix wins
+        if (row.prefix < 1000000 || row.prefix > 1999999) {
+            if (error)
+                *error = "prefix " + std::to_string(row.prefix) + " is not a 7-digit mobile prefix";
+            return std::nullopt;
+        }
+        std::string text = row.province + '|' + row.city + '|' + row.zip + '|' + row.areaCode;
+        for (const std::string* field : {&row.province, &row.city, &row.zip, &row.areaCode}) {
+            std::string why;
+            if (!isSafeText(*field, &why)) {
+                if (error)
+                    *error = "prefix " + std::to_string(row.prefix) + ": '" + *field + "' " + why;
+                return std::nullopt;
+            }
+        }
+        auto [at, added] = recordAt.emplace(std::move(text), static_cast<std::uint32_t>(kHeaderSize + records.size()));
+        if (added) {
+            records += at->first;
+            records.push_back('\0');
+        }
+        putLe32(index, row.prefix);
+        putLe32(index, at->second);
+        index.push_back(static_cast<char>(row.cardTypeCode));
+    }
+    if (index.empty()) {
+        if (error)
+            *error = "no prefixes to write";
+        return std::nullopt;
+    }
+    std::string out(version.substr(0, 4));
+    out.resize(4, ' ');
+    putLe32(out, static_cast<std::uint32_t>(kHeaderSize + records.size()));
+    return out + records + index;
+}
+
+} // namespace teloria::data

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-namespace teloria::service {
+namespace teloria::data {
 namespace {
 
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
@@ -69,4 +69,4 @@ std::optional<CleanNumber> cleanNumber(std::string_view typed)
     return asLandline(rest);
 }
 
-} // namespace teloria::service
+} // namespace teloria::data

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-namespace teloria::service {
+namespace teloria::data {
 namespace {
 
 struct CleanCase {
@@ -67,4 +67,4 @@ INSTANTIATE_TEST_SUITE_P(Cases, CleanNumberTest, ::testing::Values(
 ));
 
 } // namespace
-} // namespace teloria::service
+} // namespace teloria::data

@@ -1,0 +1,334 @@
+#include "data_command.h"
+
+#include "data/data_files.h"
+#include "data/number_normalizer.h"
+#include "data/override_file.h"
+#include "data/phone_dat.h"
+#include "data/place_names.h"
+#include "data/prefix_store.h"
+
+#include <QSaveFile>
+#include <QString>
+
+#include <array>
+#include <map>
+#include <optional>
+#include <ostream>
+
+#ifndef TELORIA_VERSION
+#define TELORIA_VERSION "0"
+#endif
+
+namespace teloria::cli {
+namespace {
+
+using data::PhoneDat;
+
+constexpr char kUsage[] = R"(Usage: teloria-data [--data FILE]... COMMAND [ARGUMENTS]
+
+Looks after the location data that teloria, teloria-batch and teloria-lookupd
+load: phone.dat files (*.dat) and override tables (*.tsv:
+prefix<TAB>province<TAB>city<TAB>card type).
+
+Commands:
+  lookup NUMBER...         the answer for each number and the source that gave it
+  stats [FILE...]          per 3-digit segment: prefixes held, with a location,
+                           with an operator, and totals; without FILE, the store
+                           as the programs build it
+  convert IN OUT           phone.dat <-> TSV, by the file names' extensions
+  merge A B... -o OUT      later files win per prefix; OUT in either format
+  check FILE               exit 0 for a sound file, 1 with its first fault
+
+Options:
+  --data FILE              load FILE too, as the programs' --data does (repeatable)
+  -h, --help               show this text
+  -v, --version            show the version
+
+The programs load every *.dat and *.tsv in $XDG_DATA_HOME/teloria/ (default
+~/.local/share/teloria/) and then /usr/share/teloria/, in name order.
+
+Exit status: 0 done, 1 a file or number could not be used, 2 bad usage.
+)";
+
+using Rows = std::vector<PhoneDat::Row>;
+
+bool isTsv(const std::string& path)
+{
+    return data::fileKindOf(path) == data::FileKind::Overrides;
+}
+
+// Any data file as 7-digit rows, in ascending prefix order for a phone.dat,
+// file order (shorter prefixes first) for a table.
+std::optional<Rows> readRows(const std::string& path, std::string* error)
+{
+    std::string why;
+    const auto bytes = data::readDataFile(path, &why);
+    if (!bytes) {
+        *error = path + ": " + why;
+        return std::nullopt;
+    }
+    Rows rows;
+    if (isTsv(path)) {
+        const auto table = data::OverrideTable::parse(*bytes, &why);
+        if (!table) {
+            *error = path + ": " + why;
+            return std::nullopt;
+        }
+        for (const auto& line : table->lines) {
+            const std::uint8_t code = PhoneDat::cardTypeCode(data::canonicalCardType(line.cardType));
+            const std::uint32_t first = line.firstPrefix();
+            for (std::uint32_t p = first; p < first + line.prefixCount(); ++p)
+                rows.push_back({p, line.province, line.city, {}, {}, code});
+        }
+        return rows;
+    }
+    const auto dat = PhoneDat::parse(*bytes, &why);
+    if (!dat) {
+        *error = path + ": not a usable phone.dat file: " + why;
+        return std::nullopt;
+    }
+    for (std::size_t i = 0; i < dat->entryCount(); ++i) {
+        const auto h = dat->entry(i);
+        rows.push_back({h.prefix, std::string(h.province), std::string(h.city), std::string(h.zip),
+                        std::string(h.areaCode), h.cardTypeCode});
+    }
+    return rows;
+}
+
+// Written to a temporary file and renamed over path, so a reader never sees half a file.
+bool writeRows(const std::string& path, Rows rows, std::string* error)
+{
+    std::string bytes;
+    if (isTsv(path)) {
+        std::stable_sort(rows.begin(), rows.end(), [](const auto& a, const auto& b) { return a.prefix < b.prefix; });
+        bytes = data::OverrideTable::header();
+        for (std::size_t i = 0; i < rows.size(); ++i) {
+            if (i + 1 < rows.size() && rows[i + 1].prefix == rows[i].prefix)
+                continue; // the last row of a prefix wins
+            const auto& r = rows[i];
+            const std::uint8_t code = r.cardTypeCode;
+            bytes += std::to_string(r.prefix) + '\t' + r.province + '\t' + r.city + '\t'
+                     + (code >= 1 && code <= 8 ? std::string(PhoneDat::cardTypeName(code)) : std::string()) + '\n';
+        }
+    } else {
+        auto serialised = PhoneDat::serialise(std::move(rows), "2301", error);
+        if (!serialised)
+            return false;
+        bytes = std::move(*serialised);
+    }
+    QSaveFile file(QString::fromStdString(path));
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes.data(), static_cast<qint64>(bytes.size())) < 0
+        || !file.commit()) {
+        *error = path + ": " + file.errorString().toStdString();
+        return false;
+    }
+    return true;
+}
+
+struct Counts {
+    long held = 0, located = 0, withOperator = 0;
+};
+
+void printStats(const std::array<Counts, 100>& bySegment, std::ostream& out)
+{
+    out << "segment\tprefixes\twith location\twith operator\n";
+    Counts total;
+    for (int s = 0; s < 100; ++s) {
+        const Counts& c = bySegment[s];
+        if (c.held == 0)
+            continue;
+        out << 100 + s << '\t' << c.held << '\t' << c.located << '\t' << c.withOperator << '\n';
+        total.held += c.held;
+        total.located += c.located;
+        total.withOperator += c.withOperator;
+    }
+    auto pct = [&total](long n) {
+        char buf[16];
+        std::snprintf(buf, sizeof buf, "%.1f%%", total.held ? 100.0 * n / total.held : 0.0);
+        return std::string(buf);
+    };
+    out << "total\t" << total.held << '\t' << total.located << " (" << pct(total.located) << ")\t"
+        << total.withOperator << " (" << pct(total.withOperator) << ")\n";
+}
+
+int stats(const std::vector<std::string>& files, const data::DataSettings& settings, std::ostream& out,
+          std::ostream& err)
+{
+    std::array<Counts, 100> bySegment{};
+    if (files.empty()) {
+        const auto loaded = data::loadStore(settings);
+        for (const auto& report : loaded.reports)
+            err << "teloria-data: " << data::reportLine(report) << '\n';
+        // The mobile segments 130-199; every prefix there, as the programs answer it.
+        for (std::uint32_t p = 1300000; p < 2000000; ++p) {
+            const data::Answer& a = loaded.store->mobile(p);
+            Counts& c = bySegment[p / 10000 - 100];
+            c.held += a.hasLocation() || a.hasCardType();
+            c.located += a.hasLocation();
+            c.withOperator += a.hasCardType();
+        }
+        printStats(bySegment, out);
+        return 0;
+    }
+    std::map<std::uint32_t, PhoneDat::Row> merged;
+    for (const auto& file : files) {
+        std::string error;
+        const auto rows = readRows(file, &error);
+        if (!rows) {
+            err << "teloria-data: " << error << '\n';
+            return 1;
+        }
+        for (const auto& r : *rows)
+            merged[r.prefix] = r;
+    }
+    for (const auto& [prefix, r] : merged) {
+        Counts& c = bySegment[prefix / 10000 - 100];
+        ++c.held;
+        c.located += !data::placeFromFields(r.province, r.city).text().empty();
+        c.withOperator += r.cardTypeCode >= 1 && r.cardTypeCode <= 8;
+    }
+    printStats(bySegment, out);
+    return 0;
+}
+
+int check(const std::string& path, std::ostream& out, std::ostream& err)
+{
+    std::string why;
+    const auto bytes = data::readDataFile(path, &why);
+    if (!bytes) {
+        err << "teloria-data: " << path << ": " << why << '\n';
+        return 1;
+    }
+    std::size_t offset = 0;
+    std::size_t prefixes = 0;
+    if (isTsv(path)) {
+        const auto table = data::OverrideTable::parse(*bytes, &why);
+        if (table && table->skippedLines > 0)
+            why = table->skipReason;
+        else if (table)
+            for (const auto& line : table->lines)
+                prefixes += line.prefixCount();
+        if (!table || table->skippedLines > 0) {
+            err << "teloria-data: " << path << ": " << why << '\n'; // "line N (byte B): ..."
+
+            return 1;
+        }
+    } else {
+        const auto dat = PhoneDat::parse(*bytes, &why, &offset);
+        if (dat && dat->skippedRecords() > 0)
+            why = dat->skipReason(), offset = dat->skipOffset();
+        if (!dat || dat->skippedRecords() > 0) {
+            err << "teloria-data: " << path << ": byte " << offset << ": " << why << '\n';
+            return 1;
+        }
+        prefixes = dat->entryCount();
+    }
+    out << path << ": sound, " << prefixes << " prefixes\n";
+    return 0;
+}
+
+} // namespace
+
+int runDataCommand(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err)
+{
+    auto usage = [&err](const std::string& message) {
+        err << "teloria-data: " << message << "\nTry 'teloria-data --help'.\n";
+        return 2;
+    };
+    data::DataSettings settings;
+    std::vector<std::string> rest;
+    for (std::size_t i = 1; i < arguments.size(); ++i) {
+        const std::string& arg = arguments[i];
+        if (arg == "-h" || arg == "--help") {
+            out << kUsage;
+            return 0;
+        }
+        if (arg == "-v" || arg == "--version") {
+            out << "teloria-data " TELORIA_VERSION "\n";
+            return 0;
+        }
+        if (arg == "--data") {
+            if (i + 1 >= arguments.size() || arguments[i + 1].empty())
+                return usage("--data needs a file name");
+            settings.files.push_back(arguments[++i]);
+        } else {
+            rest.push_back(arg);
+        }
+    }
+    if (rest.empty())
+        return usage("no command given");
+    const std::string command = rest.front();
+    rest.erase(rest.begin());
+
+    if (command == "lookup") {
+        if (rest.empty())
+            return usage("lookup needs at least one number");
+        const auto loaded = data::loadStore(settings);
+        for (const auto& report : loaded.reports)
+            err << "teloria-data: " << data::reportLine(report) << '\n';
+        int status = 0;
+        for (const auto& typed : rest) {
+            const auto number = data::cleanNumber(typed);
+            if (!number) {
+                err << "teloria-data: '" << typed << "' is not a phone number\n";
+                status = 1;
+                continue;
+            }
+            const data::Answer& a = loaded.store->lookup(*number);
+            out << number->digits << '\t' << a.location << '\t' << a.cardType << '\t' << a.source << '\n';
+        }
+        return status;
+    }
+    if (command == "stats")
+        return stats(rest, settings, out, err);
+    if (command == "convert") {
+        if (rest.size() != 2)
+            return usage("convert takes IN and OUT");
+        std::string error;
+        auto rows = readRows(rest[0], &error);
+        if (!rows || !writeRows(rest[1], std::move(*rows), &error)) {
+            err << "teloria-data: " << error << '\n';
+            return 1;
+        }
+        return 0;
+    }
+    if (command == "merge") {
+        std::string output;
+        std::vector<std::string> inputs;
+        for (std::size_t i = 0; i < rest.size(); ++i) {
+            if (rest[i] == "-o" || rest[i] == "--output") {
+                if (i + 1 >= rest.size())
+                    return usage("-o needs a file name");
+                output = rest[++i];
+            } else {
+                inputs.push_back(rest[i]);
+            }
+        }
+        if (output.empty() || inputs.empty())
+            return usage("merge takes files and -o OUT");
+        Rows all;
+        for (const auto& input : inputs) {
+            std::string error;
+            const auto rows = readRows(input, &error);
+            if (!rows) {
+                err << "teloria-data: " << error << '\n';
+                return 1;
+            }
+            all.insert(all.end(), rows->begin(), rows->end()); // a later file's row of a prefix comes last and wins
+        }
+        std::string error;
+        if (!writeRows(output, std::move(all), &error)) {
+            err << "teloria-data: " << error << '\n';
+            return 1;
+        }
+        return 0;
+    }
+    if (command == "check") {
+        if (rest.size() != 1)
+            return usage("check takes one FILE");
+        return check(rest[0], out, err);
+    }
+    return usage("unknown command '" + command + "'");
+}
+
+} // namespace teloria::cli

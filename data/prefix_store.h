@@ -1,0 +1,130 @@
+#pragma once
+// Every source of location data merged into one table indexed by the 7-digit
+// mobile prefix, so that a lookup is one array read.
+//
+// Priority, highest first: user override files, learned answers, phone.dat
+// files, built-in data (libphonenumber's geocoder and the segment table). A
+// source that lacks the location or the operator for a prefix keeps what a
+// lower source has. Every answer follows the one spelling of place_names.h.
+//
+// Layout: one atomic 32-bit index per prefix 1000000..1999999 into an
+// append-only list of de-duplicated answers, stored in fixed chunks that
+// never move. Index 0 means "built-in data, not looked at yet": the first
+// lookup of such a prefix asks the built-in data and publishes the answer.
+// Readers never lock; writers (that first lookup, learn()) take one mutex to
+// append an answer, then publish its index with a release store.
+
+#include "number_normalizer.h"
+
+#include <QByteArray>
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+
+namespace i18n::phonenumbers {
+class PhoneNumberOfflineGeocoder;
+}
+
+namespace teloria::data {
+
+struct OverrideTable;
+class PhoneDat;
+class SegmentTable;
+
+inline constexpr std::string_view kUnknown = "未知";
+inline constexpr std::string_view kLandlineCardType = "固定电话";
+inline constexpr std::string_view kBuiltInSource = "built-in";
+inline constexpr std::string_view kLearnedSource = "learned";
+
+// Which kind of source gave an answer, lowest first.
+enum class Tier : std::uint8_t { BuiltIn, PhoneDat, Learned, Override };
+
+struct Answer {
+    std::string location; // "广东 深圳"; "未知" when no source has it
+    std::string cardType; // "中国移动"; "未知" when no source has it
+    QByteArray locationGbk;
+    QByteArray cardTypeGbk;
+    std::string province; // short names, empty when unknown
+    std::string city;
+    std::string areaCode; // "0755", empty when unknown
+    std::string zip;
+    std::string source;   // "built-in", "learned", or the data file's path
+    Tier tier = Tier::BuiltIn;
+
+    bool hasLocation() const { return location != kUnknown; }
+    bool hasCardType() const { return cardType != kUnknown; }
+};
+
+// What one source says about a prefix; empty fields say nothing.
+struct PrefixFacts {
+    std::string province;
+    std::string city;
+    std::string cardType;
+    std::string areaCode;
+    std::string zip;
+};
+
+class PrefixStore {
+public:
+    static constexpr std::uint32_t kFirstPrefix = 1000000;
+    static constexpr std::uint32_t kPrefixCount = 1000000;
+
+    // The built-in data alone.
+    explicit PrefixStore(const SegmentTable& segments);
+    PrefixStore();
+    ~PrefixStore();
+    PrefixStore(const PrefixStore&) = delete;
+    PrefixStore& operator=(const PrefixStore&) = delete;
+
+    // Adding sources: call before the store is shared between threads, lower
+    // priority first within a tier (a later file wins over an earlier one).
+    // Each returns the number of 7-digit prefixes it set.
+    std::size_t addPhoneDat(const PhoneDat& dat, const std::string& source);
+    std::size_t addOverrides(const OverrideTable& table, const std::string& source);
+
+    // Thread-safe, lock-free once a prefix has been looked at. The answer
+    // lives as long as the store.
+    const Answer& mobile(std::uint32_t prefix7) const;
+    const Answer& lookup(const CleanNumber& number) const;
+
+    // Sets one prefix's answer from another thread at run time, above
+    // phone.dat files and built-in data: does nothing (false) where an
+    // override file holds the prefix or the prefix is not a mobile one.
+    // Empty location or card type keep what the store has.
+    bool learn(std::uint32_t prefix7, std::string_view location, std::string_view cardType);
+    // True when local data lack the location or the operator of the prefix.
+    bool needsUpstream(std::uint32_t prefix7) const;
+
+    std::size_t answerCount() const;
+
+private:
+    static constexpr std::size_t kChunkBits = 10;
+    static constexpr std::size_t kChunkSize = std::size_t{1} << kChunkBits;
+    static constexpr std::size_t kMaxChunks = 16384; // 16 M answers
+
+    const Answer& at(std::uint32_t index) const { return chunks_[index >> kChunkBits][index & (kChunkSize - 1)]; }
+    std::uint32_t resolved(std::uint32_t prefix7) const; // the index, looking at built-in data once
+    std::uint32_t builtInIndex(std::uint32_t prefix7) const;
+    std::uint32_t intern(Answer answer) const;             // takes mutex_
+    std::uint32_t internLocked(Answer answer) const;
+    std::uint32_t overlay(std::uint32_t below, const PrefixFacts& facts, Tier tier, const std::string& source) const;
+    std::string geocode(std::uint64_t nationalNumber) const;
+
+    const SegmentTable& segments_;
+    std::unique_ptr<i18n::phonenumbers::PhoneNumberOfflineGeocoder> geocoder_;
+    std::unique_ptr<std::atomic<std::uint32_t>[]> byPrefix_;
+    std::unique_ptr<std::atomic<std::uint32_t>[]> byAreaCode_; // by the area code after its 0: 10, 20..29, 300..999
+
+    mutable std::mutex mutex_; // appending answers, learn()
+    mutable std::array<std::unique_ptr<Answer[]>, kMaxChunks> chunks_;
+    mutable std::atomic<std::uint32_t> count_{0};
+    mutable std::unordered_map<std::string, std::uint32_t> known_; // answer key -> index
+};
+
+} // namespace teloria::data
