@@ -2,6 +2,8 @@
 // resolver, against a fake online lookup service on loopback.
 #include "data/fake_upstream.h"
 
+#include "cli/data_command.h"
+
 #include "data/data_files.h"
 #include "data/learning.h"
 #include "service/location_resolver.h"
@@ -10,6 +12,7 @@
 
 #include <fstream>
 #include <set>
+#include <sstream>
 #include <thread>
 
 using namespace teloria;
@@ -187,4 +190,51 @@ TEST(Learning, NoLearnWritesNothing)
     EXPECT_EQ(plain.loaded.learning, nullptr);
     EXPECT_TRUE(fs::is_empty(dir.path));
     saved ? ::setenv("XDG_DATA_HOME", savedXdg.c_str(), 1) : ::unsetenv("XDG_DATA_HOME");
+}
+
+// teloria-data on a learned-answer database: export, forget, and the learned
+// answers counted as a source of their own.
+TEST(Learning, DataCommandExportsAndForgets)
+{
+    TempDir dir;
+    const fs::path file = dir.path / "learned.sqlite";
+    {
+        data::LearnedStore store(file);
+        store.upsert({"1990001", "广东 深圳", "中国移动", "up.example", 1});
+        store.upsert({"1990002", "北京", "", "up.example", 1});
+        store.upsert({"1990003", "海南", "中国电信", "up.example", 1});
+    }
+    const std::string db = file.string();
+    const std::string dat = (dir.path / "learned.dat").string();
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        const char* outHas; // nullptr: nothing to look for
+    };
+    const std::vector<Case> cases = {
+        {{"--learned", db, "export-learned"}, 0, "1990001\t广东\t深圳\t中国移动\n1990002\t北京\t\t\n1990003\t海南\t\t中国电信\n"},
+        {{"--learned", db, "export-learned", "-o", dat}, 0, nullptr},
+        {{"check", dat}, 0, ": sound, 3 prefixes"},
+        {{"--learned", db, "--data", (dir.path / "none.tsv").string(), "stats"}, 0, "\nlearned\t3\n"},
+        {{"--learned", db, "forget", "1990001", "1880000"}, 0, "forgot 1 of 2 prefixes"},
+        {{"--learned", db, "export-learned"}, 0, "1990002\t北京\t\t\n1990003"},
+        {{"--learned", db, "forget", "199000"}, 2, nullptr},
+        {{"--learned", db, "forget"}, 2, nullptr},
+        {{"--learned", db, "export-learned", "extra"}, 2, nullptr},
+        {{"--learned", (dir.path / "missing.sqlite").string(), "export-learned"}, 1, nullptr},
+        {{"--learned", (dir.path / "missing.sqlite").string(), "forget", "1990002"}, 1, nullptr},
+    };
+    for (const Case& c : cases) {
+        std::string joined;
+        for (const std::string& a : c.args)
+            joined += a + " ";
+        SCOPED_TRACE(joined);
+        std::vector<std::string> args{"teloria-data"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        std::ostringstream out, err;
+        EXPECT_EQ(cli::runDataCommand(args, out, err), c.status) << err.str();
+        if (c.outHas)
+            EXPECT_NE(out.str().find(c.outHas), std::string::npos) << out.str();
+    }
+    EXPECT_FALSE(fs::exists(dir.path / "missing.sqlite"));
 }
