@@ -5,5 +5,5 @@ target_link_libraries(e2e_baseline PRIVATE CURL::libcurl)
 
 if(TARGET teloria_ui)
   add_executable(e2e_window ${CMAKE_CURRENT_LIST_DIR}/e2e_window.cpp)
-  target_link_libraries(e2e_window PRIVATE teloria_ui Qt6::Widgets)
+  target_link_libraries(e2e_window PRIVATE teloria_ui Qt6::Widgets CURL::libcurl)
 endif()

@@ -12,6 +12,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTableView>
+#include <curl/curl.h>
 
 #include <chrono>
 #include <cstdio>
@@ -50,6 +51,7 @@ long statusKb(const char* field)
 int main(int argc, char** argv)
 {
     qputenv("QT_QPA_PLATFORM", "offscreen");
+    curl_global_init(CURL_GLOBAL_DEFAULT);
     QApplication app(argc, argv);
     if (argc != 3) {
         std::fprintf(stderr, "usage: %s BASE_URL NUMBERS_FILE\n", argv[0]);

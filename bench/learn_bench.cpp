@@ -8,6 +8,8 @@
 #include "data/learning.h"
 #include "service/location_resolver.h"
 
+#include <curl/curl.h>
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -25,6 +27,7 @@ using Clock_ = std::chrono::steady_clock;
 
 int main()
 {
+    curl_global_init(CURL_GLOBAL_DEFAULT);
     constexpr int kPrefixes = 2000;
     constexpr int kNumbers = 10000;
     constexpr int kClients = 16;

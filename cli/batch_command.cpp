@@ -90,10 +90,10 @@ bool outputLooksWritable(const QString& path, QString* error)
 }
 
 // One reusable handle per worker, so each keeps its connection to the service.
-FetchFunctionFactory curlSessions()
+FetchFunctionFactory fetchSessions()
 {
     return [] {
-        auto session = std::make_shared<CurlSession>();
+        auto session = std::make_shared<FetchSession>();
         return FetchFunction([session](const QString& url) { return session->get(url); });
     };
 }
@@ -165,7 +165,7 @@ int runBatchCommand(const QStringList& arguments, const CommandStreams& streams)
         const QStringList& list = *numbers;
         OrderedFetcher fetcher(
             list.size(), [&list, &base](qsizetype i) { return lookupUrl(base, list.at(i)); },
-            options.jobs, curlSessions());
+            options.jobs, fetchSessions());
         SteadyClock clock;
         ProgressBar progress(streams.errIsTerminal ? streams.err : nullptr);
         StreamMessages messages(options.verbose ? streams.err : nullptr);

@@ -1,6 +1,7 @@
 #include "segment_table.h"
 
 #include "kSegmentTableText.h" // generated from data/segments.tsv
+#include "text_table.h"
 
 #include <algorithm>
 #include <map>
@@ -18,33 +19,32 @@ std::optional<SegmentTable> SegmentTable::parse(std::string_view text, std::stri
 
     std::map<std::string, std::string> threeDigit;
     std::map<std::string, std::string> fourDigit;
-    int lineNo = 0;
-    while (!text.empty()) {
-        ++lineNo;
-        const auto eol = text.find('\n');
-        std::string_view line = text.substr(0, eol);
-        text.remove_prefix(eol == std::string_view::npos ? text.size() : eol + 1);
-        if (!line.empty() && line.back() == '\r')
-            line.remove_suffix(1);
-        if (line.empty() || line.front() == '#')
-            continue;
-
-        const auto tab = line.find('\t');
-        if (tab == std::string_view::npos)
-            return fail(lineNo, "no tab between prefix and operator");
-        const std::string prefix(line.substr(0, tab));
-        std::string_view name = line.substr(tab + 1);
-        if (const auto nextTab = name.find('\t'); nextTab != std::string_view::npos)
-            name = name.substr(0, nextTab); // further columns are notes
+    std::optional<std::pair<int, std::string>> fault;
+    forEachLine(text, [&](int lineNo, std::string_view line) {
+        if (fault)
+            return;
+        if (line.find('\t') == std::string_view::npos) {
+            fault.emplace(lineNo, "no tab between prefix and operator");
+            return;
+        }
+        const auto fields = splitTabs(line); // further columns are notes
+        const std::string prefix(fields[0]);
+        const std::string_view name = fields.size() > 1 ? fields[1] : std::string_view();
         if (prefix.size() < 3 || prefix.size() > 4 || prefix[0] != '1'
-            || !std::all_of(prefix.begin(), prefix.end(), [](char c) { return c >= '0' && c <= '9'; }))
-            return fail(lineNo, "'" + prefix + "' is not a 3- or 4-digit prefix starting with 1");
-        if (name.empty())
-            return fail(lineNo, "no operator name for " + prefix);
+            || !std::all_of(prefix.begin(), prefix.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+            fault.emplace(lineNo, "'" + prefix + "' is not a 3- or 4-digit prefix starting with 1");
+            return;
+        }
+        if (name.empty()) {
+            fault.emplace(lineNo, "no operator name for " + prefix);
+            return;
+        }
         auto& into = prefix.size() == 3 ? threeDigit : fourDigit;
         if (!into.emplace(prefix, std::string(name)).second)
-            return fail(lineNo, "prefix " + prefix + " is given twice");
-    }
+            fault.emplace(lineNo, "prefix " + prefix + " is given twice");
+    });
+    if (fault)
+        return fail(fault->first, fault->second);
 
     SegmentTable table;
     auto nameIndex = [&table](const std::string& name) {

@@ -218,8 +218,8 @@ std::optional<LearnedEntry> UpstreamAsker::fetch(const std::string& prefix) cons
     fetchOptions.connectTimeoutMs = static_cast<long>(options_.timeout.count());
     fetchOptions.totalTimeoutMs = static_cast<long>(options_.timeout.count());
     fetchOptions.maxBodyBytes = options_.maxBodyBytes;
-    // A redirect may lead anywhere; the prefix goes to the configured host only.
-    fetchOptions.maxRedirects = 0;
+    // The prefix goes to the configured host only: a redirect elsewhere is a failed answer.
+    fetchOptions.followRedirectsToOtherHosts = false;
     const FetchResult page = fetchPage(requestUrl(options_.baseUrl, prefix), fetchOptions);
     if (!page.ok || page.status != 200)
         return std::nullopt;

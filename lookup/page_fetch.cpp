@@ -5,20 +5,13 @@
 #include <curl/curl.h>
 
 #include <algorithm>
+#include <cctype>
+#include <chrono>
 #include <string>
 
 namespace teloria {
 
 namespace {
-
-// curl_global_init is not safe to race with itself; a function-local static
-// runs it exactly once whichever thread gets here first. It is never undone:
-// the library stays usable until the process ends.
-bool curlReady()
-{
-    static const bool ready = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
-    return ready;
-}
 
 struct BodySink {
     CURL* curl = nullptr;
@@ -87,27 +80,49 @@ FetchResult failure(FetchError error, const char* text) noexcept
     return result;
 }
 
-// The one GET both the fresh-handle fetch and the session run. Every option is
-// set here, on a handle that is new or has just been reset, so the two behave
-// alike. No request header beyond libcurl's own is sent.
-FetchResult perform(CURL* curl, const QString& url, const FetchOptions& options)
+using Clock = std::chrono::steady_clock;
+
+// The host part of a URL, lower-cased; empty when it cannot be parsed.
+std::string hostOf(const char* url)
 {
-    const QByteArray urlBytes = url.toUtf8();
+    std::string host;
+    CURLU* parsed = curl_url();
+    if (!parsed)
+        return host;
+    char* part = nullptr;
+    if (curl_url_set(parsed, CURLUPART_URL, url, 0) == CURLUE_OK &&
+        curl_url_get(parsed, CURLUPART_HOST, &part, 0) == CURLUE_OK && part) {
+        host = part;
+        std::transform(host.begin(), host.end(), host.begin(),
+                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    }
+    curl_free(part);
+    curl_url_cleanup(parsed);
+    return host;
+}
+
+// One transfer of one URL, no redirect followed unless libcurl follows them
+// itself (follow). Every option is set here, on a handle that is new or has
+// just been reset, so the fresh fetch and the session behave alike. No
+// request header beyond libcurl's own is sent.
+FetchResult transfer(CURL* curl, const char* url, const FetchOptions& options, bool follow,
+                     long totalTimeoutMs, std::string* redirectTo)
+{
     BodySink sink;
     sink.curl = curl;
     sink.limit = options.maxBodyBytes;
     char errorBuffer[CURL_ERROR_SIZE] = {};
 
     const bool configured =
-        curl_easy_setopt(curl, CURLOPT_URL, urlBytes.constData()) == CURLE_OK
+        curl_easy_setopt(curl, CURLOPT_URL, url) == CURLE_OK
         && curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https") == CURLE_OK
         && curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https") == CURLE_OK
         && curl_easy_setopt(curl, CURLOPT_HTTPGET, 1L) == CURLE_OK
         && curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L) == CURLE_OK
         && curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, std::max(options.connectTimeoutMs, 0L)) == CURLE_OK
-        && curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, std::max(options.totalTimeoutMs, 0L)) == CURLE_OK
+        && curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, std::max(totalTimeoutMs, 0L)) == CURLE_OK
         // With a limit of 0 every redirect fails rather than returning the 3xx page.
-        && curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L) == CURLE_OK
+        && curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, follow ? 1L : 0L) == CURLE_OK
         && curl_easy_setopt(curl, CURLOPT_MAXREDIRS, std::max(options.maxRedirects, 0L)) == CURLE_OK
         // An announced Content-Length over the limit ends the transfer before the body.
         && curl_easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(options.maxBodyBytes)) == CURLE_OK
@@ -133,6 +148,15 @@ FetchResult perform(CURL* curl, const QString& url, const FetchOptions& options)
         result.status = status;
         return result;
     }
+    if (redirectTo && status >= 300 && status < 400) {
+        const char* location = nullptr; // owned by the handle
+        if (curl_easy_getinfo(curl, CURLINFO_REDIRECT_URL, &location) == CURLE_OK && location) {
+            *redirectTo = location;
+            FetchResult result;
+            result.status = status;
+            return result;
+        }
+    }
     FetchResult result;
     result.ok = true;
     result.status = status;
@@ -141,6 +165,42 @@ FetchResult perform(CURL* curl, const QString& url, const FetchOptions& options)
     return result;
 }
 
+// The GET with its redirects. libcurl follows them itself unless redirects to
+// other hosts are refused; then each hop is a transfer of its own, its target
+// checked before it is asked, and the time-out covers all of them together.
+FetchResult perform(CURL* curl, const QString& url, const FetchOptions& options)
+{
+    std::string current = url.toStdString();
+    if (options.followRedirectsToOtherHosts)
+        return transfer(curl, current.c_str(), options, true, options.totalTimeoutMs, nullptr);
+
+    const Clock::time_point start = Clock::now();
+    const std::string host = hostOf(current.c_str());
+    for (long hops = 0;; ++hops) {
+        long timeoutMs = 0;
+        if (options.totalTimeoutMs > 0) {
+            const auto spent = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+            timeoutMs = options.totalTimeoutMs - static_cast<long>(spent);
+            if (timeoutMs <= 0)
+                return failure(FetchError::Timeout, "the redirects took longer than the time-out");
+        }
+        std::string next;
+        FetchResult result = transfer(curl, current.c_str(), options, false, timeoutMs, &next);
+        if (next.empty())
+            return result;
+        if (hops >= options.maxRedirects) {
+            FetchResult tooMany = failure(FetchError::TooManyRedirects, "too many redirects");
+            tooMany.status = result.status;
+            return tooMany;
+        }
+        if (hostOf(next.c_str()) != host) {
+            FetchResult elsewhere = failure(FetchError::OtherHost, "a redirect to another host was not followed");
+            elsewhere.status = result.status;
+            return elsewhere;
+        }
+        current = std::move(next);
+    }
+}
 FetchResult guarded(CURL* curl, const QString& url, const FetchOptions& options) noexcept
 {
     try {
@@ -157,38 +217,26 @@ FetchResult guarded(CURL* curl, const QString& url, const FetchOptions& options)
 
 FetchResult fetchPage(const QString& url, const FetchOptions& options)
 {
-    if (!curlReady())
-        return failure(FetchError::Transfer, "libcurl could not be initialised");
-    CURL* curl = curl_easy_init();
-    if (!curl)
-        return failure(FetchError::OutOfMemory, "no libcurl handle");
-    FetchResult result = guarded(curl, url, options);
-    curl_easy_cleanup(curl);
-    return result;
+    return FetchSession(options).get(url);
 }
 
-QString HttpGet(const QString& url, const FetchOptions& options)
+void FetchSession::HandleDeleter::operator()(void* handle) const noexcept
 {
-    return fetchPage(url, options).text;
+    curl_easy_cleanup(static_cast<CURL*>(handle));
 }
 
-CurlSession::CurlSession(FetchOptions options) : options_(options) {}
+FetchSession::FetchSession(FetchOptions options) : options_(options) {}
+FetchSession::~FetchSession() = default;
+FetchSession::FetchSession(FetchSession&&) noexcept = default;
+FetchSession& FetchSession::operator=(FetchSession&&) noexcept = default;
 
-CurlSession::~CurlSession()
+FetchResult FetchSession::get(const QString& url)
 {
-    if (handle_)
-        curl_easy_cleanup(static_cast<CURL*>(handle_));
-}
-
-FetchResult CurlSession::get(const QString& url)
-{
-    if (!curlReady())
-        return failure(FetchError::Transfer, "libcurl could not be initialised");
     if (!handle_)
-        handle_ = curl_easy_init();
+        handle_.reset(curl_easy_init());
     if (!handle_)
         return failure(FetchError::OutOfMemory, "no libcurl handle");
-    auto* curl = static_cast<CURL*>(handle_);
+    auto* curl = static_cast<CURL*>(handle_.get());
     // Back to default options; the open connections and the name cache stay.
     curl_easy_reset(curl);
     return guarded(curl, url, options_);

@@ -1,12 +1,11 @@
 #pragma once
 // The page fetch: one synchronous HTTP GET with libcurl, the body decoded to
 // text. Failures never throw; they give empty text. Safe to call from several
-// threads at once.
-
-#include "run_ports.h"
+// threads at once, once the program's main has called curl_global_init.
 
 #include <QString>
 #include <cstddef>
+#include <memory>
 
 namespace teloria {
 
@@ -15,6 +14,9 @@ struct FetchOptions {
     long totalTimeoutMs = 30'000;   // the whole request, redirects included; 0: none
     std::size_t maxBodyBytes = 8u << 20; // a larger body gives empty text
     long maxRedirects = 5;          // http and https only
+    // When false, a redirect to another host is not followed: the fetch fails
+    // with OtherHost. Redirects on the same host are followed all the same.
+    bool followRedirectsToOtherHosts = true;
 };
 
 enum class FetchError {
@@ -24,6 +26,7 @@ enum class FetchError {
     Connect,          // the connection was refused or could not be made
     Timeout,          // connect or total time-out
     TooManyRedirects,
+    OtherHost,        // a redirect to another host, with followRedirectsToOtherHosts off
     TooLarge,         // the body is larger than maxBodyBytes
     OutOfMemory,
     Transfer,         // any other failure while sending or receiving
@@ -40,35 +43,24 @@ struct FetchResult {
 // One GET on a fresh handle, released before it returns.
 FetchResult fetchPage(const QString& url, const FetchOptions& options = {});
 
-// The window's public page fetch: the body as text, empty on any failure.
-QString HttpGet(const QString& url, const FetchOptions& options = {});
-
-// The PageFetcher the window uses: a fresh handle per call.
-class CurlPageFetcher : public PageFetcher {
-public:
-    explicit CurlPageFetcher(FetchOptions options = {}) : options_(options) {}
-    QString fetch(const QString& url) override { return HttpGet(url, options_); }
-
-private:
-    FetchOptions options_;
-};
-
 // The same GET, on one handle kept across calls so that consecutive requests
 // to the same server reuse its connection (the command-line batch). One
 // session belongs to one thread at a time; give each worker its own.
-class CurlSession : public PageFetcher {
+class FetchSession {
 public:
-    explicit CurlSession(FetchOptions options = {});
-    ~CurlSession() override;
-    CurlSession(const CurlSession&) = delete;
-    CurlSession& operator=(const CurlSession&) = delete;
+    explicit FetchSession(FetchOptions options = {});
+    ~FetchSession();
+    FetchSession(FetchSession&&) noexcept;
+    FetchSession& operator=(FetchSession&&) noexcept;
 
     FetchResult get(const QString& url);
-    QString fetch(const QString& url) override { return get(url).text; }
 
 private:
+    struct HandleDeleter {
+        void operator()(void* handle) const noexcept;
+    };
     FetchOptions options_;
-    void* handle_ = nullptr; // the CURL easy handle, made on first use
+    std::unique_ptr<void, HandleDeleter> handle_; // the CURL easy handle, made on first use
 };
 
 } // namespace teloria

@@ -10,9 +10,10 @@ packages=(
   libsqlite3-dev
   libphonenumber-dev libprotobuf-dev libboost-dev
   libcpp-httplib-dev libssl-dev zlib1g-dev libbrotli-dev
+  libmicrohttpd-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   fonts-wqy-microhei
-  xvfb xauth x11-apps imagemagick wrk time
+  xvfb xauth x11-apps imagemagick wrk time nginx
 )
 
 missing=()

@@ -12,8 +12,9 @@ namespace {
 
 class InProcessService final : public BundledService {
 public:
-    InProcessService(std::shared_ptr<const service::LocationResolver> resolver, const std::vector<data::LoadReport>& reports)
-        : server_(std::move(resolver))
+    InProcessService(std::shared_ptr<const service::LocationResolver> resolver, const std::vector<data::LoadReport>& reports,
+                     const service::ServerOptions& options = {})
+        : server_(std::move(resolver), options)
         , reports_(reports)
     {
     }
@@ -98,7 +99,10 @@ std::unique_ptr<BundledService> BundledService::start(const data::DataSettings& 
         resolver = loaded.resolver;
         reports = loaded.reports;
     }
-    auto service = std::make_unique<InProcessService>(std::move(resolver), reports);
+    service::ServerOptions options; // a lookup that waits for the upstream holds a server thread
+    if (!settings.learn.upstream.isEmpty())
+        options.threads = data::kUpstreamServerThreads;
+    auto service = std::make_unique<InProcessService>(std::move(resolver), reports, options);
     if (!service->start(error))
         return nullptr;
     return service;

@@ -76,4 +76,16 @@ const std::string& tooLargePage()
     return page;
 }
 
+const std::string& headersTooLargePage()
+{
+    static const std::string page = errorPage(u"431 Request Header Fields Too Large", u"请求头太多或太长。");
+    return page;
+}
+
+const std::string& badRequestPage()
+{
+    static const std::string page = errorPage(u"400 Bad Request", u"请求有误。");
+    return page;
+}
+
 } // namespace teloria::service

@@ -23,5 +23,7 @@ const std::string& notFoundPage();
 const std::string& methodNotAllowedPage();
 const std::string& tooLongPage();
 const std::string& tooLargePage();
+const std::string& headersTooLargePage();
+const std::string& badRequestPage();
 
 } // namespace teloria::service

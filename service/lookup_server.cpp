@@ -1,173 +1,246 @@
 #include "lookup_server.h"
 
 #include "lookup_page.h"
+#include "platform.h"
 
-#include <httplib.h>
+#include <microhttpd.h>
 
-#include <csignal>
-#include <sys/socket.h>
-#include <unistd.h>
+#include <algorithm>
+#include <charconv>
+#include <condition_variable>
+#include <cstring>
+#include <mutex>
+#include <string_view>
+#include <thread>
 
 namespace teloria::service {
+namespace {
+
+struct ResponseDeleter {
+    void operator()(MHD_Response* r) const { MHD_destroy_response(r); }
+};
+using Response = std::unique_ptr<MHD_Response, ResponseDeleter>;
+
+Response pageResponse(const std::string& page)
+{
+    Response response(MHD_create_response_from_buffer(page.size(), const_cast<char*>(page.data()),
+                                                      MHD_RESPMEM_MUST_COPY));
+    MHD_add_response_header(response.get(), MHD_HTTP_HEADER_CONTENT_TYPE, kPageContentType);
+    return response;
+}
+
+// Marks a request whose target (path and query) is over the limit (the
+// target is only seen whole before the library splits and decodes it), and
+// a request whose head has been seen, to be answered once it is all in.
+char targetTooLong;
+char headSeen;
+
+struct HeaderTally {
+    std::size_t count = 0;
+    std::size_t bytes = 0;
+};
+
+MHD_Result tallyHeader(void* cls, MHD_ValueKind, const char*, std::size_t keySize, const char*, std::size_t valueSize)
+{
+    auto* tally = static_cast<HeaderTally*>(cls);
+    ++tally->count;
+    tally->bytes += keySize + valueSize + 4; // "name: value\r\n"
+    return MHD_YES;
+}
+
+bool announcesBody(MHD_Connection* connection)
+{
+    const char* length = MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_CONTENT_LENGTH);
+    return (length && std::string_view(length) != "0")
+           || MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_TRANSFER_ENCODING);
+}
+
+} // namespace
+
+struct LookupServer::Impl {
+    Impl(std::shared_ptr<const LocationResolver> r, ServerOptions o)
+        : resolver(std::move(r))
+        , options(o)
+        , notANumber(pageResponse(notANumberPage()))
+        , notFound(pageResponse(notFoundPage()))
+        , methodNotAllowed(pageResponse(methodNotAllowedPage()))
+        , targetTooLongResponse(pageResponse(tooLongPage()))
+        , bodyTooLarge(pageResponse(tooLargePage()))
+        , headersTooLarge(pageResponse(headersTooLargePage()))
+        , badRequest(pageResponse(badRequestPage()))
+    {
+        MHD_add_response_header(methodNotAllowed.get(), MHD_HTTP_HEADER_ALLOW, "GET, HEAD");
+    }
+
+    bool start(std::string* error);
+    MHD_Result answer(MHD_Connection* connection, std::string_view path, std::string_view method, void* mark) const;
+
+    static void* onTarget(void* cls, const char* uri, MHD_Connection*)
+    {
+        const auto* self = static_cast<const Impl*>(cls);
+        return std::strlen(uri) > self->options.maxTargetBytes ? &targetTooLong : nullptr;
+    }
+
+    static MHD_Result onRequest(void* cls, MHD_Connection* connection, const char* url, const char* method,
+                                const char*, const char*, std::size_t*, void** mark)
+    {
+        // A request without a body is answered once it is all in, which keeps
+        // the connection open for the next one. One with a body is answered
+        // at once: no route takes a body, so it is never read, and the library
+        // closes the connection rather than take its bytes for a next request.
+        if (*mark == nullptr && !announcesBody(connection)) {
+            *mark = &headSeen;
+            return MHD_YES;
+        }
+        return static_cast<const Impl*>(cls)->answer(connection, url, method, *mark);
+    }
+
+    std::shared_ptr<const LocationResolver> resolver;
+    ServerOptions options;
+    Response notANumber, notFound, methodNotAllowed, targetTooLongResponse, bodyTooLarge, headersTooLarge, badRequest;
+
+    std::mutex mutex;
+    std::condition_variable stopped;
+    bool stopRequested = false;
+    platform::Socket listener = platform::kNoSocket; // bound, not yet handed to the daemon
+    MHD_Daemon* daemon = nullptr;
+};
+
+MHD_Result LookupServer::Impl::answer(MHD_Connection* connection, std::string_view path, std::string_view method,
+                                      void* mark) const
+{
+    const auto reply = [connection](int status, MHD_Response* response) {
+        return MHD_queue_response(connection, static_cast<unsigned>(status), response);
+    };
+    if (mark == &targetTooLong)
+        return reply(MHD_HTTP_URI_TOO_LONG, targetTooLongResponse.get());
+
+    HeaderTally headers;
+    MHD_get_connection_values_n(connection, MHD_HEADER_KIND, &tallyHeader, &headers);
+    if (headers.count > options.maxHeaderCount || headers.bytes > options.maxHeaderBytes)
+        return reply(MHD_HTTP_REQUEST_HEADER_FIELDS_TOO_LARGE, headersTooLarge.get());
+
+    if (const char* length = MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_CONTENT_LENGTH)) {
+        std::size_t bytes = 0;
+        const std::string_view text(length);
+        if (std::from_chars(text.data(), text.data() + text.size(), bytes).ec != std::errc()
+            || bytes > options.maxBodyBytes)
+            return reply(MHD_HTTP_CONTENT_TOO_LARGE, bodyTooLarge.get());
+    }
+
+    const bool lookupPath = path == kLookupRoute;
+    if (method != MHD_HTTP_METHOD_GET && method != MHD_HTTP_METHOD_HEAD) {
+        for (const std::string_view known : {MHD_HTTP_METHOD_POST, MHD_HTTP_METHOD_PUT, MHD_HTTP_METHOD_PATCH,
+                                             MHD_HTTP_METHOD_DELETE, MHD_HTTP_METHOD_OPTIONS}) {
+            if (method == known)
+                return lookupPath ? reply(MHD_HTTP_METHOD_NOT_ALLOWED, methodNotAllowed.get())
+                                  : reply(MHD_HTTP_NOT_FOUND, notFound.get());
+        }
+        return reply(MHD_HTTP_BAD_REQUEST, badRequest.get());
+    }
+    if (!lookupPath)
+        return reply(MHD_HTTP_NOT_FOUND, notFound.get());
+
+    // The first "mobile" value, split at '&' and '=' and percent-decoded once
+    // by the library; the bytes after a decoded '&' or '=' stay in the value.
+    const char* value = nullptr;
+    std::size_t valueSize = 0;
+    const std::string_view key = "mobile";
+    if (MHD_lookup_connection_value_n(connection, MHD_GET_ARGUMENT_KIND, key.data(), key.size(), &value, &valueSize)
+            != MHD_YES
+        || !value || valueSize > options.maxNumberBytes)
+        return reply(MHD_HTTP_BAD_REQUEST, notANumber.get());
+    const auto number = cleanNumber(std::string_view(value, valueSize));
+    if (!number)
+        return reply(MHD_HTTP_BAD_REQUEST, notANumber.get());
+    const Response page = pageResponse(answerPage(number->digits, resolver->resolve(*number)));
+    return reply(MHD_HTTP_OK, page.get());
+}
+
+bool LookupServer::Impl::start(std::string* error)
+{
+    const unsigned threads = options.threads > 0 ? options.threads : std::max(1u, std::thread::hardware_concurrency());
+    // poll() rather than epoll: with epoll the library misses a client's FIN
+    // that arrives after the requests it has read, and the half-closed
+    // connection would wait for the idle time-out instead of being closed.
+    daemon = MHD_start_daemon(
+        MHD_USE_POLL_INTERNAL_THREAD | MHD_USE_ITC, 0, nullptr, nullptr, &Impl::onRequest, this,
+        MHD_OPTION_LISTEN_SOCKET, static_cast<MHD_socket>(listener),
+        MHD_OPTION_THREAD_POOL_SIZE, threads,
+        MHD_OPTION_URI_LOG_CALLBACK, &Impl::onTarget, this,
+        MHD_OPTION_CONNECTION_MEMORY_LIMIT, options.connectionMemory,
+        MHD_OPTION_CONNECTION_LIMIT, options.maxConnections,
+        MHD_OPTION_PER_IP_CONNECTION_LIMIT, options.maxConnectionsPerClient,
+        MHD_OPTION_CONNECTION_TIMEOUT, options.idleTimeoutSec,
+        MHD_OPTION_END);
+    if (!daemon) {
+        if (error)
+            *error = "the HTTP server could not start";
+        return false;
+    }
+    listener = platform::kNoSocket; // the daemon closes it when it stops
+    return true;
+}
 
 LookupServer::LookupServer(std::shared_ptr<const LocationResolver> resolver, ServerOptions options)
-    : resolver_(std::move(resolver))
-    , options_(options)
-    , server_(std::make_unique<Server>())
+    : impl_(std::make_unique<Impl>(std::move(resolver), options))
 {
-    // A client that goes away before its answer is written must not end the process.
-    static const bool sigpipeIgnored = [] { return std::signal(SIGPIPE, SIG_IGN) != SIG_ERR; }();
-    (void)sigpipeIgnored;
-    const std::size_t threads = options_.workerThreads > 0 ? options_.workerThreads : 1;
-    server_->new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
-    // Accepted sockets inherit TCP_NODELAY from the listening socket; without it a
-    // keep-alive client waits for the delayed ACK (about 40 ms) on every answer.
-    server_->set_tcp_nodelay(true);
-    // SO_REUSEADDR only: the library's default adds SO_REUSEPORT, which would
-    // let a second service bind the same port and take half its connections.
-    server_->set_socket_options([](socket_t sock) {
-        int on = 1;
-        ::setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    });
-    server_->set_keep_alive_max_count(options_.keepAliveMaxRequests);
-    server_->set_keep_alive_timeout(options_.keepAliveTimeoutSec);
-    server_->set_read_timeout(options_.readTimeoutSec, 0);
-    server_->set_write_timeout(options_.writeTimeoutSec, 0);
-    server_->set_payload_max_length(options_.maxBodyBytes);
-    setUpRoutes();
 }
 
 LookupServer::~LookupServer()
 {
-    if (served_) {
-        stop();
-        if (thread_.joinable())
-            thread_.join();
-    } else {
-        server_->closeUnserved();
-    }
-}
-
-void LookupServer::Server::closeUnserved()
-{
-    const socket_t sock = svr_sock_.exchange(INVALID_SOCKET);
-    if (sock != INVALID_SOCKET)
-        ::close(sock);
-}
-
-void LookupServer::setUpRoutes()
-{
-    using httplib::Request;
-    using httplib::Response;
-    auto reply = [](Response& res, int status, const std::string& page) {
-        res.status = status;
-        res.set_content(page, kPageContentType);
-    };
-
-    // Other methods: 405 on the lookup path, 404 elsewhere.
-    const auto otherMethod = [reply](const Request& req, Response& res) {
-        if (req.path == kLookupRoute) {
-            reply(res, 405, methodNotAllowedPage());
-            res.set_header("Allow", "GET, HEAD");
-        } else {
-            reply(res, 404, notFoundPage());
-        }
-    };
-    server_->set_pre_routing_handler([this, reply, otherMethod](const Request& req, Response& res) {
-        if (req.target.size() > options_.maxTargetBytes) {
-            reply(res, 414, tooLongPage());
-            return httplib::Server::HandlerResponse::Handled;
-        }
-        // A request that announces a body goes on to its method's route, where
-        // the library reads (or skips) it, so its bytes are never taken for the
-        // next request on the connection. Without one it is answered here: the
-        // library would otherwise wait for a POST body until the read time-out.
-        const bool hasBody = req.has_header("Content-Length") || req.has_header("Transfer-Encoding");
-        if (req.method != "GET" && req.method != "HEAD" && !hasBody) {
-            otherMethod(req, res);
-            return httplib::Server::HandlerResponse::Handled;
-        }
-        return httplib::Server::HandlerResponse::Unhandled;
-    });
-    server_->Post(".*", otherMethod);
-    server_->Put(".*", otherMethod);
-    server_->Patch(".*", otherMethod);
-    server_->Delete(".*", otherMethod);
-    server_->Options(".*", otherMethod);
-
-    // Errors the library answers itself (no route, bad request line, body too
-    // large) get a page too, still without the field markers.
-    server_->set_error_handler(httplib::Server::HandlerWithResponse([](const Request&, Response& res) {
-        if (!res.body.empty())
-            return httplib::Server::HandlerResponse::Unhandled;
-        switch (res.status) {
-        case 404: res.set_content(notFoundPage(), kPageContentType); break;
-        case 413: res.set_content(tooLargePage(), kPageContentType); break;
-        case 414: res.set_content(tooLongPage(), kPageContentType); break;
-        default: return httplib::Server::HandlerResponse::Unhandled;
-        }
-        return httplib::Server::HandlerResponse::Handled;
-    }));
-
-    server_->Get(R"(/sim_search138\.asp)", [this, reply](const Request& req, Response& res) {
-        const std::string typed = req.get_param_value("mobile");
-        const auto number = typed.size() <= options_.maxNumberBytes ? cleanNumber(typed) : std::nullopt;
-        if (!number) {
-            reply(res, 400, notANumberPage());
-            return;
-        }
-        reply(res, 200, answerPage(number->digits, resolver_->resolve(*number)));
-    });
+    stop();
 }
 
 int LookupServer::bind(const std::string& host, int port, std::string* error)
 {
-    const int bound = port == 0 ? server_->bind_to_any_port(host) : (server_->bind_to_port(host, port) ? port : -1);
-    if (bound <= 0) {
+    std::lock_guard lock(impl_->mutex);
+    if (impl_->listener != platform::kNoSocket || impl_->daemon) {
         if (error)
-            *error = "cannot listen on " + host + ":" + std::to_string(port)
-                     + " (address in use, not local, or not an address)";
+            *error = "the server is bound already";
         return -1;
     }
-    port_ = bound;
-    return bound;
+    const auto listening = platform::listenOn(host, port, impl_->options.listenBacklog, error);
+    if (!listening)
+        return -1;
+    impl_->listener = listening->socket;
+    port_ = listening->port;
+    return port_;
 }
 
 bool LookupServer::serve()
 {
-    if (port_ <= 0)
-        return false;
-    served_ = true;
-    return server_->listen_after_bind();
-}
-
-bool LookupServer::serveInBackground(std::string* error)
-{
-    if (port_ <= 0) {
-        if (error)
-            *error = "the server is not bound to a port";
-        return false;
-    }
-    served_ = true;
-    thread_ = std::thread([this] {
-        server_->listen_after_bind();
-        ended_ = true;
-    });
-    // stop() only takes effect once the accept loop runs, so wait for it to start.
-    while (!server_->is_running() && !ended_)
-        std::this_thread::yield();
-    if (ended_) {
-        thread_.join();
-        if (error)
-            *error = "the server stopped at once";
-        return false;
+    std::unique_lock lock(impl_->mutex);
+    if (!impl_->stopRequested) {
+        if (!impl_->daemon && (impl_->listener == platform::kNoSocket || !impl_->start(nullptr)))
+            return false;
+        impl_->stopped.wait(lock, [this] { return impl_->stopRequested; });
     }
     return true;
 }
 
+bool LookupServer::serveInBackground(std::string* error)
+{
+    std::lock_guard lock(impl_->mutex);
+    if (impl_->listener == platform::kNoSocket) {
+        if (error)
+            *error = "the server is not bound to a port";
+        return false;
+    }
+    return impl_->start(error);
+}
+
 void LookupServer::stop()
 {
-    server_->stop();
+    std::lock_guard lock(impl_->mutex);
+    impl_->stopRequested = true;
+    if (impl_->daemon) {
+        MHD_stop_daemon(impl_->daemon);
+        impl_->daemon = nullptr;
+    }
+    platform::closeSocket(impl_->listener);
+    impl_->listener = platform::kNoSocket;
+    impl_->stopped.notify_all();
 }
 
 } // namespace teloria::service

@@ -1,68 +1,57 @@
 #pragma once
 // The lookup web service over HTTP: GET and HEAD on "/sim_search138.asp"
 // with the query key "mobile".
+//
+// Connections are served event-driven by a few threads (one per core by
+// default), so idle, slow or keep-alive clients hold no thread while they wait.
 
 #include "location_resolver.h"
 
-#include <httplib.h>
-
-#include <atomic>
 #include <cstddef>
-#include <ctime>
 #include <memory>
 #include <string>
-#include <thread>
-
 
 namespace teloria::service {
 
 inline constexpr char kLookupRoute[] = "/sim_search138.asp";
 
 struct ServerOptions {
-    std::size_t workerThreads = 32;   // each keep-alive connection holds one while it is open
+    unsigned threads = 0;              // 0: one per processor core
     std::size_t maxTargetBytes = 2048; // path and query; longer: 414
     std::size_t maxNumberBytes = 64;   // the "mobile" value; longer: 400, it is no number
     std::size_t maxBodyBytes = 1024;   // a request body (no route takes one); larger: 413
-    std::size_t keepAliveMaxRequests = 10000;
-    std::time_t keepAliveTimeoutSec = 2; // also bounds how long stop() waits for idle clients
-    std::time_t readTimeoutSec = 5;
-    std::time_t writeTimeoutSec = 5;
+    std::size_t maxHeaderCount = 64;   // header lines per request; more: 431
+    std::size_t maxHeaderBytes = 8192; // header lines' bytes per request; more: 431
+    std::size_t connectionMemory = 16 * 1024; // read and write buffers per connection, a hard bound
+    unsigned maxConnections = 4096;    // open at once; beyond it new ones are closed at once
+    unsigned maxConnectionsPerClient = 1024; // open at once from one address
+    unsigned idleTimeoutSec = 30;      // a connection with no traffic for this long is closed
+    int listenBacklog = 1024;          // connections waiting to be accepted
 };
 
 class LookupServer {
 public:
     explicit LookupServer(std::shared_ptr<const LocationResolver> resolver, ServerOptions options = {});
-    ~LookupServer(); // stops the server and waits for its thread
+    ~LookupServer(); // stops the server and waits for its threads
     LookupServer(const LookupServer&) = delete;
     LookupServer& operator=(const LookupServer&) = delete;
 
-    // Binds host:port (port 0: a free one). Returns the bound port, or -1 and a reason.
+    // Binds host:port (port 0: a free one) and listens. Returns the bound
+    // port, or -1 and a reason.
     int bind(const std::string& host, int port, std::string* error = nullptr);
-    // Serves on the calling thread until stop(); false when it could not serve.
+    // Serves until stop() (returns at once if it was called before); false
+    // when it could not serve.
     bool serve();
-    // Serves on a thread of its own; returns once connections are being accepted.
+    // Serves on threads of its own; returns once connections are being accepted.
     bool serveInBackground(std::string* error = nullptr);
-    // Safe from any thread, once serving has begun.
+    // Safe from any thread; the port is closed when it returns.
     void stop();
 
     int port() const { return port_; }
 
 private:
-    void setUpRoutes();
-
-    std::shared_ptr<const LocationResolver> resolver_;
-    ServerOptions options_;
-    // The library's server, able to release a socket bound but never served
-    // (its own destructor leaves that socket open).
-    class Server : public httplib::Server {
-    public:
-        void closeUnserved();
-    };
-
-    std::unique_ptr<Server> server_;
-    bool served_ = false;
-    std::thread thread_;
-    std::atomic<bool> ended_{false}; // the background accept loop has returned
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
     int port_ = -1;
 };
 

@@ -4,13 +4,13 @@
 #include "lookup/service_url.h"
 #include "lookup_server.h"
 #include "data_files.h"
+#include "platform.h"
 
-#include <csignal>
+#include <curl/curl.h>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
 #include <optional>
-#include <pthread.h>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -91,15 +91,12 @@ bool parseListen(std::string_view text, Options& options)
     return true;
 }
 
-bool isLoopback(const std::string& host)
-{
-    return host == "localhost" || host == "::1" || host.starts_with("127.");
-}
-
 } // namespace
 
 int main(int argc, char** argv)
 {
+    // Before any thread starts; the page fetch needs libcurl ready.
+    curl_global_init(CURL_GLOBAL_DEFAULT);
     Options options;
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
@@ -139,20 +136,24 @@ int main(int argc, char** argv)
             return usageError("unknown argument '" + std::string(arg) + "'");
         }
     }
-    if (!options.allowRemote && !isLoopback(options.host))
-        return usageError("listening on " + options.host
-                          + " would answer other machines; add --allow-remote if that is meant");
+    // Without --allow-remote the service binds the very loopback address the
+    // name was checked to resolve to.
+    std::string bindHost = options.host;
+    if (!options.allowRemote) {
+        const auto loopback = teloria::service::platform::loopbackAddress(options.host);
+        if (!loopback)
+            return usageError("listening on " + options.host
+                              + " would answer other machines (it is not a loopback address);"
+                                " add --allow-remote if that is meant");
+        bindHost = *loopback;
+    }
     if (std::string why; !teloria::data::finishLearnSettings(options.data.learn, &why))
         return usageError(why);
     options.data.program = "teloria-lookupd";
 
-    // SIGINT and SIGTERM are taken by sigwait below, on this thread only; the
-    // server's threads and the upstream's, started after this, inherit the blocked mask.
-    sigset_t stopSignals;
-    sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGINT);
-    sigaddset(&stopSignals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    // The stop signals are waited for below, on this thread only; the
+    // server's threads and the upstream's (started while loading), inherit the blocked mask.
+    teloria::service::platform::blockStopSignals();
 
     // A file that cannot be used is skipped with its reason; the others still load.
     auto loaded = teloria::data::loadStore(options.data);
@@ -162,9 +163,14 @@ int main(int argc, char** argv)
 
     auto resolver = std::make_shared<const teloria::service::LocationResolver>(std::move(loaded.store),
                                                                              std::move(loaded.learning));
-    teloria::service::LookupServer server(resolver);
+    // A lookup of a prefix that local data do not know waits for the upstream
+    // on its server thread, so with an upstream there are more of them.
+    teloria::service::ServerOptions serverOptions;
+    if (!options.data.learn.upstream.isEmpty())
+        serverOptions.threads = teloria::data::kUpstreamServerThreads;
+    teloria::service::LookupServer server(resolver, serverOptions);
     std::string why;
-    const int port = server.bind(options.host, options.port, &why);
+    const int port = server.bind(bindHost, options.port, &why);
     if (port < 0 || !server.serveInBackground(&why)) {
         std::cerr << "teloria-lookupd: " << why << '\n';
         return 1;
@@ -175,10 +181,9 @@ int main(int argc, char** argv)
                   << std::endl;
     }
 
-    int received = 0;
-    sigwait(&stopSignals, &received);
+    const std::string received = teloria::service::platform::waitForStopSignal();
     server.stop();
     if (!options.quiet)
-        std::cout << "stopped (" << (received == SIGINT ? "SIGINT" : "SIGTERM") << ")" << std::endl;
+        std::cout << "stopped (" << received << ")" << std::endl;
     return 0;
 }

@@ -210,7 +210,7 @@ Form1::~Form1() = default;
 
 QString Form1::HttpGet(const QString& url)
 {
-    return teloria::HttpGet(url);
+    return teloria::fetchPage(url).text;
 }
 
 void Form1::Form_Load()

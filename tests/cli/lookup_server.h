@@ -1,108 +1,83 @@
 #pragma once
-// A lookup service on 127.0.0.1 for the command's tests: a real cpp-httplib
-// server on a free port that answers /sim_search138.asp?mobile=N with a page
-// of the test's choosing, and records what it was asked.
+// A lookup service for the command's tests, on the shared loopback server:
+// /sim_search138.asp?mobile=N answers with a page of the test's choosing,
+// and the service records what it was asked and answered.
 
-#include <httplib.h>
-
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
+#include "support/test_server.h"
 
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <functional>
 #include <mutex>
+#include <optional>
+#include <set>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace teloria::testing {
 
 struct Answer {
     std::string body;             // UTF-8
-    int delayMs = 0;              // held back this long before answering
     bool dropConnection = false;  // headers go out, then the connection is closed mid-body
+    // Held back until the service has answered this other number: the test
+    // decides the order of the answers, whatever the timing.
+    std::optional<std::string> after = std::nullopt;
 };
 
 class LookupServer {
 public:
     using Recipe = std::function<Answer(const std::string& mobile)>;
 
-    explicit LookupServer(Recipe recipe) : recipe_(std::move(recipe))
+    explicit LookupServer(Recipe recipe)
+        : recipe_(std::move(recipe)),
+          server_([this](httplib::Server& s) {
+              s.Get("/sim_search138.asp", [this](const httplib::Request& req, httplib::Response& res) {
+                  answer(req, res);
+              });
+          })
     {
-        server_.Get("/sim_search138.asp", [this](const httplib::Request& req, httplib::Response& res) {
-            const std::string mobile = req.get_param_value("mobile");
-            const Answer answer = recipe_(mobile);
-            {
-                std::lock_guard lock(mutex_);
-                arrived_.push_back(mobile);
-                peakInFlight_ = std::max(peakInFlight_, ++inFlight_);
-            }
-            if (answer.delayMs > 0) {
-                // A bounded wait that nothing signals: the answer's delay.
-                std::unique_lock lock(mutex_);
-                delay_.wait_for(lock, std::chrono::milliseconds(answer.delayMs), [] { return false; });
-            }
-            {
-                std::lock_guard lock(mutex_);
-                --inFlight_;
-                answered_.push_back(mobile);
-            }
-            if (answer.dropConnection) {
-                res.set_content_provider(
-                    answer.body.size() + 100, "text/html; charset=utf-8",
-                    [](size_t, size_t, httplib::DataSink&) { return false; });
-                return;
-            }
-            res.set_content(answer.body, "text/html; charset=utf-8");
-        });
-        port_ = server_.bind_to_any_port("127.0.0.1");
-        thread_ = std::thread([this] { server_.listen_after_bind(); });
-        // The socket already listens; wait only so that stop() cannot come first.
-        while (!server_.is_running())
-            std::this_thread::yield();
     }
 
-    ~LookupServer()
-    {
-        server_.stop();
-        thread_.join();
-    }
-
-    std::string baseUrl() const { return "http://127.0.0.1:" + std::to_string(port_); }
-    std::vector<std::string> arrived() const { std::lock_guard l(mutex_); return arrived_; }
+    std::string baseUrl() const { return server_.baseUrl(); }
+    std::vector<std::string> arrived() const { return server_.paramValues("mobile"); }
     std::vector<std::string> answered() const { std::lock_guard l(mutex_); return answered_; }
     int peakInFlight() const { std::lock_guard l(mutex_); return peakInFlight_; }
 
 private:
+    void answer(const httplib::Request& req, httplib::Response& res)
+    {
+        const std::string mobile = req.get_param_value("mobile");
+        const Answer answer = recipe_(mobile);
+        {
+            std::unique_lock lock(mutex_);
+            peakInFlight_ = std::max(peakInFlight_, ++inFlight_);
+            // Bounded, so that a client that never asks for the other number
+            // makes the test fail rather than hang.
+            if (answer.after)
+                changed_.wait_for(lock, std::chrono::seconds(60),
+                                  [&] { return answeredSet_.count(*answer.after) > 0; });
+            --inFlight_;
+            answered_.push_back(mobile);
+            answeredSet_.insert(mobile);
+        }
+        changed_.notify_all();
+        if (answer.dropConnection) {
+            res.set_content_provider(answer.body.size() + 100, "text/html; charset=utf-8",
+                                     [](size_t, size_t, httplib::DataSink&) { return false; });
+            return;
+        }
+        res.set_content(answer.body, "text/html; charset=utf-8");
+    }
+
     Recipe recipe_;
-    httplib::Server server_;
-    int port_ = 0;
-    std::thread thread_;
     mutable std::mutex mutex_;
-    std::condition_variable delay_;
-    std::vector<std::string> arrived_;
+    std::condition_variable changed_;
     std::vector<std::string> answered_;
+    std::set<std::string> answeredSet_;
     int inFlight_ = 0;
     int peakInFlight_ = 0;
+    TestServer server_; // last: it stops, and its handlers end, before the members they use go
 };
-
-// A port on loopback that nothing listens on: bound, then released.
-inline int closedPort()
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    addr.sin_port = 0;
-    socklen_t len = sizeof addr;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-    ::close(fd);
-    return ntohs(addr.sin_port);
-}
 
 } // namespace teloria::testing

@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <map>
 #include <condition_variable>
 #include <mutex>
 #include <set>
@@ -23,16 +25,22 @@ struct Gate {
     std::set<QString> released;
     std::set<QString> started;
     int sessions = 0;
+    int finished = 0;
+    // Per session, in order: how many requests had finished when each of its requests began.
+    std::map<int, std::vector<int>> finishedAtStart;
 
     FetchFunctionFactory factory()
     {
         return [this] {
-            { std::lock_guard l(mutex); ++sessions; }
-            return FetchFunction([this](const QString& url) {
+            int session = 0;
+            { std::lock_guard l(mutex); session = sessions++; }
+            return FetchFunction([this, session](const QString& url) {
                 std::unique_lock l(mutex);
                 started.insert(url);
+                finishedAtStart[session].push_back(finished);
                 changed.notify_all();
                 changed.wait(l, [&] { return released.count(url) > 0; });
+                ++finished;
                 const bool fail = url.endsWith(u'3');
                 FetchResult result;
                 result.ok = !fail;
@@ -80,16 +88,22 @@ TEST(OrderedFetcher, HandsPagesOutInOrderWhateverOrderTheyArrive)
 
 TEST(OrderedFetcher, WorkersMakeTheirFirstRequestsOneAfterTheOther)
 {
-    Gate gate; // nothing answers until released
-    OrderedFetcher fetcher(8, urlOf, 4, gate.factory(), 8);
-    gate.waitStarted(1);
-    EXPECT_EQ(gate.startedCount(), 1u); // the other three wait for the first connection
-    gate.release(urlOf(0));
-    EXPECT_EQ(fetcher.fetch(urlOf(0)), QStringLiteral("page ") + urlOf(0));
-    for (int i = 1; i < 8; ++i)
+    Gate gate;
+    for (int i = 0; i < 8; ++i)
         gate.release(urlOf(i));
-    for (int i = 1; i < 8; ++i)
-        EXPECT_EQ(fetcher.fetch(urlOf(i)), i == 3 ? QString() : QStringLiteral("page ") + urlOf(i));
+    std::vector<int> firstStarts; // finished requests when each worker made its first
+    {
+        OrderedFetcher fetcher(8, urlOf, 4, gate.factory(), 8);
+        for (int i = 0; i < 8; ++i)
+            EXPECT_EQ(fetcher.fetch(urlOf(i)), i == 3 ? QString() : QStringLiteral("page ") + urlOf(i));
+    } // every worker has stopped
+    for (const auto& [session, counts] : gate.finishedAtStart)
+        if (!counts.empty())
+            firstStarts.push_back(counts.front());
+    std::sort(firstStarts.begin(), firstStarts.end());
+    // The k-th worker to start waited for the first requests of the k before it.
+    for (std::size_t k = 0; k < firstStarts.size(); ++k)
+        EXPECT_GE(firstStarts[k], int(k)) << "worker " << k;
 }
 
 TEST(OrderedFetcher, RunsNoFurtherAheadThanItsWindow)

@@ -248,7 +248,7 @@ TEST(UpstreamAsker, BadUpstreamAnswersAreNotKeptAndRest)
          {.body = teloria::encodeGbk(u"归属地：广东卡类型：中国移动<br/>"_qs).toStdString()}},
         {"server error", {.status = 500, .body = good}},
         {"not found", {.status = 404, .body = good}},
-        {"redirect to a good page", {.status = 302, .body = good, .location = "/sim_search138.asp?mobile=good"}},
+        {"redirect to another host", {.status = 302, .body = good, .location = "/sim_search138.asp?mobile=good"}},
         {"8 MiB body", {.body = good + std::string(8u << 20, ' ')}},
         {"UTF-8 bytes labelled GBK", {.body = (u"归属地：广东<br/>"_qs).toStdString()}},
         {"GBK bytes labelled UTF-8", {.contentType = "text/html; charset=utf-8", .body = good}},
@@ -260,7 +260,16 @@ TEST(UpstreamAsker, BadUpstreamAnswersAreNotKeptAndRest)
         SCOPED_TRACE(c.name);
         TempDir dir;
         LearnedStore store(dir.path / "learned.sqlite");
-        FakeUpstream upstream([&](const std::string& mobile) { return mobile == "good" ? Reply{.body = good} : c.reply; });
+        std::string otherHost; // the same server under another name: "localhost" for "127.0.0.1"
+        FakeUpstream upstream([&](const std::string& mobile) {
+            if (mobile == "good")
+                return Reply{.body = good};
+            Reply r = c.reply;
+            if (!r.location.empty())
+                r.location = otherHost + r.location;
+            return r;
+        });
+        otherHost = "http://localhost:" + upstream.baseUrl().substr(upstream.baseUrl().rfind(':') + 1);
         if (c.refused)
             upstream.stop();
         FakeClock clock;
@@ -301,12 +310,16 @@ TEST(UpstreamAsker, GoodPagesAreCleanedAndKept)
         {"white space around", {.body = gbkPage(QStringLiteral(" \r\n 内蒙古　 锡林郭勒 "), QStringLiteral(" 中国联通 "))},
          "内蒙古 锡林郭勒", "中国联通"},
         {"card type unknown", {.body = gbkPage(QStringLiteral("北京"), QStringLiteral("未知"))}, "北京", ""},
+        {"redirect on the same host", {.status = 302, .location = "/sim_search138.asp?mobile=good"}, "广东 深圳", "中国移动"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         TempDir dir;
         LearnedStore store(dir.path / "learned.sqlite");
-        FakeUpstream upstream([&](const std::string&) { return c.reply; });
+        FakeUpstream upstream([&](const std::string& mobile) {
+            return mobile == "good" ? Reply{.body = gbkPage(QStringLiteral("广东 深圳"), QStringLiteral("中国移动"))}
+                                    : c.reply;
+        });
         FakeClock clock;
         UpstreamAsker asker(optionsFor(upstream.baseUrl()), &store, clock);
         const auto answer = asker.ask("1740123");

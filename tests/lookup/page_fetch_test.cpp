@@ -4,13 +4,9 @@
 #include "lookup/page_fetch.h"
 #include "lookup/service_url.h"
 
-#include <httplib.h>
-#include <gtest/gtest.h>
+#include "support/test_server.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
+#include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
@@ -22,6 +18,9 @@
 #include <vector>
 
 using namespace teloria;
+using teloria::testing::LoggedRequest;
+using teloria::testing::RefusingPort;
+using teloria::testing::TestServer;
 
 namespace {
 
@@ -89,121 +88,113 @@ private:
     bool open_ = false;
 };
 
-class TestServer {
-public:
-    TestServer()
-    {
-        for (const StaticPage& page : staticPages()) {
-            server_.Get(page.path, [&page](const httplib::Request&, httplib::Response& res) {
-                res.status = page.status;
-                res.set_content(page.body, page.contentType);
-            });
+// The routes of the page server; the gate holds the slow pages back.
+httplib::Server& pageRoutes(httplib::Server& server, Gate& gate)
+{
+    for (const StaticPage& page : staticPages()) {
+        server.Get(page.path, [&page](const httplib::Request&, httplib::Response& res) {
+            res.status = page.status;
+            res.set_content(page.body, page.contentType);
+        });
+    }
+    server.Get(R"(/hop/(\d+))", [](const httplib::Request& req, httplib::Response& res) {
+        const int n = std::stoi(req.matches[1].str());
+        if (n > 0) {
+            // The body of a redirect must not end up in the result.
+            res.set_content("\xE5\xBD\x92\xE5\xB1\x9E\xE5\x9C\xB0\xEF\xBC\x9A" "redirect<br/>",
+                            "text/html; charset=utf-8");
+            res.set_redirect("/hop/" + std::to_string(n - 1));
+        } else {
+            res.set_content("final", "text/plain; charset=utf-8");
         }
-        server_.Get(R"(/hop/(\d+))", [](const httplib::Request& req, httplib::Response& res) {
-            const int n = std::stoi(req.matches[1].str());
-            if (n > 0) {
-                // The body of a redirect must not end up in the result.
-                res.set_content("\xE5\xBD\x92\xE5\xB1\x9E\xE5\x9C\xB0\xEF\xBC\x9A" "redirect<br/>",
-                                "text/html; charset=utf-8");
-                res.set_redirect("/hop/" + std::to_string(n - 1));
-            } else {
-                res.set_content("final", "text/plain; charset=utf-8");
-            }
+    });
+    server.Get("/loop", [](const httplib::Request&, httplib::Response& res) {
+        res.set_redirect("/loop");
+    });
+    server.Get("/to-ftp", [](const httplib::Request& req, httplib::Response& res) {
+        res.set_redirect("ftp://" + req.get_header_value("Host") + "/hop/0");
+    });
+    // The same server under another name: another host to the client.
+    server.Get("/to-localhost", [](const httplib::Request& req, httplib::Response& res) {
+        res.set_redirect("http://localhost:" + std::to_string(req.local_port) + "/landed");
+    });
+    server.Get("/landed", [](const httplib::Request&, httplib::Response& res) {
+        res.set_content("final", "text/plain; charset=utf-8");
+    });
+    server.Get("/to-this-host", [](const httplib::Request& req, httplib::Response& res) {
+        res.set_redirect("http://" + req.get_header_value("Host") + "/hop/1");
+    });
+    server.Get("/to-file", [](const httplib::Request&, httplib::Response& res) {
+        res.set_redirect("file:///etc/hostname");
+    });
+    server.Get("/slow-head", [&gate](const httplib::Request&, httplib::Response& res) {
+        gate.wait();
+        res.set_content("late", "text/plain");
+    });
+    server.Get("/slow-body", [&gate](const httplib::Request&, httplib::Response& res) {
+        res.set_chunked_content_provider("text/plain", [&gate](std::size_t offset, httplib::DataSink& sink) {
+            if (offset == 0)
+                return sink.write("early ", 6);
+            gate.wait();
+            sink.done();
+            return true;
         });
-        server_.Get("/loop", [](const httplib::Request&, httplib::Response& res) {
-            res.set_redirect("/loop");
-        });
-        server_.Get("/to-ftp", [this](const httplib::Request&, httplib::Response& res) {
-            res.set_redirect("ftp://127.0.0.1:" + std::to_string(port_) + "/hop/0");
-        });
-        server_.Get("/to-file", [](const httplib::Request&, httplib::Response& res) {
-            res.set_redirect("file:///etc/hostname");
-        });
-        server_.Get("/slow-head", [this](const httplib::Request&, httplib::Response& res) {
-            gate_.wait();
-            res.set_content("late", "text/plain");
-        });
-        server_.Get("/slow-body", [this](const httplib::Request&, httplib::Response& res) {
-            res.set_chunked_content_provider("text/plain", [this](std::size_t offset, httplib::DataSink& sink) {
-                if (offset == 0)
-                    return sink.write("early ", 6);
-                gate_.wait();
+    });
+    // ?n=<bytes>, sent with a Content-Length.
+    server.Get("/big", [](const httplib::Request& req, httplib::Response& res) {
+        res.set_content(std::string(std::stoul(req.get_param_value("n")), 'x'), "text/plain");
+    });
+    // ?n=<bytes>, sent in chunks, so the size is known only as it arrives.
+    server.Get("/big-chunked", [](const httplib::Request& req, httplib::Response& res) {
+        const std::size_t total = std::stoul(req.get_param_value("n"));
+        res.set_chunked_content_provider("text/plain", [total](std::size_t offset, httplib::DataSink& sink) {
+            if (offset >= total) {
                 sink.done();
                 return true;
-            });
-        });
-        // ?n=<bytes>, sent with a Content-Length.
-        server_.Get("/big", [](const httplib::Request& req, httplib::Response& res) {
-            res.set_content(std::string(std::stoul(req.get_param_value("n")), 'x'), "text/plain");
-        });
-        // ?n=<bytes>, sent in chunks, so the size is known only as it arrives.
-        server_.Get("/big-chunked", [](const httplib::Request& req, httplib::Response& res) {
-            const std::size_t total = std::stoul(req.get_param_value("n"));
-            res.set_chunked_content_provider("text/plain", [total](std::size_t offset, httplib::DataSink& sink) {
-                if (offset >= total) {
-                    sink.done();
-                    return true;
-                }
-                const std::string chunk(std::min<std::size_t>(64 * 1024, total - offset), 'x');
-                return sink.write(chunk.data(), chunk.size());
-            });
-        });
-        server_.Get("/sim_search138.asp", [this](const httplib::Request& req, httplib::Response& res) {
-            const std::string mobile = req.get_param_value("mobile");
-            {
-                std::lock_guard lock(mutex_);
-                received_.push_back(mobile);
             }
-            res.set_content("\xE5\xBD\x92\xE5\xB1\x9E\xE5\x9C\xB0\xEF\xBC\x9A" + mobile + "<br/>",
-                            "text/html; charset=utf-8");
+            const std::string chunk(std::min<std::size_t>(64 * 1024, total - offset), 'x');
+            return sink.write(chunk.data(), chunk.size());
         });
-        // The client's port: a new connection has a new one.
-        server_.Get("/port", [](const httplib::Request& req, httplib::Response& res) {
-            res.set_content(std::to_string(req.remote_port), "text/plain");
-        });
+    });
+    server.Get("/sim_search138.asp", [](const httplib::Request& req, httplib::Response& res) {
+        res.set_content("\xE5\xBD\x92\xE5\xB1\x9E\xE5\x9C\xB0\xEF\xBC\x9A" + req.get_param_value("mobile") + "<br/>",
+                        "text/html; charset=utf-8");
+    });
+    // The client's port: a new connection has a new one.
+    server.Get("/port", [](const httplib::Request& req, httplib::Response& res) {
+        res.set_content(std::to_string(req.remote_port), "text/plain");
+    });
+    return server;
+}
 
-        port_ = server_.bind_to_any_port("127.0.0.1");
-        // The socket is listening from here on; requests queue until the loop runs.
-        thread_ = std::thread([this] {
-            server_.listen_after_bind();
-            finished_ = true;
-        });
-    }
+// The server's view of the test: its port, URLs on it, and the numbers it was asked.
+class PageServer {
+public:
+    PageServer() : server_([this](httplib::Server& s) { pageRoutes(s, gate_); }) {}
+    ~PageServer() { gate_.open(); } // lets a held handler end before the server stops
 
-    ~TestServer()
-    {
-        gate_.open();
-        // stop() only works once the loop has started.
-        while (!server_.is_running() && !finished_)
-            std::this_thread::yield();
-        server_.stop();
-        thread_.join();
-    }
-
-    int port() const { return port_; }
-    QString base() const { return QStringLiteral("http://127.0.0.1:%1").arg(port_); }
+    int port() const { return server_.port(); }
+    QString base() const { return QString::fromStdString(server_.baseUrl()); }
     QString url(const QString& path) const { return base() + path; }
     Gate& gate() { return gate_; }
-    std::vector<std::string> received()
+    std::vector<LoggedRequest> requests() const { return server_.requests(); }
+    std::vector<std::string> received() const
     {
-        std::lock_guard lock(mutex_);
-        return received_;
+        std::vector<std::string> numbers;
+        for (const LoggedRequest& r : server_.requests())
+            if (r.path == "/sim_search138.asp")
+                numbers.push_back(r.param("mobile"));
+        return numbers;
     }
 
 private:
-    httplib::Server server_;
-    int port_ = -1;
-    std::thread thread_;
-    std::atomic<bool> finished_{false};
     Gate gate_;
-    std::mutex mutex_;
-    std::vector<std::string> received_;
+    TestServer server_;
 };
 
 class PageFetch : public ::testing::Test {
 protected:
-    void SetUp() override { ASSERT_GT(server.port(), 0); }
-    TestServer server;
+    PageServer server;
 };
 
 } // namespace
@@ -215,48 +206,74 @@ TEST_F(PageFetch, DecodesEachPageByWhatItDeclaresWhateverItsStatus)
         EXPECT_TRUE(r.ok) << page.path << ": " << r.errorText.toStdString();
         EXPECT_EQ(r.status, page.status) << page.path;
         EXPECT_EQ(r.text, page.text) << page.path;
-        EXPECT_EQ(HttpGet(server.url(page.path)), page.text) << page.path;
     }
 }
 
-TEST_F(PageFetch, FollowsRedirectsUpToTheLimit)
+TEST_F(PageFetch, FollowsRedirectsUpToTheLimitAndOnlyToTheSameHostWhenAsked)
 {
     const struct {
         const char* path;
         long maxRedirects;
+        bool otherHosts; // followRedirectsToOtherHosts
         QString text;
         FetchError error;
+        long status;
     } cases[] = {
-        {"/hop/0", 5, u"final"_qs, FetchError::None},
-        {"/hop/1", 5, u"final"_qs, FetchError::None},
-        {"/hop/5", 5, u"final"_qs, FetchError::None},
-        {"/hop/6", 5, u""_qs, FetchError::TooManyRedirects},
-        {"/hop/2", 2, u"final"_qs, FetchError::None},
-        {"/hop/1", 0, u""_qs, FetchError::TooManyRedirects},
-        {"/loop", 5, u""_qs, FetchError::TooManyRedirects},
-        {"/to-ftp", 5, u""_qs, FetchError::BadUrl},
-        {"/to-file", 5, u""_qs, FetchError::BadUrl},
+        {"/hop/0", 5, true, u"final"_qs, FetchError::None, 200},
+        {"/hop/1", 5, true, u"final"_qs, FetchError::None, 200},
+        {"/hop/5", 5, true, u"final"_qs, FetchError::None, 200},
+        {"/hop/6", 5, true, u""_qs, FetchError::TooManyRedirects, 302},
+        {"/hop/2", 2, true, u"final"_qs, FetchError::None, 200},
+        {"/hop/1", 0, true, u""_qs, FetchError::TooManyRedirects, 302},
+        {"/loop", 5, true, u""_qs, FetchError::TooManyRedirects, 302},
+        {"/to-ftp", 5, true, u""_qs, FetchError::BadUrl, 302},
+        {"/to-file", 5, true, u""_qs, FetchError::BadUrl, 302},
+        {"/to-localhost", 5, true, u"final"_qs, FetchError::None, 200},
+        {"/to-this-host", 5, true, u"final"_qs, FetchError::None, 200},
+        // Same-host redirects only: each hop is checked before it is asked.
+        {"/hop/0", 5, false, u"final"_qs, FetchError::None, 200},
+        {"/hop/5", 5, false, u"final"_qs, FetchError::None, 200},
+        {"/hop/6", 5, false, u""_qs, FetchError::TooManyRedirects, 302},
+        {"/hop/2", 2, false, u"final"_qs, FetchError::None, 200},
+        {"/hop/1", 0, false, u""_qs, FetchError::TooManyRedirects, 302},
+        {"/loop", 5, false, u""_qs, FetchError::TooManyRedirects, 302},
+        {"/to-ftp", 5, false, u""_qs, FetchError::BadUrl, 0},
+        {"/to-file", 5, false, u""_qs, FetchError::OtherHost, 302},
+        {"/to-localhost", 5, false, u""_qs, FetchError::OtherHost, 302},
+        {"/to-this-host", 5, false, u"final"_qs, FetchError::None, 200},
     };
     for (const auto& c : cases) {
         FetchOptions options;
         options.maxRedirects = c.maxRedirects;
+        options.followRedirectsToOtherHosts = c.otherHosts;
         const FetchResult r = fetchPage(server.url(c.path), options);
-        EXPECT_EQ(r.text, c.text) << c.path << " limit " << c.maxRedirects;
-        EXPECT_EQ(r.error, c.error) << c.path << " limit " << c.maxRedirects;
-        EXPECT_EQ(r.ok, c.error == FetchError::None) << c.path;
+        const std::string where = std::string(c.path) + " limit " + std::to_string(c.maxRedirects) +
+                                  (c.otherHosts ? " any host" : " same host");
+        EXPECT_EQ(r.text, c.text) << where;
+        EXPECT_EQ(r.error, c.error) << where << ": " << r.errorText.toStdString();
+        EXPECT_EQ(r.ok, c.error == FetchError::None) << where;
+        EXPECT_EQ(r.status, c.status) << where;
+        EXPECT_EQ(r.errorText.isEmpty(), r.ok) << where;
     }
+    // The other host was asked once: when redirects to it were allowed.
+    const auto requests = server.requests();
+    EXPECT_EQ(std::count_if(requests.begin(), requests.end(),
+                            [](const LoggedRequest& r) { return r.path == "/landed"; }),
+              1);
 }
 
 TEST_F(PageFetch, GivesUpOnASlowServerAtTheConfiguredTimeout)
 {
+    const teloria::testing::SilentServer silent; // takes the connection, never answers
     FetchOptions options;
     options.totalTimeoutMs = 200;
-    for (const char* path : {"/slow-head", "/slow-body"}) {
-        // The server holds its answer until the gate opens, after both calls.
-        const FetchResult r = fetchPage(server.url(path), options);
-        EXPECT_FALSE(r.ok) << path;
-        EXPECT_EQ(r.error, FetchError::Timeout) << path;
-        EXPECT_EQ(r.text, QString()) << path;
+    // The server holds its answer until the gate opens, after every call.
+    for (const QString& url : {server.url(u"/slow-head"_qs), server.url(u"/slow-body"_qs),
+                               QString::fromStdString(silent.url("/sim_search138.asp?mobile=1"))}) {
+        const FetchResult r = fetchPage(url, options);
+        EXPECT_FALSE(r.ok) << url.toStdString();
+        EXPECT_EQ(r.error, FetchError::Timeout) << url.toStdString();
+        EXPECT_EQ(r.text, QString()) << url.toStdString();
     }
     server.gate().open();
 }
@@ -296,7 +313,7 @@ TEST_F(PageFetch, TheServerReceivesTheNumberExactlyAsTyped)
     };
     for (const std::string& number : numbers) {
         const QString typed = QString::fromStdString(number);
-        const QString text = HttpGet(lookupUrl(server.base(), typed));
+        const QString text = fetchPage(lookupUrl(server.base(), typed)).text;
         EXPECT_EQ(text, u"归属地："_qs + typed + u"<br/>"_qs) << number;
     }
     EXPECT_EQ(server.received(), numbers);
@@ -304,22 +321,13 @@ TEST_F(PageFetch, TheServerReceivesTheNumberExactlyAsTyped)
 
 TEST_F(PageFetch, FailuresGiveEmptyTextAndNeverThrow)
 {
-    // A port that is bound but not listening refuses connections.
-    const int sock = ::socket(AF_INET, SOCK_STREAM, 0);
-    ASSERT_GE(sock, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(::bind(sock, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-    socklen_t len = sizeof addr;
-    ASSERT_EQ(::getsockname(sock, reinterpret_cast<sockaddr*>(&addr), &len), 0);
-    const int closedPort = ntohs(addr.sin_port);
+    const RefusingPort refusing;
 
     const struct {
         QString url;
         FetchError error;
     } cases[] = {
-        {QStringLiteral("http://127.0.0.1:%1/sim_search138.asp?mobile=1").arg(closedPort), FetchError::Connect},
+        {QString::fromStdString(refusing.url("/sim_search138.asp?mobile=1")), FetchError::Connect},
         {u"http://teloria-no-such-host.invalid/sim_search138.asp?mobile=1"_qs, FetchError::Resolve},
         {u""_qs, FetchError::BadUrl},
         {u"http://"_qs, FetchError::BadUrl},
@@ -341,9 +349,8 @@ TEST_F(PageFetch, FailuresGiveEmptyTextAndNeverThrow)
             EXPECT_EQ(r.error, c.error) << c.url.toStdString() << ": " << r.errorText.toStdString();
         }
         EXPECT_FALSE(r.errorText.isEmpty()) << c.url.toStdString();
-        EXPECT_EQ(CurlPageFetcher(options).fetch(c.url), QString()) << c.url.toStdString();
+        EXPECT_EQ(FetchSession(options).get(c.url).text, QString()) << c.url.toStdString();
     }
-    ::close(sock);
     EXPECT_TRUE(server.received().empty()); // the malformed requests never left the client
 }
 
@@ -353,11 +360,11 @@ TEST_F(PageFetch, TwoCallsNeverShareAConnectionButASessionKeepsOne)
     // connection, hence a new port, each time.
     std::set<QString> fresh;
     for (int i = 0; i < 3; ++i)
-        fresh.insert(HttpGet(server.url(u"/port"_qs)));
+        fresh.insert(fetchPage(server.url(u"/port"_qs)).text);
     EXPECT_EQ(fresh.size(), 3u);
     EXPECT_EQ(fresh.count(QString()), 0u);
 
-    CurlSession session;
+    FetchSession session;
     std::set<QString> reused;
     for (int i = 0; i < 3; ++i)
         reused.insert(session.get(server.url(u"/port"_qs)).text);
@@ -370,10 +377,9 @@ TEST_F(PageFetch, ASessionBehavesLikeTheFreshFetchAndSurvivesFailures)
     FetchOptions options;
     options.totalTimeoutMs = 1000; // the slow page below costs this much
     options.maxBodyBytes = 4096;
-    CurlSession session(options);
+    FetchSession session(options);
     for (const StaticPage& page : staticPages()) {
         EXPECT_EQ(session.get(server.url(page.path)).text, page.text) << page.path;
-        EXPECT_EQ(session.fetch(server.url(page.path)), page.text) << page.path;
     }
     EXPECT_EQ(session.get(server.url(u"/slow-head"_qs)).error, FetchError::Timeout);
     EXPECT_EQ(session.get(server.url(u"/big-chunked?n=5000"_qs)).error, FetchError::TooLarge);
@@ -392,13 +398,13 @@ TEST_F(PageFetch, SeveralThreadsFetchAtOnce)
     std::vector<std::thread> threads;
     for (int t = 0; t < kThreads; ++t) {
         threads.emplace_back([&, t] {
-            CurlSession session;
+            FetchSession session;
             for (int i = 0; i < kCalls; ++i) {
                 const QString number = QStringLiteral("1380013%1%2").arg(t).arg(i, 3, 10, QChar('0'));
                 const QString url = lookupUrl(server.base(), number);
                 const QString expected = u"归属地："_qs + number + u"<br/>"_qs;
                 // Alternate the fresh-handle fetch and the session.
-                const QString text = i % 2 ? HttpGet(url) : session.fetch(url);
+                const QString text = i % 2 ? fetchPage(url).text : session.get(url).text;
                 if (text != expected)
                     ++wrong;
             }

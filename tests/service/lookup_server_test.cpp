@@ -1,6 +1,7 @@
 #include "lookup_server.h"
 
 #include "lookup_page.h"
+#include "platform.h"
 #include "service_test_support.h"
 
 #include <dirent.h>
@@ -9,6 +10,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <csignal>
+#include <memory>
 #include <thread>
 
 namespace teloria::service {
@@ -64,6 +68,14 @@ void PrintTo(const QueryCase& c, std::ostream* os) { *os << "'" << c.encodedNumb
 
 const QueryCase kQueries[] = {
     {"13800148000", 200, "北京", "中国移动"},
+    // Only the first "mobile" value counts, decoded once.
+    {"13800148000&mobile=19200001234", 200, "北京", "中国移动"},
+    {"13800148000&mobile=19200001234&mobile=abc", 200, "北京", "中国移动"},
+    {"abc&mobile=13800148000", 400, "", ""},
+    {"13800148000%26mobile%3D19200001234", 400, "", ""},
+    {"1380014800%30", 200, "北京", "中国移动"},
+    {"1380014800%2530", 400, "", ""},
+    {"13800148000&x=1", 200, "北京", "中国移动"},
     {"13800138000", 200, "测试 样例", "中国联通"}, // from the loaded phone.dat
     {"%2B86%20138-0014-8000", 200, "北京", "中国移动"},
     {"0086%20138%200014%208000", 200, "北京", "中国移动"},
@@ -164,7 +176,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, RouteTest, ::testing::Values(
 struct RawCase {
     const char* name;
     std::string request;
-    int status;
+    int status; // 0: the connection ends without an answer
 };
 
 void PrintTo(const RawCase& c, std::ostream* os) { *os << c.name; }
@@ -189,13 +201,24 @@ TEST_P(MalformedRequestTest, GetsAnErrorAndTheServerGoesOn)
 
 const std::string kMiB(1u << 20, '1');
 
+// count lines "X-Hnnn: vvv" with values of valueBytes bytes.
+std::string headerLines(int count, std::size_t valueBytes)
+{
+    std::string lines;
+    for (int i = 0; i < count; ++i)
+        lines += "X-H" + std::to_string(i) + ": " + std::string(valueBytes, 'v') + "\r\n";
+    return lines;
+}
+
 INSTANTIATE_TEST_SUITE_P(Cases, MalformedRequestTest, ::testing::Values(
-    RawCase{"Garbage", "HELLO\r\n\r\n", 400},
+    // A request line that cannot be parsed ends the connection without an answer (status 0).
+    RawCase{"Garbage", "HELLO\r\n\r\n", 0},
     RawCase{"NoVersion", "GET /sim_search138.asp?mobile=13800138000\r\n\r\n", 400},
     RawCase{"UnknownMethod", "BREW /sim_search138.asp?mobile=13800138000 HTTP/1.1\r\nHost: x\r\n\r\n", 400},
-    RawCase{"BinaryBytes", std::string("\x00\xFF\xFE\x01\r\n\r\n", 8), 400},
-    RawCase{"LongHeaderLine", "GET /sim_search138.asp?mobile=13800138000 HTTP/1.1\r\nX-Pad: " + std::string(20000, 'a') + "\r\n\r\n", 400},
-    RawCase{"MiBHeader", "GET /sim_search138.asp?mobile=13800138000 HTTP/1.1\r\nX-Pad: " + kMiB + "\r\n\r\n", 400},
+    RawCase{"BinaryBytes", "\x01\xFF\xFE\x02\r\n\r\n", 0},
+    RawCase{"BinaryMethod", "\x01\xFF\xFE\x02 /sim_search138.asp?mobile=13800138000 HTTP/1.1\r\nHost: x\r\n\r\n", 400},
+    RawCase{"LongHeaderLine", "GET /sim_search138.asp?mobile=13800138000 HTTP/1.1\r\nX-Pad: " + std::string(20000, 'a') + "\r\n\r\n", 431},
+    RawCase{"MiBHeader", "GET /sim_search138.asp?mobile=13800138000 HTTP/1.1\r\nX-Pad: " + kMiB + "\r\n\r\n", 431},
     RawCase{"MiBQuery", "GET /sim_search138.asp?mobile=" + kMiB + " HTTP/1.1\r\nHost: x\r\n\r\n", 414},
     RawCase{"LongQueryUnderTheLineLimit", "GET /sim_search138.asp?mobile=" + std::string(4000, '1') + " HTTP/1.1\r\nHost: x\r\n\r\n", 414},
     RawCase{"LongNumber", "GET /sim_search138.asp?mobile=" + std::string(100, '1') + " HTTP/1.1\r\nHost: x\r\n\r\n", 400},
@@ -204,42 +227,173 @@ INSTANTIATE_TEST_SUITE_P(Cases, MalformedRequestTest, ::testing::Values(
     RawCase{"SmallPost", "POST /sim_search138.asp?mobile=13800138000 HTTP/1.1\r\nHost: x\r\nContent-Length: 2\r\n\r\nab", 405}
 ));
 
-// A client that closes its sending side gets its connection closed, with no
-// hang and no stray bytes: the server treats a peer's FIN as the end of the
-// connection (before writing it checks that the peer is still there), so
-// even a whole request sent before the FIN is not answered.
-TEST_F(LookupServerTest, HalfClosedConnectionsAreClosed)
-{
-    const std::string request = "GET /sim_search138.asp?mobile=13800148000 HTTP/1.1\r\nHost: x\r\n\r\n";
-    for (const std::string& sent : {std::string(), std::string("GET /sim_sea"), request.substr(0, request.size() - 2),
-                                    request, request + request}) {
-        RawConnection conn(port_);
-        conn.send(sent);
-        conn.shutdownWrite();
-        const std::string response = conn.readAll();
-        // Nothing, or (should the check ever pass) only whole, right answers.
-        for (std::size_t at = 0; at < response.size();) {
-            EXPECT_EQ(statusOf(response.substr(at)), 200) << "'" << sent << "'";
-            const auto body = response.find("\r\n\r\n", at);
-            ASSERT_NE(body, std::string::npos);
-            const auto length = std::stoul(response.substr(response.find("Content-Length: ", at) + 16));
-            EXPECT_EQ(testing::fieldsOf(response.substr(body + 4, length)).location.toStdString(), "北京");
-            at = body + 4 + length;
-        }
-    }
-    // After an answer on a keep-alive connection, a half-close ends it.
-    RawConnection conn(port_);
-    conn.send(request);
-    const auto first = conn.readResponse();
-    ASSERT_TRUE(first);
-    EXPECT_EQ(statusOf(*first), 200);
-    conn.shutdownWrite();
-    EXPECT_EQ(conn.readAll(), "");
+struct HeaderCapCase {
+    const char* name;
+    int lines;
+    std::size_t valueBytes;
+    int status;
+};
 
+void PrintTo(const HeaderCapCase& c, std::ostream* os) { *os << c.name; }
+
+class HeaderCapTest : public LookupServerTest, public ::testing::WithParamInterface<HeaderCapCase> {};
+
+// Header lines are capped in number and in bytes per request; beyond either
+// cap the answer is 431 and the connection ends.
+TEST_P(HeaderCapTest, AnswersOrRefusesWith431)
+{
+    const HeaderCapCase& c = GetParam();
+    RawConnection conn(port_);
+    ASSERT_TRUE(conn.connected());
+    conn.send("GET /sim_search138.asp?mobile=13800148000 HTTP/1.1\r\n" + headerLines(c.lines, c.valueBytes) + "\r\n");
+    const std::string response = conn.readResponse().value_or("");
+    EXPECT_EQ(statusOf(response), c.status) << response.substr(0, 200);
+    EXPECT_EQ(testing::fieldsOf(response).location.toStdString(), c.status == 200 ? "北京" : "");
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, HeaderCapTest, ::testing::Values(
+    HeaderCapCase{"CountAtTheCap", 64, 1, 200},
+    HeaderCapCase{"CountOverTheCap", 65, 1, 431},
+    HeaderCapCase{"BytesUnderTheCap", 8, 1000, 200},   // 8 lines of 1,010 bytes
+    HeaderCapCase{"BytesOverTheCap", 9, 1000, 431},
+    HeaderCapCase{"MiBOfShortLines", 100000, 5, 431},
+    HeaderCapCase{"OneMiBLine", 1, 1u << 20, 431}
+));
+
+// Requests sent before the client closes its sending side are all answered,
+// in order; then the server closes too. A part of a request gets no answer.
+struct HalfCloseCase {
+    const char* name;
+    std::string sent;
+    int answers;
+};
+
+void PrintTo(const HalfCloseCase& c, std::ostream* os) { *os << c.name; }
+
+class HalfCloseTest : public LookupServerTest, public ::testing::WithParamInterface<HalfCloseCase> {};
+
+const std::string kRequest = "GET /sim_search138.asp?mobile=13800148000 HTTP/1.1\r\nHost: x\r\n\r\n";
+
+TEST_P(HalfCloseTest, AnswersWholeRequestsThenCloses)
+{
+    RawConnection conn(port_);
+    ASSERT_TRUE(conn.connected());
+    conn.send(GetParam().sent);
+    conn.shutdownWrite();
+    for (int i = 0; i < GetParam().answers; ++i) {
+        const auto response = conn.readResponse();
+        ASSERT_TRUE(response) << "answer " << i;
+        EXPECT_EQ(statusOf(*response), 200);
+        EXPECT_EQ(testing::fieldsOf(*response).location.toStdString(), "北京");
+    }
+    EXPECT_EQ(conn.readAll(), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, HalfCloseTest, ::testing::Values(
+    HalfCloseCase{"Nothing", "", 0},
+    HalfCloseCase{"PartOfTheRequestLine", "GET /sim_sea", 0},
+    HalfCloseCase{"AllButTheBlankLine", kRequest.substr(0, kRequest.size() - 2), 0},
+    HalfCloseCase{"OneRequest", kRequest, 1},
+    HalfCloseCase{"TwoRequests", kRequest + kRequest, 2}
+));
+
+// Several requests written at once are answered in order on the connection.
+TEST_F(LookupServerTest, PipelinedRequestsAreAnsweredInOrder)
+{
+    struct Want {
+        const char* number;
+        const char* location;
+    };
+    const Want wants[] = {{"13800148000", "北京"}, {"19999990000", "甲省 乙市"}, {"abc", ""}, {"13800138000", "测试 样例"}};
+    std::string requests;
+    for (const Want& w : wants) // an empty body announced keeps the connection too
+        requests += "GET /sim_search138.asp?mobile=" + std::string(w.number) + " HTTP/1.1\r\nHost: x\r\n"
+                    + (w.number == wants[1].number ? "Content-Length: 0\r\n\r\n" : "\r\n");
+    requests += "HEAD /sim_search138.asp?mobile=13800148000 HTTP/1.1\r\nHost: x\r\n\r\n";
+    RawConnection conn(port_);
+    ASSERT_TRUE(conn.send(requests));
+    for (const Want& w : wants) {
+        const auto response = conn.readResponse();
+        ASSERT_TRUE(response) << w.number;
+        EXPECT_EQ(statusOf(*response), *w.location ? 200 : 400) << w.number;
+        EXPECT_EQ(testing::fieldsOf(*response).location.toStdString(), w.location);
+    }
+    // The HEAD answer: a head with the page's length, and no body after it.
+    const auto head = conn.readHead();
+    ASSERT_TRUE(head);
+    EXPECT_EQ(statusOf(*head), 200);
+    EXPECT_TRUE(conn.isOpenAndQuiet());
+}
+
+// Range is not supported: every answer is the whole page with 200.
+TEST_F(LookupServerTest, RangeRequestsGetTheWholePage)
+{
     auto c = client();
-    const auto after = c.Get(lookupTarget("13800148000"));
-    ASSERT_TRUE(after);
-    EXPECT_EQ(after->status, 200);
+    const auto whole = c.Get(lookupTarget("13800148000"));
+    ASSERT_TRUE(whole);
+    std::string manyRanges = "bytes=0-0";
+    for (int i = 1; i < 1000; ++i)
+        manyRanges += "," + std::to_string(i % 50) + "-" + std::to_string(i % 50 + 100);
+    for (const std::string& range : {std::string("bytes=0-10"), std::string("bytes=-5"), std::string("bytes=5-"), manyRanges}) {
+        const auto res = c.Get(lookupTarget("13800148000"), {{"Range", range}});
+        ASSERT_TRUE(res) << range;
+        EXPECT_EQ(res->status, 200) << range;
+        EXPECT_EQ(res->body, whole->body) << range;
+        EXPECT_FALSE(res->has_header("Content-Range")) << range;
+    }
+}
+
+// Idle connections and connections that send a request slowly take no part of
+// the server away from others: a request is answered while they stay open.
+TEST_F(LookupServerTest, IdleAndSlowConnectionsDoNotHoldUpOthers)
+{
+    std::vector<std::unique_ptr<RawConnection>> idle;
+    for (int i = 0; i < 200; ++i) {
+        idle.push_back(std::make_unique<RawConnection>(port_));
+        ASSERT_TRUE(idle.back()->connected()) << i;
+        if (i % 2 == 1)
+            idle.back()->send(std::string("GET /sim_search138.asp?mobile=1380014").substr(0, 5 + i % 30));
+    }
+    auto c = client();
+    const auto res = c.Get(lookupTarget("13800148000"));
+    ASSERT_TRUE(res) << httplib::to_string(res.error());
+    EXPECT_EQ(res->status, 200);
+    // Answered while all of them were still open: none was timed out to make room.
+    for (std::size_t i = 0; i < idle.size(); ++i)
+        EXPECT_TRUE(idle[i]->isOpenAndQuiet()) << i;
+    // The slow ones finish their requests and are answered too.
+    for (std::size_t i = 1; i < idle.size(); i += 2) {
+        idle[i]->send(std::string("GET /sim_search138.asp?mobile=13800148000").substr(5 + i % 30) + " HTTP/1.1\r\n\r\n");
+        const auto answer = idle[i]->readResponse();
+        ASSERT_TRUE(answer) << i;
+        EXPECT_EQ(statusOf(*answer), 200) << i;
+    }
+}
+
+// Many keep-alive clients at once (two batch runs of 64 workers): each is
+// served, a newcomer is answered while they all stay open, and every one of
+// them can go on on its own connection.
+TEST_F(LookupServerTest, ManyKeepAliveConnectionsAndANewcomer)
+{
+    std::vector<std::unique_ptr<RawConnection>> kept;
+    for (int i = 0; i < 128; ++i) {
+        kept.push_back(std::make_unique<RawConnection>(port_));
+        ASSERT_TRUE(kept.back()->send(kRequest)) << i;
+        const auto answer = kept.back()->readResponse();
+        ASSERT_TRUE(answer) << i;
+        ASSERT_EQ(statusOf(*answer), 200) << i;
+    }
+    auto c = client();
+    const auto res = c.Get(lookupTarget("13800148000"));
+    ASSERT_TRUE(res) << httplib::to_string(res.error());
+    EXPECT_EQ(res->status, 200);
+    for (std::size_t i = 0; i < kept.size(); ++i) {
+        ASSERT_TRUE(kept[i]->isOpenAndQuiet()) << i;
+        kept[i]->send(kRequest);
+        const auto answer = kept[i]->readResponse();
+        ASSERT_TRUE(answer) << i;
+        EXPECT_EQ(statusOf(*answer), 200) << i;
+    }
 }
 
 // 8 clients on keep-alive connections, 500 requests each, every answer checked.
@@ -306,6 +460,93 @@ TEST_F(LookupServerTest, AcceptedSocketsHaveNoDelay)
     ASSERT_EQ(getsockopt(serverSide, IPPROTO_TCP, TCP_NODELAY, &noDelay, &size), 0);
     EXPECT_NE(noDelay, 0);
 }
+
+// The server must not change how the whole process treats a broken pipe:
+// the window and the batch command share the process with it.
+TEST(LookupServer, LeavesTheBrokenPipeSignalAlone)
+{
+    struct sigaction before{};
+    ASSERT_EQ(sigaction(SIGPIPE, nullptr, &before), 0);
+    ASSERT_EQ(before.sa_handler, SIG_DFL);
+    {
+        LookupServer server(sharedResolver());
+        ASSERT_GT(server.bind("127.0.0.1", 0), 0);
+        ASSERT_TRUE(server.serveInBackground());
+        // A client that goes away before its answers are written.
+        for (int i = 0; i < 20; ++i) {
+            RawConnection conn(server.port());
+            conn.send(kRequest + kRequest + kRequest);
+            conn.resetOnClose();
+        }
+        auto c = httplib::Client("127.0.0.1", server.port());
+        const auto res = c.Get(std::string(kLookupRoute) + "?mobile=13800148000");
+        ASSERT_TRUE(res);
+        EXPECT_EQ(res->status, 200);
+    }
+    struct sigaction after{};
+    ASSERT_EQ(sigaction(SIGPIPE, nullptr, &after), 0);
+    EXPECT_EQ(after.sa_handler, SIG_DFL);
+}
+
+// serve() on one thread returns when another calls stop(); the port closes.
+TEST(LookupServer, StopEndsServeFromAnotherThread)
+{
+    LookupServer server(sharedResolver());
+    const int port = server.bind("127.0.0.1", 0);
+    ASSERT_GT(port, 0);
+    std::atomic<bool> served{false};
+    std::thread serving([&] { served = server.serve(); });
+    // stop() before serve() has begun must end it too, so no wait is needed.
+    server.stop();
+    serving.join();
+    EXPECT_TRUE(served);
+    EXPECT_FALSE(RawConnection(port).connected());
+}
+
+// stop() closes the connections still open, idle or between requests, at once.
+TEST_F(LookupServerTest, StopClosesOpenConnections)
+{
+    RawConnection idle(port_);
+    RawConnection kept(port_);
+    kept.send(kRequest);
+    ASSERT_TRUE(kept.readResponse());
+    auto c = client(); // the server has taken both connections once this is answered
+    ASSERT_TRUE(c.Get(lookupTarget("13800148000")));
+    ASSERT_TRUE(idle.isOpenAndQuiet());
+    server_.stop();
+    EXPECT_FALSE(idle.isOpenAndQuiet());
+    EXPECT_FALSE(kept.isOpenAndQuiet());
+    EXPECT_FALSE(RawConnection(port_).connected());
+}
+
+struct LoopbackCase {
+    const char* host;
+    bool loopback;
+};
+
+void PrintTo(const LoopbackCase& c, std::ostream* os) { *os << c.host; }
+
+class LoopbackTest : public ::testing::TestWithParam<LoopbackCase> {};
+
+// Loopback is decided from the addresses a name resolves to, not its text.
+TEST_P(LoopbackTest, DecidedFromTheResolvedAddress)
+{
+    EXPECT_EQ(platform::loopbackAddress(GetParam().host).has_value(), GetParam().loopback);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, LoopbackTest, ::testing::Values(
+    LoopbackCase{"127.0.0.1", true},
+    LoopbackCase{"127.1.2.3", true},
+    LoopbackCase{"localhost", true},
+    LoopbackCase{"::1", true},
+    LoopbackCase{"::ffff:127.0.0.1", true},
+    LoopbackCase{"127.example.com", false},
+    LoopbackCase{"127.0.0.1.example.com", false},
+    LoopbackCase{"0.0.0.0", false},
+    LoopbackCase{"::", false},
+    LoopbackCase{"10.0.0.1", false},
+    LoopbackCase{"", false}
+));
 
 TEST(LookupServer, BindingAPortInUseFails)
 {

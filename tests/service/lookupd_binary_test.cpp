@@ -133,6 +133,36 @@ TEST(Lookupd, LoadedPhoneDatWins)
     EXPECT_EQ(d.waitForExit(), 0);
 }
 
+// With no flags the service loads the user's data folder; a broken file is
+// skipped with its reason, one line per file on stderr, and the rest serve.
+TEST(Lookupd, LoadsTheDataFolderAndSkipsABrokenFile)
+{
+    QTemporaryDir xdg;
+    const QByteArray saved = qgetenv("XDG_DATA_HOME");
+    qputenv("XDG_DATA_HOME", xdg.path().toUtf8());
+    QDir(xdg.path()).mkpath(QStringLiteral("teloria"));
+    const QString folder = xdg.filePath(QStringLiteral("teloria/"));
+    testing::writeFile((folder + "a-broken.dat").toStdString(), "2301");
+    testing::writeFile((folder + "b.tsv").toStdString(), "1380013\t广东\t深圳\t\n");
+    testing::writeFile(xdg.filePath(QStringLiteral("given.dat")).toStdString(), testing::sampleDat().build());
+
+    Lookupd d({"--listen", "127.0.0.1:0", "--data", xdg.filePath(QStringLiteral("given.dat"))});
+    const int port = d.waitForPort();
+    qputenv("XDG_DATA_HOME", saved);
+    ASSERT_GT(port, 0) << d.stdErr().toStdString();
+    EXPECT_EQ(lookup(port, "13800138000").location.toStdString(), "广东 深圳"); // the table over given.dat
+    EXPECT_EQ(lookup(port, "13800138000").cardType.toStdString(), "中国联通");  // given.dat's operator stays
+    EXPECT_EQ(lookup(port, "19212340000").location.toStdString(), "甲省 乙市");
+    const QStringList lines = d.stdErr().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    EXPECT_EQ(lines, (QStringList{
+        QStringLiteral("teloria-lookupd: loaded 4 prefixes from ") + xdg.filePath(QStringLiteral("given.dat")),
+        QStringLiteral("teloria-lookupd: skipped ") + folder + QStringLiteral("a-broken.dat: not a usable phone.dat file: "
+                                                                              "too short for the 8-byte header (4 bytes)"),
+        QStringLiteral("teloria-lookupd: loaded 1 prefixes from ") + folder + QStringLiteral("b.tsv")}));
+    d.signal(SIGTERM);
+    EXPECT_EQ(d.waitForExit(), 0);
+}
+
 struct RefusedStartCase {
     const char* name;
     std::function<QStringList(const QTemporaryDir&)> args;
@@ -164,6 +194,9 @@ TEST_P(RefusedStartTest, ExitsWithAClearMessage)
 INSTANTIATE_TEST_SUITE_P(Cases, RefusedStartTest, ::testing::Values(
     RefusedStartCase{"RemoteWithoutOption", [](const QTemporaryDir&) {
         return QStringList{"--listen", "0.0.0.0:0"};
+    }, 2, "--allow-remote"},
+    RefusedStartCase{"NameThatOnlyLooksLikeLoopback", [](const QTemporaryDir&) {
+        return QStringList{"--listen", "127.example.com:0"};
     }, 2, "--allow-remote"},
     RefusedStartCase{"ListenWithoutPort", [](const QTemporaryDir&) {
         return QStringList{"--listen", "127.0.0.1"};
@@ -237,6 +270,20 @@ TEST(Lookupd, LearnsFromTheUpstreamAndRemembers)
     EXPECT_EQ(d.waitForExit(), 0);
     EXPECT_TRUE(QDir(home.path()).isEmpty());
 }
+
+class LoopbackNameTest : public ::testing::TestWithParam<const char*> {};
+
+// Names and addresses that resolve to loopback only are served without --allow-remote.
+TEST_P(LoopbackNameTest, ServesWithoutAllowRemote)
+{
+    Lookupd d({"--listen", QString::fromUtf8(GetParam())});
+    const int port = d.waitForPort();
+    ASSERT_GT(port, 0) << d.stdErr().toStdString();
+    d.signal(SIGTERM);
+    EXPECT_EQ(d.waitForExit(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Names, LoopbackNameTest, ::testing::Values("localhost:0", "127.0.0.2:0", "[::1]:0"));
 
 TEST(Lookupd, PortInUseIsReported)
 {

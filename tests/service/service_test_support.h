@@ -11,6 +11,7 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <fstream>
 #include <optional>
@@ -124,6 +125,20 @@ public:
         return true;
     }
     void shutdownWrite() { ::shutdown(fd_, SHUT_WR); }
+    // The close in the destructor then resets the connection at once.
+    void resetOnClose()
+    {
+        const linger abort{1, 0};
+        ::setsockopt(fd_, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+    }
+
+    // Still open, and nothing to read: no answer, no close, no reset.
+    bool isOpenAndQuiet()
+    {
+        char c;
+        const auto n = ::recv(fd_, &c, 1, MSG_PEEK | MSG_DONTWAIT);
+        return n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
+    }
 
     // Everything until the peer closes (or the guard time-out).
     std::string readAll()
@@ -139,16 +154,26 @@ public:
         return out;
     }
 
-    // One response: the head up to the blank line, then Content-Length bytes.
-    std::optional<std::string> readResponse()
+    // The head of a response, up to and with the blank line.
+    std::optional<std::string> readHead()
     {
         std::string head;
         char c;
-        while (head.find("\r\n\r\n") == std::string::npos) {
+        while (!head.ends_with("\r\n\r\n")) {
             if (::recv(fd_, &c, 1, 0) != 1)
                 return std::nullopt;
             head.push_back(c);
         }
+        return head;
+    }
+
+    // One response: the head up to the blank line, then Content-Length bytes.
+    std::optional<std::string> readResponse()
+    {
+        const auto read = readHead();
+        if (!read)
+            return std::nullopt;
+        const std::string& head = *read;
         std::size_t length = 0;
         if (const auto at = head.find("Content-Length: "); at != std::string::npos)
             length = std::stoul(head.substr(at + 16));

@@ -14,15 +14,13 @@
 #include <QTest>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
-#include <httplib.h>
+#include "support/test_server.h"
 
-#include <atomic>
 #include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace teloria::testing {
@@ -37,42 +35,16 @@ public:
     };
 
     LookupServer()
+        : server_([this](httplib::Server& s) {
+              s.Get("/sim_search138.asp", [this](const httplib::Request& req, httplib::Response& res) {
+                  answer(req, res);
+              });
+          })
     {
-        server_.Get("/sim_search138.asp", [this](const httplib::Request& req, httplib::Response& res) {
-            const std::string mobile = req.get_param_value("mobile");
-            std::function<void(int)> hook;
-            int n = 0;
-            {
-                std::lock_guard lock(mutex_);
-                requested_.push_back(mobile);
-                n = static_cast<int>(requested_.size());
-                hook = onRequest_;
-            }
-            if (hook)
-                hook(n);
-            const auto it = answers_.find(mobile);
-            const Answer answer = it != answers_.end() ? it->second : Answer{"未知", "未知"};
-            res.set_content("<html><body>号码：" + mobile + "<br/>归属地：" + answer.location +
-                                "<br/>卡类型：" + answer.cardType + "<br/></body></html>",
-                            "text/html; charset=utf-8");
-        });
-        port_ = server_.bind_to_any_port("127.0.0.1");
-        thread_ = std::thread([this] {
-            server_.listen_after_bind();
-            finished_ = true;
-        });
-        // The socket already listens; stop() only works once the accept loop runs.
-        while (!server_.is_running() && !finished_)
-            std::this_thread::yield();
-    }
-    ~LookupServer()
-    {
-        server_.stop();
-        thread_.join();
     }
 
-    QString baseUrl() const { return QStringLiteral("http://127.0.0.1:%1").arg(port_); }
-    int port() const { return port_; }
+    QString baseUrl() const { return QString::fromStdString(server_.baseUrl()); }
+    int port() const { return server_.port(); }
 
     // Runs on the server's thread as request n (1-based) arrives, before it is answered.
     void onRequest(std::function<void(int)> hook)
@@ -80,11 +52,7 @@ public:
         std::lock_guard lock(mutex_);
         onRequest_ = std::move(hook);
     }
-    std::vector<std::string> requested() const
-    {
-        std::lock_guard lock(mutex_);
-        return requested_;
-    }
+    std::vector<std::string> requested() const { return server_.paramValues("mobile"); }
 
     const std::map<std::string, Answer> answers_ = {
         {"13800138000", {"北京 北京", "中国移动"}},
@@ -93,13 +61,26 @@ public:
     };
 
 private:
-    httplib::Server server_;
-    int port_ = -1;
-    std::thread thread_;
-    std::atomic<bool> finished_{false};
+    void answer(const httplib::Request& req, httplib::Response& res)
+    {
+        const std::string mobile = req.get_param_value("mobile");
+        std::function<void(int)> hook;
+        {
+            std::lock_guard lock(mutex_);
+            hook = onRequest_;
+        }
+        if (hook)
+            hook(static_cast<int>(server_.requests().size()));
+        const auto it = answers_.find(mobile);
+        const Answer answer = it != answers_.end() ? it->second : Answer{"未知", "未知"};
+        res.set_content("<html><body>号码：" + mobile + "<br/>归属地：" + answer.location +
+                            "<br/>卡类型：" + answer.cardType + "<br/></body></html>",
+                        "text/html; charset=utf-8");
+    }
+
     mutable std::mutex mutex_;
-    std::vector<std::string> requested_;
     std::function<void(int)> onRequest_;
+    TestServer server_; // last: it stops before the members its handler uses go
 };
 
 struct Shown {
