@@ -233,8 +233,9 @@ TEST(Learning, DataCommandExportsAndForgets)
         args.insert(args.end(), c.args.begin(), c.args.end());
         std::ostringstream out, err;
         EXPECT_EQ(cli::runDataCommand(args, out, err), c.status) << err.str();
-        if (c.outHas)
+        if (c.outHas) {
             EXPECT_NE(out.str().find(c.outHas), std::string::npos) << out.str();
+        }
     }
     EXPECT_FALSE(fs::exists(dir.path / "missing.sqlite"));
 }
