@@ -17,6 +17,8 @@ require_built() {
 }
 
 work=$(mktemp -d)
+# The built-in data's figures, not those of a user's files in ~/.local/share/teloria.
+export XDG_DATA_HOME="$work/no-user-data"
 service_pid=
 cleanup() {
   if [ -n "$service_pid" ]; then kill "$service_pid" 2>/dev/null || true; wait "$service_pid" 2>/dev/null || true; fi

@@ -1,27 +1,36 @@
 #include "batch_command.h"
 
 #include "batch_options.h"
-#include "ordered_fetcher.h"
+#include "http_resolver.h"
+#include "local_resolver.h"
+#include "number_input.h"
+#include "output_sink.h"
+#include "platform.h"
+#include "row_format.h"
 #include "terminal_ports.h"
 
-#include "export/result_file.h"
 #include "lookup/batch_run.h"
-#include "lookup/line_split.h"
 #include "lookup/page_fetch.h"
-#include "lookup/result_table.h"
-#include "lookup/service_url.h"
-#include "service/bundled_service.h"
+#include "lookup/service_choice.h"
+#include "data/data_files.h"
+#include "teloria/version.h"
+
+#include <QFile>
 
 #include <QByteArray>
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
+#include <QHash>
+#include <chrono>
 #include <memory>
-#include <optional>
+#include <vector>
 
 namespace teloria::cli {
 
 namespace {
+
+// Input is read, and output written, in blocks of this size; the output is
+// also flushed whenever the input pauses, so the command works as a
+// line-in, line-out filter.
+constexpr qsizetype kBlockBytes = 64 * 1024;
 
 void say(std::FILE* err, const QString& text)
 {
@@ -33,79 +42,66 @@ bool isStandardStream(const QString& path)
     return path.isEmpty() || path == QLatin1String("-");
 }
 
-// The numbers of a file or of standard input: UTF-8 (a leading byte-order
-// mark is skipped), one per line, LF or CR LF, the last line break ending
-// the last number.
-std::optional<QStringList> readNumbers(const QString& path, std::FILE* in, QString* error)
+QString plural(qint64 n, const char* one, const char* many)
 {
-    QFile file;
-    bool opened = false;
-    if (isStandardStream(path)) {
-        opened = file.open(in, QIODevice::ReadOnly, QFileDevice::DontCloseHandle);
-    } else {
-        file.setFileName(path);
-        if (QFileInfo(path).isDir()) {
-            *error = QStringLiteral("cannot read %1: it is a directory").arg(path);
-            return std::nullopt;
+    return QStringLiteral("%1 %2").arg(n).arg(QLatin1String(n == 1 ? one : many));
+}
+
+// What happened to the rows of a run, for the lines on standard error and the exit status.
+struct Tally {
+    qint64 numbers = 0;
+    qint64 answered = 0;
+    qint64 notNumbers = 0;
+    qint64 failed = 0;
+    qint64 notAsked = 0;
+    qint64 unreachable = 0; // failed requests that got no answer at all
+    QStringList reasons; // each distinct failure reason once, in the order first seen
+    QHash<QString, qint64> reasonCounts;
+
+    void add(const Resolution& r)
+    {
+        ++numbers;
+        switch (r.outcome) {
+        case Outcome::Answered: ++answered; break;
+        case Outcome::NotANumber: ++notNumbers; break;
+        case Outcome::NotAsked: ++notAsked; break;
+        case Outcome::Failed:
+            ++failed;
+            unreachable += r.unreachable ? 1 : 0;
+            if (!reasonCounts.contains(r.reason))
+                reasons.append(r.reason);
+            ++reasonCounts[r.reason];
+            break;
         }
-        opened = file.open(QIODevice::ReadOnly);
     }
-    if (!opened) {
-        *error = QStringLiteral("cannot read %1: %2")
-                     .arg(isStandardStream(path) ? QStringLiteral("standard input") : path,
-                          file.errorString());
-        return std::nullopt;
-    }
-    QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError) {
-        *error = QStringLiteral("cannot read %1: %2")
-                     .arg(isStandardStream(path) ? QStringLiteral("standard input") : path,
-                          file.errorString());
-        return std::nullopt;
-    }
-    if (bytes.startsWith("\xEF\xBB\xBF"))
-        bytes.remove(0, 3);
-    return splitLines(QString::fromUtf8(bytes), TrailingBreak::Drop);
-}
 
-// Refuses an output path that cannot be written before any request is made.
-bool outputLooksWritable(const QString& path, QString* error)
-{
-    const QFileInfo target(path);
-    if (target.isDir()) {
-        *error = QStringLiteral("cannot write %1: it is a directory").arg(path);
-        return false;
-    }
-    const QFileInfo dir(target.absolutePath());
-    if (!dir.isDir()) {
-        *error = QStringLiteral("cannot write %1: no directory %2").arg(path, dir.filePath());
-        return false;
-    }
-    if (!dir.isWritable() && !(target.exists() && target.isWritable() && !target.isFile())) {
-        *error = QStringLiteral("cannot write %1: directory %2 is not writable")
-                     .arg(path, dir.filePath());
-        return false;
-    }
-    return true;
-}
+    // No request got an answer: the service could not be reached.
+    bool nothingReached() const { return unreachable > 0 && unreachable == failed && answered == 0 && notNumbers == 0; }
 
-// One reusable handle per worker, so each keeps its connection to the service.
-FetchFunctionFactory fetchSessions()
-{
-    return [] {
-        auto session = std::make_shared<FetchSession>();
-        return FetchFunction([session](const QString& url) { return session->get(url); });
-    };
-}
+    int status() const
+    {
+        if (failed == 0 && notAsked == 0)
+            return kAllAnswered;
+        return nothingReached() ? kCouldNotRun : kSomeFailed;
+    }
+};
 
-QString summaryLine(int count, int failed, std::uint32_t elapsedMs)
+void report(std::FILE* err, const Tally& t, const QString& gaveUp, std::uint32_t elapsedMs)
 {
-    return QStringLiteral("%1 %2, %3 failed %4, %5 s")
-        .arg(count)
-        .arg(count == 1 ? QStringLiteral("number") : QStringLiteral("numbers"))
-        .arg(failed)
-        .arg(failed == 1 ? QStringLiteral("request") : QStringLiteral("requests"))
-        .arg(formatSeconds(elapsedMs));
+    const auto line = [err](const QString& text) { std::fprintf(err, "%s\n", text.toLocal8Bit().constData()); };
+    line(QStringLiteral("%1, %2, %3 s")
+             .arg(plural(t.numbers, "number", "numbers"), plural(t.failed, "failed request", "failed requests"))
+             .arg(formatSeconds(elapsedMs)));
+    if (t.notNumbers > 0)
+        line(QStringLiteral("%1 not numbers").arg(plural(t.notNumbers, "line is", "lines are")));
+    for (const QString& reason : t.reasons)
+        line(QStringLiteral("%1: %2")
+                 .arg(plural(t.reasonCounts.value(reason), "request failed", "requests failed"), reason));
+    if (!gaveUp.isEmpty())
+        line(QStringLiteral("gave up after %1 failed requests in a row (%2): %3 not asked; "
+                            "--keep-going asks for every number")
+                 .arg(kGiveUpAfter)
+                 .arg(gaveUp, plural(t.notAsked, "number was", "numbers were")));
 }
 
 } // namespace
@@ -130,70 +126,129 @@ int runBatchCommand(const QStringList& arguments, const CommandStreams& streams)
 
     // Everything that can be wrong with the command is found before the first request.
     QString error;
-    const std::optional<QStringList> numbers = readNumbers(options.inputPath, streams.in, &error);
-    if (!numbers) {
-        say(streams.err, error);
+    const bool fromStdin = isStandardStream(options.inputPath);
+    int fd = fromStdin ? fileno(streams.in) : platform::openForReading(options.inputPath, &error);
+    if (fd < 0) {
+        say(streams.err, QStringLiteral("cannot read %1: %2").arg(options.inputPath, error));
         return kBadUsage;
     }
+    struct CloseInput {
+        int fd;
+        bool own;
+        ~CloseInput() { if (own) platform::closeInput(fd); }
+    } closeInput{fd, !fromStdin};
+
     const bool toStdout = isStandardStream(options.outputPath);
-    if (!toStdout && !outputLooksWritable(options.outputPath, &error)) {
-        say(streams.err, error);
+    OutputSink sink = toStdout ? OutputSink(streams.out) : OutputSink(options.outputPath);
+    if (!sink.error().isEmpty()) {
+        say(streams.err, QStringLiteral("cannot write %1: %2").arg(options.outputPath, sink.error()));
         return kBadUsage;
     }
-    // A malformed setting is bad usage; a bundled service that cannot start is not.
-    data::DataSettings data;
-    for (const QString& file : options.dataFiles)
-        data.files.push_back(file.toStdString());
-    data.program = "teloria-batch";
-    data.learn.upstream = options.upstreamUrl;
-    if (std::string why; !data::finishLearnSettings(data.learn, &why)) {
-        say(streams.err, QString::fromStdString(why));
-        return kBadUsage;
-    }
-    ServiceChoice service = chooseService(options.serviceUrl, data);
-    if (!service.error.isEmpty()) {
-        say(streams.err, service.error);
-        return service.badSetting ? kBadUsage : kCouldNotRun;
-    }
-    const QString base = service.baseUrl;
 
-    ResultTable table;
-    table.configure();
-    int failed = 0;
-    RunSummary summary;
-    {
-        const QStringList& list = *numbers;
-        OrderedFetcher fetcher(
-            list.size(), [&list, &base](qsizetype i) { return lookupUrl(base, list.at(i)); },
-            options.jobs, fetchSessions());
-        SteadyClock clock;
-        ProgressBar progress(streams.errIsTerminal ? streams.err : nullptr);
-        StreamMessages messages(options.verbose ? streams.err : nullptr);
-        NoEvents pump;
-        BatchRun run(RunPorts{fetcher, clock, progress, messages, pump, table}, base);
-        summary = run.runNumbers(list);
-        progress.finish();
-        failed = fetcher.failedRequests();
-    }
-
-    if (toStdout) {
-        const QByteArray bytes = resultFileBytes(table, options.encoding);
-        if (std::fwrite(bytes.constData(), 1, static_cast<std::size_t>(bytes.size()), streams.out) !=
-                static_cast<std::size_t>(bytes.size()) ||
-            std::fflush(streams.out) != 0) {
-            say(streams.err, QStringLiteral("cannot write the results to standard output"));
-            return kCouldNotRun;
+    // With no service named, the numbers are looked up in-process; a malformed
+    // setting is bad usage.
+    std::unique_ptr<Resolver> resolver;
+    if (options.serviceUrl.isEmpty() && !qEnvironmentVariableIsSet("TELORIA_SERVICE")) {
+        data::DataSettings settings;
+        for (const QString& file : options.dataFiles)
+            settings.files.push_back(QFile::encodeName(file).toStdString());
+        settings.program = "teloria-batch";
+        settings.learn.upstream = options.upstreamUrl;
+        if (std::string why; !data::finishLearnSettings(settings.learn, &why)) {
+            say(streams.err, QString::fromStdString(why));
+            return kBadUsage;
         }
+        resolver = std::make_unique<LocalResolver>(settings, streams.err);
     } else {
-        const SaveOutcome saved = writeResultFile(table, options.outputPath, options.encoding);
-        if (!saved.ok) {
-            say(streams.err, QStringLiteral("cannot write %1: %2").arg(saved.path, saved.reason));
-            return kCouldNotRun;
+        if (!options.dataFiles.isEmpty()) {
+            say(streams.err, QStringLiteral("--data is for the in-process lookup; a lookup service loads its own data"));
+            return kBadUsage;
         }
+        // Only a named service gets here: the batch never starts the bundled one.
+        const ServiceChoice service = chooseService(options.serviceUrl, {});
+        if (!service.error.isEmpty()) {
+            say(streams.err, service.error);
+            return service.badSetting ? kBadUsage : kCouldNotRun;
+        }
+        FetchOptions fetchOptions;
+        fetchOptions.totalTimeoutMs = options.timeoutSeconds * 1000L;
+        fetchOptions.connectTimeoutMs = std::min(fetchOptions.connectTimeoutMs, fetchOptions.totalTimeoutMs);
+        // A service that redirects elsewhere would hand every number to a third party.
+        fetchOptions.followRedirectsToOtherHosts = false;
+        resolver = std::make_unique<HttpResolver>(service.baseUrl, options.jobs, fetchSessions(fetchOptions),
+                                                  options.keepGoing);
     }
-    std::fprintf(streams.err, "%s\n",
-                 summaryLine(summary.count, failed, summary.elapsed_ms).toLocal8Bit().constData());
-    return failed == 0 ? kAllAnswered : kSomeFailed;
+
+    const RowFormat format(options.format, options.fields, options.encoding, options.header);
+    const auto start = std::chrono::steady_clock::now();
+    ProgressBar progress(streams.errIsTerminal ? streams.err : nullptr, platform::regularFileSize(fd));
+
+    QByteArray out = format.header();
+    out.reserve(kBlockBytes + 4096);
+    QByteArray block(kBlockBytes, Qt::Uninitialized);
+    NumberInput input;
+    bool noted = false;
+    QStringList numbers;
+    std::vector<Resolution> resolved;
+    Tally tally;
+    qint64 bytesRead = 0;
+    for (;;) {
+        const std::int64_t n = platform::readSome(fd, block.data(), block.size(), &error);
+        if (n < 0) {
+            progress.finish();
+            say(streams.err, QStringLiteral("cannot read %1: %2")
+                                 .arg(fromStdin ? QStringLiteral("standard input") : options.inputPath, error));
+            return kBadUsage;
+        }
+        const bool atEnd = n == 0;
+        bytesRead += n;
+        numbers.clear();
+        input.feed(block.first(n), atEnd, numbers);
+        if (!noted && !input.note().isEmpty()) {
+            say(streams.err, input.note());
+            noted = true;
+        }
+        if (!numbers.isEmpty()) {
+            resolver->resolve(numbers, resolved);
+            for (qsizetype i = 0; i < numbers.size(); ++i) {
+                const Resolution& r = resolved[static_cast<std::size_t>(i)];
+                tally.add(r);
+                format.append(out, tally.numbers, numbers.at(i), *r.cells);
+                if (out.size() >= kBlockBytes) {
+                    sink.write(out);
+                    out.resize(0); // keeps its capacity
+                }
+            }
+            progress.update(tally.numbers, bytesRead);
+        }
+        if (atEnd)
+            break;
+        if (!platform::inputWaiting(fd)) { // the input pauses: everything read so far goes out
+            sink.write(out);
+            out.resize(0); // keeps its capacity
+            sink.flush();
+        }
+        if (!sink.error().isEmpty())
+            break;
+    }
+    progress.finish();
+    const auto elapsedMs = static_cast<std::uint32_t>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count());
+
+    sink.write(out);
+    // A run in which every request failed leaves an existing -o FILE as it was.
+    const bool keep = !tally.nothingReached() || toStdout;
+    if (!sink.error().isEmpty() || (keep && !sink.commit())) {
+        say(streams.err, QStringLiteral("cannot write %1: %2")
+                             .arg(toStdout ? QStringLiteral("the results to standard output") : options.outputPath,
+                                  sink.error()));
+        return kCouldNotRun;
+    }
+    if (options.verbose)
+        std::fprintf(streams.err, "%s %s\n", QString::fromUtf16(kRunMessageTitle).toLocal8Bit().constData(),
+                     endMessage(elapsedMs).toLocal8Bit().constData());
+    report(streams.err, tally, resolver->gaveUpReason(), elapsedMs);
+    return tally.status();
 }
 
 } // namespace teloria::cli

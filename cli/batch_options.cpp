@@ -9,40 +9,57 @@ namespace {
 struct Parser {
     QCommandLineParser parser;
     QCommandLineOption service{QStringList{QStringLiteral("service")},
-                               QStringLiteral("Lookup service base URL (default: TELORIA_SERVICE, "
-                                              "else the bundled service started for this run)."),
+                               QStringLiteral("Lookup service base URL (default: TELORIA_SERVICE; "
+                                              "without either the numbers are looked up in-process)."),
                                QStringLiteral("URL")};
     QCommandLineOption data{QStringList{QStringLiteral("data")},
-                            QStringLiteral("Also load FILE in the bundled service: a phone.dat file, or an "
+                            QStringLiteral("Also load FILE for the in-process lookup: a phone.dat file, or an "
                                            "override table if it ends in .tsv (repeatable)."),
                             QStringLiteral("FILE")};
     QCommandLineOption upstream{QStringList{QStringLiteral("upstream")},
-                                QStringLiteral("Let the bundled service ask the online lookup service at URL "
-                                               "about prefixes its data do not know, sending only the prefix "
-                                               "and 0000 (default: TELORIA_UPSTREAM, else none)."),
+                                QStringLiteral("Ask the online lookup service at URL about prefixes the local "
+                                               "data do not know, sending only the prefix and 0000, and "
+                                               "remember the answers (default: TELORIA_UPSTREAM, else none)."),
                                 QStringLiteral("URL")};
     QCommandLineOption jobs{QStringList{QStringLiteral("jobs"), QStringLiteral("j")},
                             QStringLiteral("Requests kept in flight, 1 to 64 (default 1)."),
                             QStringLiteral("N"), QStringLiteral("1")};
+    QCommandLineOption timeout{QStringList{QStringLiteral("timeout")},
+                               QStringLiteral("Seconds a request may take, 1 to 3600 (default 30)."),
+                               QStringLiteral("SECONDS"), QStringLiteral("30")};
+    QCommandLineOption keepGoing{QStringList{QStringLiteral("keep-going")},
+                                 QStringLiteral("Ask for every number even after 3 failed requests in a row.")};
+    QCommandLineOption format{QStringList{QStringLiteral("format")},
+                              QStringLiteral("Output format: csv (default, the window's result file), "
+                                             "tsv or jsonl (UTF-8)."),
+                              QStringLiteral("csv|tsv|jsonl"), QStringLiteral("csv")};
+    QCommandLineOption fields{QStringList{QStringLiteral("fields")},
+                              QStringLiteral("Columns, in order, from: id, number, location, card, province, "
+                                             "city, area_code, zip, source (default id,number,location,card)."),
+                              QStringLiteral("LIST"), QStringLiteral("id,number,location,card")};
+    QCommandLineOption noHeader{QStringList{QStringLiteral("no-header")},
+                                QStringLiteral("No line of column names before the tsv rows.")};
     QCommandLineOption encoding{QStringList{QStringLiteral("encoding")},
-                                QStringLiteral("Result file encoding: gbk (default) or utf-8."),
+                                QStringLiteral("csv encoding: gbk (default) or utf-8."),
                                 QStringLiteral("gbk|utf-8"), QStringLiteral("gbk")};
     QCommandLineOption output{QStringList{QStringLiteral("o"), QStringLiteral("output")},
                               QStringLiteral("Write the result file to FILE instead of standard output."),
                               QStringLiteral("FILE")};
-    QCommandLineOption verbose{QStringList{QStringLiteral("verbose"), QStringLiteral("v")},
+    QCommandLineOption verbose{QStringList{QStringLiteral("verbose")},
                                QStringLiteral("Print the run's start and end messages on standard error.")};
     QCommandLineOption help{QStringList{QStringLiteral("help"), QStringLiteral("h")},
                             QStringLiteral("Show this help.")};
-    QCommandLineOption version{QStringList{QStringLiteral("version")},
+    QCommandLineOption version{QStringList{QStringLiteral("version"), QStringLiteral("v")},
                                QStringLiteral("Show the version.")};
 
     Parser()
     {
         parser.setApplicationDescription(
             QStringLiteral("Looks up the home location and card type of mobile numbers, one per line,\n"
-                           "and writes the result file (id,number,location,card type; CR LF)."));
-        parser.addOptions({service, data, upstream, jobs, encoding, output, verbose, help, version});
+                           "and writes a row per line in input order (by default the window's result file:\n"
+                           "id,number,location,card type; CR LF; GBK)."));
+        parser.addOptions({service, data, upstream, jobs, timeout, keepGoing, format, fields, noHeader, encoding, output,
+                           verbose, help, version});
         parser.addPositionalArgument(QStringLiteral("FILE"),
                                      QStringLiteral("Numbers, one per line; - or nothing for standard input."),
                                      QStringLiteral("[FILE|-]"));
@@ -66,8 +83,8 @@ QString usageText()
     Parser p;
     QString text = p.parser.helpText();
     text += QStringLiteral("\nExit status: 0 every request answered, 3 some requests failed "
-                           "(their rows have empty cells),\n2 bad usage or unreadable input, "
-                           "1 the service could not be started or the output not written.\n");
+                           "or the run gave up\n(their rows have empty cells), 2 bad usage or unreadable input, "
+                           "1 every request failed,\nthe service could not be started or the output not written.\n");
     return text;
 }
 
@@ -97,6 +114,32 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments)
                            .arg(jobsText);
         return result;
     }
+
+    const QString timeoutText = p.parser.value(p.timeout);
+    options.timeoutSeconds = timeoutText.toInt(&numeric);
+    if (!numeric || options.timeoutSeconds < 1 || options.timeoutSeconds > 3600) {
+        result.error = QStringLiteral("--timeout takes a whole number of seconds from 1 to 3600, not '%1'")
+                           .arg(timeoutText);
+        return result;
+    }
+    options.keepGoing = p.parser.isSet(p.keepGoing);
+
+    const auto format = formatByName(p.parser.value(p.format));
+    if (!format) {
+        result.error = QStringLiteral("--format takes csv, tsv or jsonl, not '%1'").arg(p.parser.value(p.format));
+        return result;
+    }
+    options.format = *format;
+    QString badField;
+    const auto fields = fieldsByNames(p.parser.value(p.fields), &badField);
+    if (!fields) {
+        result.error = QStringLiteral("--fields: no field '%1' (id, number, location, card, province, city, "
+                                      "area_code, zip, source)")
+                           .arg(badField);
+        return result;
+    }
+    options.fields = *fields;
+    options.header = !p.parser.isSet(p.noHeader);
 
     const auto encoding = encodingByName(p.parser.value(p.encoding));
     if (!encoding) {

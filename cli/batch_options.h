@@ -1,8 +1,14 @@
 #pragma once
 // The command line of teloria-batch:
-//   teloria-batch [--service URL] [--data FILE]... [--upstream URL] [--jobs N] [--encoding gbk|utf-8] [-o FILE] [FILE|-]
+//   teloria-batch [--service URL] [--data FILE]... [--upstream URL] [--jobs N] [--timeout S] [--keep-going]
+//                 [--format csv|tsv|jsonl] [--fields LIST] [--no-header]
+//                 [--encoding gbk|utf-8] [-o FILE] [FILE|-]
+
+#include "row_format.h"
 
 #include "export/result_file.h"
+
+#include <vector>
 
 #include <QString>
 #include <QStringList>
@@ -13,8 +19,13 @@ namespace teloria::cli {
 inline constexpr int kMaxJobs = 64;
 
 struct BatchOptions {
-    QString serviceUrl;  // empty: TELORIA_SERVICE, else the bundled service
+    QString serviceUrl;  // empty: TELORIA_SERVICE, else in-process
     int jobs = 1;
+    int timeoutSeconds = 30;  // per request
+    bool keepGoing = false;   // never give up after failed requests in a row
+    OutputFormat format = OutputFormat::Csv;
+    std::vector<Field> fields{Field::Id, Field::Number, Field::Location, Field::Card};
+    bool header = true;       // tsv: the column names first
     FileEncoding encoding = FileEncoding::Gbk;
     QString outputPath;  // empty: standard output
     QString inputPath;   // empty or "-": standard input

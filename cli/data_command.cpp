@@ -11,6 +11,7 @@
 #include <QSaveFile>
 #include <QString>
 
+#include <algorithm>
 #include <array>
 #include <filesystem>
 #include <functional>
@@ -19,9 +20,7 @@
 #include <optional>
 #include <ostream>
 
-#ifndef TELORIA_VERSION
-#define TELORIA_VERSION "0"
-#endif
+#include "teloria/version.h"
 
 namespace teloria::cli {
 namespace {
@@ -85,11 +84,18 @@ std::optional<Rows> readRows(const std::string& path, std::string* error)
             *error = path + ": " + why;
             return std::nullopt;
         }
-        for (const auto& line : table->lines) {
-            const std::uint8_t code = PhoneDat::cardTypeCode(data::canonicalCardType(line.cardType));
-            const std::uint32_t first = line.firstPrefix();
-            for (std::uint32_t p = first; p < first + line.prefixCount(); ++p)
-                rows.push_back({p, line.province, line.city, {}, {}, code});
+        // The line that holds each 7-digit prefix: longer prefixes come later and win.
+        std::vector<std::int32_t> lineOf(data::PrefixStore::kPrefixCount, -1);
+        for (std::size_t i = 0; i < table->lines.size(); ++i) {
+            const std::uint32_t first = table->lines[i].firstPrefix() - data::PrefixStore::kFirstPrefix;
+            std::fill_n(lineOf.begin() + first, table->lines[i].prefixCount(), static_cast<std::int32_t>(i));
+        }
+        for (std::uint32_t p = 0; p < lineOf.size(); ++p) {
+            if (lineOf[p] < 0)
+                continue;
+            const auto& line = table->lines[static_cast<std::size_t>(lineOf[p])];
+            rows.push_back({p + data::PrefixStore::kFirstPrefix, line.province, line.city, {}, {},
+                            PhoneDat::cardTypeCode(data::canonicalCardType(line.cardType))});
         }
         return rows;
     }

@@ -1,9 +1,10 @@
-// teloria-batch: the window's batch lookup for scripts and cron.
+// teloria-batch: the window's batch lookup for scripts, cron and pipelines.
 #include "batch_command.h"
+#include "platform.h"
 
 #include <QCoreApplication>
 #include <curl/curl.h>
-#include <unistd.h>
+#include <cstdio>
 
 int main(int argc, char** argv)
 {
@@ -11,7 +12,7 @@ int main(int argc, char** argv)
     curl_global_init(CURL_GLOBAL_DEFAULT);
     QCoreApplication app(argc, argv);
     teloria::cli::CommandStreams streams;
-    streams.errIsTerminal = isatty(STDERR_FILENO) == 1;
+    streams.errIsTerminal = teloria::cli::platform::isTerminal(fileno(stderr));
     const int status = teloria::cli::runBatchCommand(QCoreApplication::arguments(), streams);
     curl_global_cleanup();
     return status;

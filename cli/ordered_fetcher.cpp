@@ -4,20 +4,16 @@
 
 namespace teloria::cli {
 
-OrderedFetcher::OrderedFetcher(qsizetype count, UrlAt urlAt, int jobs,
-                               FetchFunctionFactory factory, int window)
-    : count_(count),
-      urlAt_(std::move(urlAt)),
-      window_(std::max<qsizetype>(jobs, window > 0 ? window : 4 * qsizetype(jobs))),
-      factory_(std::move(factory)),
-      slots_(static_cast<std::size_t>(window_))
+OrderedFetcher::OrderedFetcher(int jobs, FetchFunctionFactory factory, KeepAsking keepAsking)
+    : keepAsking_(std::move(keepAsking))
 {
-    // One job needs no worker: the reader's own thread does each request in
-    // turn, which spares two thread switches per request.
-    const int workers = jobs > 1 ? static_cast<int>(std::min<qsizetype>(jobs, count_)) : 0;
-    workers_.reserve(static_cast<std::size_t>(std::max(workers, 0)));
-    for (int i = 0; i < workers; ++i)
-        workers_.emplace_back([this, i, get = factory_()]() mutable { work(i, std::move(get)); });
+    if (jobs <= 1) {
+        inline_ = factory();
+        return;
+    }
+    workers_.reserve(static_cast<std::size_t>(jobs));
+    for (int i = 0; i < jobs; ++i)
+        workers_.emplace_back([this, get = factory()]() mutable { work(std::move(get)); });
 }
 
 OrderedFetcher::~OrderedFetcher()
@@ -31,74 +27,65 @@ OrderedFetcher::~OrderedFetcher()
         t.join();
 }
 
-void OrderedFetcher::work(int worker, FetchFunction get)
+bool OrderedFetcher::blockDone() const
+{
+    return inFlight_ == 0 && (gaveUp_ || urls_ == nullptr || next_ >= urls_->size());
+}
+
+void OrderedFetcher::work(FetchFunction get)
 {
     std::unique_lock lock(mutex_);
-    bool connected = false;
     for (;;) {
-        // A worker may only run ahead of the reader by the window: the answers
-        // in between fill every slot, so slot index % window is free.
-        // Workers open their connections one after the other: a burst of
-        // connects overflows a small listen backlog, and the kernel then
-        // drops the handshake, which costs a second's retransmission.
-        workAvailable_.wait(lock, [this, worker, connected] {
-            return stopping_ || ((connected || worker <= workersConnected_) && nextToTake_ < count_ &&
-                                 nextToTake_ < nextToHand_ + window_);
+        workAvailable_.wait(lock, [this] {
+            return stopping_ || (urls_ != nullptr && !gaveUp_ && next_ < urls_->size());
         });
         if (stopping_)
             return;
-        const qsizetype index = nextToTake_++;
+        const qsizetype index = next_++;
+        const QString url = urls_->at(index);
         peakInFlight_ = std::max(peakInFlight_, ++inFlight_);
         lock.unlock();
 
-        FetchResult result = get(urlAt_(index));
+        FetchResult result = get(url);
 
         lock.lock();
         --inFlight_;
-        slots_[static_cast<std::size_t>(index % window_)] = std::move(result);
-        if (index == nextToHand_)
-            answerReady_.notify_one();
-        if (!connected) {
-            connected = true;
-            ++workersConnected_;
-            workAvailable_.notify_all();
+        if (keepAsking_ && !keepAsking_(result))
+            gaveUp_ = true;
+        (*results_)[static_cast<std::size_t>(index)] = std::move(result);
+        if (blockDone())
+            blockAnswered_.notify_one();
+    }
+}
+
+std::vector<std::optional<FetchResult>> OrderedFetcher::fetchAll(const QStringList& urls)
+{
+    std::vector<std::optional<FetchResult>> results(static_cast<std::size_t>(urls.size()));
+    if (workers_.empty()) {
+        for (qsizetype i = 0; i < urls.size(); ++i) {
+            {
+                std::lock_guard lock(mutex_);
+                if (gaveUp_)
+                    break;
+                peakInFlight_ = 1;
+            }
+            FetchResult result = inline_(urls.at(i));
+            std::lock_guard lock(mutex_);
+            if (keepAsking_ && !keepAsking_(result))
+                gaveUp_ = true;
+            results[static_cast<std::size_t>(i)] = std::move(result);
         }
+        return results;
     }
-}
-
-QString OrderedFetcher::fetch(const QString& url)
-{
     std::unique_lock lock(mutex_);
-    const qsizetype index = nextToHand_;
-    if (workers_.empty() || index >= count_ || url != urlAt_(index)) {
-        if (index < count_ && url == urlAt_(index))
-            ++nextToHand_;
-        peakInFlight_ = std::max(peakInFlight_, 1);
-        lock.unlock();
-        if (!inline_)
-            inline_ = factory_();
-        FetchResult result = inline_(url);
-        lock.lock();
-        if (!result.ok)
-            ++failed_;
-        return std::move(result.text);
-    }
-    std::optional<FetchResult>& slot = slots_[static_cast<std::size_t>(index % window_)];
-    answerReady_.wait(lock, [&slot] { return slot.has_value(); });
-    FetchResult result = std::move(*slot);
-    slot.reset();
-    ++nextToHand_;
-    if (!result.ok)
-        ++failed_;
-    lock.unlock();
-    workAvailable_.notify_one();
-    return std::move(result.text);
-}
-
-int OrderedFetcher::failedRequests() const
-{
-    std::lock_guard lock(mutex_);
-    return failed_;
+    urls_ = &urls;
+    results_ = &results;
+    next_ = 0;
+    workAvailable_.notify_all();
+    blockAnswered_.wait(lock, [this] { return blockDone(); });
+    urls_ = nullptr;
+    results_ = nullptr;
+    return results;
 }
 
 int OrderedFetcher::peakInFlight() const

@@ -1,17 +1,18 @@
 #pragma once
-// A page fetcher that keeps several requests in flight and still hands the
-// pages out in input order. It knows every URL of the run up front; worker
-// threads, each with its own connection, fetch ahead into a bounded window,
-// and fetch(url) returns the next page in order, waiting for it if needed.
+// Several requests in flight with the answers kept in input order: a pool of
+// worker threads, each with its own connection, works through one block of
+// URLs at a time, and fetchAll returns once the block is answered.
+//
+// Every worker waits for the same thing (an URL nobody has asked yet), and
+// the one caller waits for the block's last answer, so a notify_all to the
+// workers and a notify to the caller can never wake a thread that cannot go on.
 
 #include "lookup/page_fetch.h"
-#include "lookup/run_ports.h"
 
 #include <QString>
+#include <QStringList>
 #include <condition_variable>
-#include <cstdint>
 #include <functional>
-#include <memory>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -23,51 +24,45 @@ namespace teloria::cli {
 using FetchFunction = std::function<FetchResult(const QString& url)>;
 // Makes one FetchFunction per worker (each typically owning a reusable handle).
 using FetchFunctionFactory = std::function<FetchFunction()>;
-// The URL of the i-th request, 0-based; called from the worker threads.
-using UrlAt = std::function<QString(qsizetype index)>;
+// Told of every answer as it ends (in the order they end, one at a time);
+// false: ask nothing more, in this block or any later one.
+using KeepAsking = std::function<bool(const FetchResult&)>;
 
-class OrderedFetcher : public PageFetcher {
+class OrderedFetcher {
 public:
-    // jobs > 1: that many worker threads; window = how many answers may wait for the reader
-    // (at least jobs; 0 picks 4 x jobs).
-    OrderedFetcher(qsizetype count, UrlAt urlAt, int jobs, FetchFunctionFactory factory,
-                   int window = 0);
-    ~OrderedFetcher() override; // stops the workers and waits for them
+    // jobs > 1: that many workers, all started at once, so that a service that
+    // never answers costs one time-out per jobs requests; 1: every request is
+    // made on the caller's thread.
+    OrderedFetcher(int jobs, FetchFunctionFactory factory, KeepAsking keepAsking = {});
+    ~OrderedFetcher(); // stops the workers and waits for them
 
     OrderedFetcher(const OrderedFetcher&) = delete;
     OrderedFetcher& operator=(const OrderedFetcher&) = delete;
 
-    // The page for the next URL in order. With one job, and for a call whose
-    // URL is not the next one expected (or beyond the last), the request is
-    // made on the spot, on the caller's thread.
-    QString fetch(const QString& url) override;
+    // results[i] is urls[i]'s answer, or nothing when it was not asked because
+    // keepAsking said stop.
+    std::vector<std::optional<FetchResult>> fetchAll(const QStringList& urls);
 
-    // Requests that got no HTTP answer, among those handed out so far.
-    int failedRequests() const;
     // The most requests that were in flight at once.
     int peakInFlight() const;
 
 private:
-    void work(int worker, FetchFunction get);
+    void work(FetchFunction get);
+    bool blockDone() const; // with mutex_ held
 
-    const qsizetype count_;
-    const UrlAt urlAt_;
-    const qsizetype window_;
-    FetchFunctionFactory factory_;
+    KeepAsking keepAsking_;
+    FetchFunction inline_; // the caller's own, with one job
 
     mutable std::mutex mutex_;
-    std::condition_variable workAvailable_; // workers wait for room in the window
-    std::condition_variable answerReady_;   // the reader waits for its next answer
-    std::vector<std::optional<FetchResult>> slots_; // answer i lives in slot i % window
-    qsizetype nextToTake_ = 0;  // next index a worker will request
-    qsizetype nextToHand_ = 0;  // next index the reader will get
-    int workersConnected_ = 0; // workers whose first request is done
+    std::condition_variable workAvailable_;
+    std::condition_variable blockAnswered_;
+    const QStringList* urls_ = nullptr; // the block being worked on
+    std::vector<std::optional<FetchResult>>* results_ = nullptr;
+    qsizetype next_ = 0; // next index of the block to ask
     int inFlight_ = 0;
     int peakInFlight_ = 0;
-    int failed_ = 0;
+    bool gaveUp_ = false;
     bool stopping_ = false;
-
-    FetchFunction inline_; // the reader's own: one job, or a call out of order; made on first use
     std::vector<std::thread> workers_;
 };
 

@@ -25,19 +25,19 @@ void StreamMessages::warning(const QString& title, const QString& text)
     information(title, text);
 }
 
-void ProgressBar::setMaximum(int maximum)
+ProgressBar::ProgressBar(std::FILE* terminal, std::int64_t inputBytes)
+    : terminal_(terminal), inputBytes_(inputBytes)
 {
-    maximum_ = maximum;
-    start_ = std::chrono::steady_clock::now();
 }
 
-void ProgressBar::setValue(int value)
+void ProgressBar::update(std::int64_t numbers, std::int64_t bytesRead)
 {
-    value_ = value;
+    numbers_ = numbers;
+    bytesRead_ = bytesRead;
     if (!terminal_)
         return;
     const auto now = std::chrono::steady_clock::now();
-    if (value_ == maximum_ || !drawn_ || now - lastDraw_ >= std::chrono::milliseconds(100)) {
+    if (!drawn_ || now - lastDraw_ >= std::chrono::milliseconds(100)) {
         lastDraw_ = now;
         draw();
     }
@@ -47,7 +47,8 @@ void ProgressBar::draw()
 {
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
-    const QByteArray text = line(value_, maximum_, seconds).toUtf8();
+    const double fraction = inputBytes_ > 0 ? double(bytesRead_) / double(inputBytes_) : (inputBytes_ == 0 ? 1.0 : -1.0);
+    const QByteArray text = line(numbers_, fraction, seconds).toUtf8();
     // \r back to the line's start, \x1b[K clears what a longer earlier line left.
     std::fprintf(terminal_, "\r%s\x1b[K", text.constData());
     std::fflush(terminal_);
@@ -64,24 +65,25 @@ void ProgressBar::finish()
     }
 }
 
-QString ProgressBar::line(int done, int total, double seconds, int width)
+QString ProgressBar::line(std::int64_t done, double fraction, double seconds, int width)
 {
-    const double fraction = total > 0 ? std::clamp(double(done) / total, 0.0, 1.0) : 0.0;
+    const double rate = seconds > 0 ? double(done) / seconds : 0.0;
+    QString text = QStringLiteral("%1 %2  %3/s")
+                       .arg(done)
+                       .arg(done == 1 ? QStringLiteral("number") : QStringLiteral("numbers"))
+                       .arg(static_cast<long long>(std::lround(rate)));
+    if (fraction < 0)
+        return text;
+    fraction = std::clamp(fraction, 0.0, 1.0);
     const int filled = static_cast<int>(std::lround(fraction * width));
-    QString bar = QStringLiteral("[") + QString(filled, u'#') + QString(width - filled, u'.') +
-                  QStringLiteral("]");
-    const double rate = seconds > 0 ? done / seconds : 0.0;
+    const QString bar = QStringLiteral("[") + QString(filled, u'#') + QString(width - filled, u'.') +
+                        QStringLiteral("]");
     QString left = QStringLiteral("--:--");
-    if (rate > 0 && done <= total) {
-        const auto remaining = static_cast<long long>(std::ceil((total - done) / rate));
+    if (fraction > 0 && seconds > 0) {
+        const auto remaining = static_cast<long long>(std::ceil(seconds * (1.0 - fraction) / fraction));
         left = QStringLiteral("%1:%2").arg(remaining / 60).arg(remaining % 60, 2, 10, QLatin1Char('0'));
     }
-    return QStringLiteral("%1 %2/%3  %4/s  %5 left")
-        .arg(bar)
-        .arg(done)
-        .arg(total)
-        .arg(static_cast<long long>(std::lround(rate)))
-        .arg(left);
+    return bar + QLatin1Char(' ') + text + QStringLiteral("  ") + left + QStringLiteral(" left");
 }
 
 } // namespace teloria::cli

@@ -6,6 +6,7 @@
 #include "lookup/run_ports.h"
 
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 
 namespace teloria::cli {
@@ -31,28 +32,28 @@ private:
     std::FILE* stream_;
 };
 
-// "[#######.............]  3120/10000  1543/s  0:04 left", redrawn in place
-// on a terminal at most ten times a second and once at the end. With a null
-// stream it only keeps the value.
-class ProgressBar : public ProgressSink {
+// "[#######.............]  3120 numbers  1543/s  0:04 left", redrawn in place
+// on a terminal at most ten times a second and once at the end. The share
+// done is the share of the input read, known when the input is a regular
+// file; without it the bar shows the count and the rate only.
+class ProgressBar {
 public:
-    explicit ProgressBar(std::FILE* terminal) : terminal_(terminal) {}
-    int value() const override { return value_; }
-    int maximum() const override { return maximum_; }
-    void setValue(int value) override;
-    void setMaximum(int maximum) override;
+    // terminal: where to draw, or null for nothing; inputBytes: -1 when unknown.
+    ProgressBar(std::FILE* terminal, std::int64_t inputBytes);
+    void update(std::int64_t numbers, std::int64_t bytesRead);
     // Ends the bar's line so that what follows starts on a fresh one.
     void finish();
 
-    // The bar's text for a state; exposed for the tests.
-    static QString line(int done, int total, double seconds, int width = 30);
+    // The bar's text for a state; exposed for the tests. fraction < 0: unknown.
+    static QString line(std::int64_t done, double fraction, double seconds, int width = 30);
 
 private:
     void draw();
 
     std::FILE* terminal_;
-    int value_ = 0;
-    int maximum_ = 100;
+    std::int64_t inputBytes_;
+    std::int64_t numbers_ = 0;
+    std::int64_t bytesRead_ = 0;
     bool drawn_ = false;
     std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
     std::chrono::steady_clock::time_point lastDraw_{};

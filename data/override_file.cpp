@@ -6,7 +6,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
+#include <unordered_map>
 
 namespace teloria::data {
 namespace {
@@ -74,6 +76,17 @@ std::optional<OverrideTable> OverrideTable::parse(std::string_view text, std::st
             *errorOffset = faultOffset;
         return std::nullopt;
     }
+    // A prefix given twice keeps its last line, so no file makes the store
+    // write one prefix more than once per prefix length (a bounded cost).
+    std::unordered_map<std::string, std::size_t> last;
+    for (std::size_t i = 0; i < table.lines.size(); ++i)
+        last[table.lines[i].prefix] = i;
+    std::vector<OverrideLine> kept;
+    kept.reserve(last.size());
+    for (std::size_t i = 0; i < table.lines.size(); ++i)
+        if (last[table.lines[i].prefix] == i)
+            kept.push_back(std::move(table.lines[i]));
+    table.lines = std::move(kept);
     std::stable_sort(table.lines.begin(), table.lines.end(),
                      [](const OverrideLine& a, const OverrideLine& b) { return a.prefix.size() < b.prefix.size(); });
     return table;
@@ -93,6 +106,9 @@ std::optional<std::string> readDataFile(const std::string& path, std::string* er
         return std::nullopt;
     }
     std::string bytes;
+    std::error_code ec;
+    if (const auto size = std::filesystem::file_size(path, ec); !ec && size <= kMaxFileSize)
+        bytes.reserve(static_cast<std::size_t>(size)); // a hint only: the file may change while it is read
     char buffer[1 << 16];
     while (in.read(buffer, sizeof buffer) || in.gcount() > 0) {
         bytes.append(buffer, static_cast<std::size_t>(in.gcount()));

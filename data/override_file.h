@@ -27,7 +27,7 @@ struct OverrideLine {
 };
 
 struct OverrideTable {
-    std::vector<OverrideLine> lines; // shorter prefixes first, then file order
+    std::vector<OverrideLine> lines; // shorter prefixes first, then file order; the last line of a prefix only
     std::size_t skippedLines = 0;    // lines whose text was unsafe
     std::string skipReason;          // for the first of them
     std::size_t skipOffset = 0;      // its byte offset

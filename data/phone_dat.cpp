@@ -90,14 +90,14 @@ std::optional<PhoneDat> PhoneDat::parse(std::string_view bytes, std::string* err
         const std::uint32_t prefix = readLe32(bytes, at);
         const std::uint32_t offset = readLe32(bytes, at + 4);
         const auto cardType = static_cast<std::uint8_t>(bytes[at + 8]);
-        const std::string entry = "index entry " + std::to_string(n) + ": ";
+        const auto entry = [n] { return "index entry " + std::to_string(n) + ": "; };
         faultAt = at;
         if (prefix < 1000000 || prefix > 1999999)
-            return fail(entry + "prefix " + std::to_string(prefix) + " is not a 7-digit mobile prefix");
+            return fail(entry() + "prefix " + std::to_string(prefix) + " is not a 7-digit mobile prefix");
         if (!dat.entries_.empty() && prefix <= dat.entries_.back().prefix)
-            return fail(entry + "prefix " + std::to_string(prefix) + " is out of ascending order");
+            return fail(entry() + "prefix " + std::to_string(prefix) + " is out of ascending order");
         if (offset < kHeaderSize || offset >= indexStart)
-            return fail(entry + "record offset " + std::to_string(offset) + " lies outside the record area");
+            return fail(entry() + "record offset " + std::to_string(offset) + " lies outside the record area");
 
         auto known = recordAt.find(offset);
         if (known == recordAt.end()) {

@@ -199,22 +199,24 @@ std::size_t PrefixStore::addPhoneDat(const PhoneDat& dat, const std::string& sou
         const bool knownCard = hit.cardTypeCode >= 1 && hit.cardTypeCode <= 8;
         const bool hasPlace = !hit.province.empty() || !hit.city.empty();
         auto& slot = byPrefix_[hit.prefix - kFirstPrefix];
-        const PrefixFacts facts{std::string(hit.province), std::string(hit.city),
-                                knownCard ? std::string(hit.cardType) : std::string(), std::string(hit.areaCode),
-                                std::string(hit.zip)};
+        const auto facts = [&hit, knownCard] {
+            return PrefixFacts{std::string(hit.province), std::string(hit.city),
+                               knownCard ? std::string(hit.cardType) : std::string(), std::string(hit.areaCode),
+                               std::string(hit.zip)};
+        };
         std::uint32_t index = 0;
         if (knownCard && hasPlace) {
             const std::pair<const char*, std::uint8_t> key{hit.province.data(), hit.cardTypeCode};
             auto it = complete.find(key);
             if (it == complete.end()) {
                 std::lock_guard lock(mutex_);
-                it = complete.emplace(key, overlay(0, facts, Tier::PhoneDat, source)).first;
+                it = complete.emplace(key, overlay(0, facts(), Tier::PhoneDat, source)).first;
             }
             index = it->second;
         } else {
             const std::uint32_t below = resolved(hit.prefix);
             std::lock_guard lock(mutex_);
-            index = overlay(below, facts, Tier::PhoneDat, source);
+            index = overlay(below, facts(), Tier::PhoneDat, source);
         }
         if (index != 0) {
             slot.store(index, std::memory_order_release);

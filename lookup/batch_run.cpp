@@ -71,6 +71,7 @@ RunSummary BatchRun::runNumbers(const QStringList& numbers)
     // Unsigned subtraction is modulo 2^32, so a counter that wrapped still gives the true time.
     summary.elapsed_ms = ports_.clock.ticks() - start;
     summary.completed = true;
+    ports_.pump.drawAll();
     ports_.messages.information(title, endMessage(summary.elapsed_ms, decimalPoint_));
     return summary;
 }

@@ -9,9 +9,15 @@ enum class TrailingBreak {
     Drop,          // files: their last line break ends the last number
 };
 
+enum class LoneCr {
+    StaysInLine, // the input box: a CR that is not followed by LF is part of the number
+    EndsLine,    // files from old Mac tools: a lone CR ends the line too
+};
+
 // Splits text into numbers at its line breaks: LF, or CR LF counted as one
-// break. A CR that is not followed by LF stays in the number. Empty text gives
-// no numbers.
-QStringList splitLines(const QString& text, TrailingBreak trailing = TrailingBreak::KeepEmptyLast);
+// break; a CR that is not followed by LF stays in the number unless loneCr
+// says it ends the line. Empty text gives no numbers.
+QStringList splitLines(const QString& text, TrailingBreak trailing = TrailingBreak::KeepEmptyLast,
+                       LoneCr loneCr = LoneCr::StaysInLine);
 
 } // namespace teloria

@@ -44,6 +44,9 @@ public:
     virtual ~EventPump() = default;
     // False once the window that owns the run has been closed: the run then stops.
     virtual bool processPending() = 0;
+    // After the last number, before the end message: whatever the run changed
+    // is drawn now, so the message opens over the finished list.
+    virtual void drawAll() {}
 };
 
 } // namespace teloria

@@ -39,7 +39,9 @@ QString lookupUrl(const QString& base, const QString& number)
     out += kLookupPath;
     for (const char c : number.toUtf8()) {
         const auto b = static_cast<unsigned char>(c);
-        if (b <= 0x20 || b >= 0x7F || b == '#' || b == '%' || b == '&' || b == '+') {
+        const bool unreserved = (b >= 'A' && b <= 'Z') || (b >= 'a' && b <= 'z') || (b >= '0' && b <= '9') ||
+                                b == '-' || b == '.' || b == '_' || b == '~';
+        if (!unreserved) {
             out += '%';
             out += hex[b >> 4];
             out += hex[b & 0x0F];

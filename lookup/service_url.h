@@ -14,11 +14,10 @@ inline constexpr int kDefaultServicePort = 8138;
 // reason in *error.
 std::optional<QString> parseServiceBase(const QString& text, QString* error = nullptr);
 
-// The lookup URL for one number: base + path + the number as typed, except
-// that bytes that cannot stand raw in a URL (controls, space, DEL, '#', every
-// non-ASCII byte of its UTF-8 form) and those a server would read as query
-// syntax ('%', '&', '+') are percent-encoded, so the server receives exactly
-// what was typed and nothing can end the request line.
+// The lookup URL for one number: base + path + the number as typed, every
+// byte of its UTF-8 form outside the unreserved set (letters, digits, '-',
+// '.', '_', '~') percent-encoded, so the server receives exactly what was
+// typed: nothing in it can end the request line or read as query syntax.
 QString lookupUrl(const QString& base, const QString& number);
 
 } // namespace teloria

@@ -108,34 +108,4 @@ std::unique_ptr<BundledService> BundledService::start(const data::DataSettings& 
     return service;
 }
 
-ServiceChoice chooseService(const QString& commandLineUrl, const data::DataSettings& data)
-{
-    ServiceChoice choice;
-    auto useSetting = [&choice](const QString& value, const QString& where) {
-        QString why;
-        if (const auto base = parseServiceBase(value, &why))
-            choice.baseUrl = *base;
-        else {
-            choice.error = QStringLiteral("%1: %2").arg(where, why);
-            choice.badSetting = true;
-        }
-    };
-    if (!commandLineUrl.isEmpty()) {
-        useSetting(commandLineUrl, QStringLiteral("--service"));
-        return choice;
-    }
-    // Set but empty counts as a setting, so a typo like TELORIA_SERVICE= is reported.
-    if (qEnvironmentVariableIsSet("TELORIA_SERVICE")) {
-        useSetting(qEnvironmentVariable("TELORIA_SERVICE"), QStringLiteral("TELORIA_SERVICE"));
-        return choice;
-    }
-    QString why;
-    choice.bundled = BundledService::start(data, &why);
-    if (choice.bundled)
-        choice.baseUrl = choice.bundled->baseUrl();
-    else
-        choice.error = why;
-    return choice;
-}
-
 } // namespace teloria

@@ -24,15 +24,4 @@ public:
     virtual const std::vector<data::LoadReport>& dataReports() const = 0;
 };
 
-// Which lookup service a window or batch run uses: --service URL if given,
-// else TELORIA_SERVICE from the environment, else the bundled one started here.
-struct ServiceChoice {
-    QString baseUrl;                          // empty when error is set
-    QString error;                            // a malformed setting, or the bundled service failed
-    bool badSetting = false;                  // the error is a malformed --service or TELORIA_SERVICE
-    std::unique_ptr<BundledService> bundled;  // set when the bundled one was started
-};
-ServiceChoice chooseService(const QString& commandLineUrl /* empty when not given */,
-                            const data::DataSettings& data = {});
-
 } // namespace teloria

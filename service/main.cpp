@@ -5,6 +5,7 @@
 #include "lookup_server.h"
 #include "data_files.h"
 #include "platform.h"
+#include "teloria/version.h"
 
 #include <curl/curl.h>
 #include <cstdio>
@@ -17,7 +18,7 @@
 
 namespace {
 
-constexpr char kUsage[] = R"(Usage: teloria-lookupd [--listen HOST:PORT] [--data FILE] [--allow-remote] [--quiet]
+constexpr char kUsage[] = R"(Usage: teloria-lookupd [--listen HOST:PORT] [--data FILE] [--allow-remote] [--quiet] [--version]
                        [--upstream URL [--upstream-timeout S] [--upstream-rate N]]
                        [--learned FILE | --no-learn] [--refresh-days N]
 
@@ -34,6 +35,7 @@ Options:
                       (prefix<TAB>province<TAB>city<TAB>card type); a file named
                       earlier wins over a later one of the same kind
   --quiet             print nothing but errors
+  -v, --version       print the version and exit
   --help              show this text
 
 Besides --data, every *.dat and *.tsv file in $XDG_DATA_HOME/teloria/ (default
@@ -108,6 +110,9 @@ int main(int argc, char** argv)
         if (arg == "--help" || arg == "-h") {
             std::cout << kUsage << "\nLearning unknown prefixes from an online lookup service:\n"
                       << teloria::data::kLearnOptionsHelp;
+            return 0;
+        } else if (arg == "--version" || arg == "-v") {
+            std::cout << "teloria-lookupd " << TELORIA_VERSION << '\n';
             return 0;
         } else if (arg == "--listen") {
             const auto v = value();

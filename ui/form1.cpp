@@ -118,8 +118,15 @@ public:
         return !form_.closed_;
     }
 
-    // After the last number: the window shows every row again.
-    void finish() { form_.setUpdatesEnabled(true); }
+    // After the last number: drawing is allowed again and everything the
+    // run changed is drawn at once, before the end message opens.
+    void drawAll() override
+    {
+        form_.setUpdatesEnabled(true);
+        sinceRepaint_.invalidate();
+        QCoreApplication::sendPostedEvents(); // the list lays out its new rows
+        form_.repaint();
+    }
 
 private:
     Form1& form_;
@@ -285,7 +292,8 @@ void Form1::Command4_Click()
     teloria::BatchRun run({*fetcher_, clock_, *progress_, *messages_, *pump_, *table_}, serviceBase_,
                           systemDecimalPoint());
     run.run(Text1->toPlainText());
-    pump_->finish();
+    // A run stopped by a closed window skips drawAll; the window draws again all the same.
+    setUpdatesEnabled(true);
 }
 
 void Form1::Command3_Click()

@@ -1,6 +1,8 @@
 #include "modxp.h"
 
+#include "lookup/service_choice.h"
 #include "service/bundled_service.h"
+#include "teloria/version.h"
 #include "ui/data_warning.h"
 #include "ui/form1.h"
 #include "ui/widget_ports.h"
@@ -48,7 +50,7 @@ int Main(int argc, char* argv[])
     else
         app = std::make_unique<QApplication>(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("teloria"));
-    QCoreApplication::setApplicationVersion(QStringLiteral("1.00"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(TELORIA_VERSION));
     QCoreApplication::setOrganizationName(QStringLiteral("Halvick"));
 
     QCommandLineParser parser;
@@ -100,7 +102,16 @@ int Main(int argc, char* argv[])
         reportStartFailure(QString::fromStdString(why));
         return 2;
     }
-    const teloria::ServiceChoice service = teloria::chooseService(parser.value(serviceOption), data);
+    std::shared_ptr<teloria::BundledService> bundled;
+    const teloria::ServiceChoice service =
+        teloria::chooseService(parser.value(serviceOption), [&data, &bundled] {
+            teloria::StartedService started;
+            bundled = teloria::BundledService::start(data, &started.error);
+            if (bundled)
+                started.baseUrl = bundled->baseUrl();
+            started.running = bundled;
+            return started;
+        });
     if (!service.error.isEmpty()) {
         reportStartFailure(service.error);
         return 2;
@@ -108,9 +119,10 @@ int Main(int argc, char* argv[])
 
     Form1 form(service.baseUrl);
     form.show();
-    if (service.bundled) {
+    // A refused data file was named on standard error; where somebody can see one, a box says it too.
+    if (bundled && QGuiApplication::platformName() != QLatin1String("offscreen")) {
         teloria::MessageBoxSink messages(&form);
-        teloria::warnAboutRefusedDataFiles(service.bundled->dataReports(), messages);
+        teloria::warnAboutRefusedDataFiles(bundled->dataReports(), messages);
     }
     // The window closes while a run may still be looking up numbers between
     // two events: exec() returns only after that run has returned, and the

@@ -225,9 +225,11 @@ TEST(OverrideTable, MalformedLinesNameLineAndByte)
         EXPECT_NE(error.find(c.reason), std::string::npos) << error;
         EXPECT_EQ(offset, c.offset) << c.text;
     }
-    const auto ok = OverrideTable::parse("1380013\t广东\t深圳\t移动\t# a note\n\n# comment\r\n151\t\t\t联通\r\n");
+    const auto ok = OverrideTable::parse("1380013\t广东\t广州\t\n1380013\t广东\t深圳\t移动\t# a note\n\n"
+                                         "# comment\r\n151\t\t\t联通\r\n");
     ASSERT_TRUE(ok);
     ASSERT_EQ(ok->lines.size(), 2u);
+    EXPECT_EQ(ok->lines[1].city, "深圳"); // the last line of a prefix given twice
     EXPECT_EQ(ok->lines[0].prefix, "151"); // shorter prefixes first, so longer ones win
     EXPECT_EQ(ok->lines[0].prefixCount(), 10000u);
     EXPECT_EQ(ok->lines[1].firstPrefix(), 1380013u);

@@ -9,7 +9,7 @@ struct SplitCase {
     const char* name;
     QString text;
     QStringList box;   // as the input box splits
-    QStringList file;  // as the command line splits a file
+    QStringList file;  // as the command line splits a file: a lone CR ends a line there
 };
 
 class SplitLines : public ::testing::TestWithParam<SplitCase> {};
@@ -18,7 +18,7 @@ TEST_P(SplitLines, SplitsAtLineBreaks)
 {
     const SplitCase& c = GetParam();
     EXPECT_EQ(splitLines(c.text, TrailingBreak::KeepEmptyLast), c.box);
-    EXPECT_EQ(splitLines(c.text, TrailingBreak::Drop), c.file);
+    EXPECT_EQ(splitLines(c.text, TrailingBreak::Drop, teloria::LoneCr::EndsLine), c.file);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -30,7 +30,8 @@ INSTANTIATE_TEST_SUITE_P(
         SplitCase{"crlf", "1\r\n2", {"1", "2"}, {"1", "2"}},
         SplitCase{"trailing_break", "1\r\n", {"1", ""}, {"1"}},
         SplitCase{"only_break", "\n", {"", ""}, {""}},
-        SplitCase{"lone_cr_stays", "1\r2\n3\r", {"1\r2", "3\r"}, {"1\r2", "3\r"}},
+        SplitCase{"lone_cr", "1\r2\n3\r", {"1\r2", "3\r"}, {"1", "2", "3"}},
+        SplitCase{"cr_before_crlf", "1\r\r\n2", {"1\r", "2"}, {"1", "", "2"}},
         SplitCase{"blank_middle", "1\n\n2", {"1", "", "2"}, {"1", "", "2"}},
         SplitCase{"spaces_kept", " 138 \n", {" 138 ", ""}, {" 138 "}}),
     [](const auto& info) { return std::string(info.param.name); });

@@ -309,7 +309,7 @@ TEST_F(PageFetch, TheServerReceivesTheNumberExactlyAsTyped)
 {
     const std::vector<std::string> numbers = {
         "13800138000", " 138 0013 8000 ", "138\r\n0013", "13800138000\r", "\t138#1", "+86 138",
-        "50%x", "一三八", "",
+        "50%x", "一三八", "", "13800138000&mobile=13900139000", "a=b;c/d?e",
     };
     for (const std::string& number : numbers) {
         const QString typed = QString::fromStdString(number);

@@ -5,18 +5,27 @@
 using teloria::lookupUrl;
 using teloria::parseServiceBase;
 
-TEST(LookupUrl, AppendsTheNumberAsTypedEncodingOnlyWhatCannotStandRaw)
+TEST(LookupUrl, AppendsTheNumberEncodingEveryByteOutsideTheUnreservedSet)
 {
     const QString base = "http://127.0.0.1:8138";
-    EXPECT_EQ(lookupUrl(base, "13800138000"), "http://127.0.0.1:8138/sim_search138.asp?mobile=13800138000");
-    EXPECT_EQ(lookupUrl(base, ""), "http://127.0.0.1:8138/sim_search138.asp?mobile=");
-    EXPECT_EQ(lookupUrl(base, " 138 0013-8000\t"),
-              "http://127.0.0.1:8138/sim_search138.asp?mobile=%20138%200013-8000%09");
-    EXPECT_EQ(lookupUrl(base, "138\r\nHost: evil"),
-              "http://127.0.0.1:8138/sim_search138.asp?mobile=138%0D%0AHost:%20evil");
-    EXPECT_EQ(lookupUrl(base, "+86#1%&\x7f"),
-              "http://127.0.0.1:8138/sim_search138.asp?mobile=%2B86%231%25%26%7F");
-    EXPECT_EQ(lookupUrl(base, u"一"_qs), "http://127.0.0.1:8138/sim_search138.asp?mobile=%E4%B8%80");
+    const QString path = "http://127.0.0.1:8138/sim_search138.asp?mobile=";
+    const struct {
+        QString typed;
+        const char* sent;
+    } cases[] = {
+        {"13800138000", "13800138000"},
+        {"", ""},
+        {"AZaz09-._~", "AZaz09-._~"},
+        {" 138 0013-8000\t", "%20138%200013-8000%09"},
+        {"138\r\nHost: evil", "138%0D%0AHost%3A%20evil"},
+        {"+86#1%&\x7f", "%2B86%231%25%26%7F"},
+        // The service must not read a second parameter out of one number.
+        {"13800138000&mobile=13900139000", "13800138000%26mobile%3D13900139000"},
+        {"1=2;3/4?5@6!7$8'9(0)*,[]", "1%3D2%3B3%2F4%3F5%406%217%248%279%280%29%2A%2C%5B%5D"},
+        {u"一"_qs, "%E4%B8%80"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(lookupUrl(base, c.typed), path + QString::fromLatin1(c.sent)) << c.typed.toStdString();
 }
 
 TEST(ServiceBase, AcceptsHttpServersAndRejectsTheRest)

@@ -172,13 +172,6 @@ struct RefusedStartCase {
 
 void PrintTo(const RefusedStartCase& c, std::ostream* os) { *os << c.name; }
 
-QString datFile(const QTemporaryDir& dir, const std::string& bytes)
-{
-    const QString file = dir.filePath("bad.dat");
-    testing::writeFile(file.toStdString(), bytes);
-    return file;
-}
-
 class RefusedStartTest : public ::testing::TestWithParam<RefusedStartCase> {};
 
 TEST_P(RefusedStartTest, ExitsWithAClearMessage)

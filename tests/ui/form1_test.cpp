@@ -77,6 +77,60 @@ TEST_F(WindowTest, QueryShowsStartMessageFillsRowsAndEndsAtFullProgress)
     EXPECT_EQ(ProgressBar1->maximum(), 2);
 }
 
+// What each paint of a widget showed: the bar's value, or the list's row count.
+class PaintLog : public QObject {
+public:
+    PaintLog(QProgressBar* bar, QWidget* viewport, QAbstractItemModel* model)
+        : bar_(bar), viewport_(viewport), model_(model)
+    {
+        bar_->installEventFilter(this);
+        viewport_->installEventFilter(this);
+    }
+    int lastBarValue = -1;
+    int lastRowCount = -1;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::Paint) {
+            if (watched == bar_)
+                lastBarValue = bar_->value();
+            else if (watched == viewport_)
+                lastRowCount = model_->rowCount();
+        }
+        return false;
+    }
+
+private:
+    QProgressBar* bar_;
+    QWidget* viewport_;
+    QAbstractItemModel* model_;
+};
+
+TEST_F(WindowTest, TheEndMessageOpensOverAWindowThatShowsTheWholeRun)
+{
+    QStringList numbers;
+    for (int i = 0; i < 60; ++i)
+        numbers << QStringLiteral("1380013%1").arg(i, 4, 10, QChar(u'0'));
+    paste(numbers.join(QStringLiteral("\r\n")));
+    PaintLog painted(ProgressBar1, ListView1->viewport(), model);
+    bool checked = false;
+    messages.onShow = [&](const Shown& box) {
+        if (!isEndMessage(box))
+            return;
+        checked = true;
+        for (QWidget* w : {static_cast<QWidget*>(form.get()), static_cast<QWidget*>(ListView1),
+                           ListView1->viewport(), static_cast<QWidget*>(ProgressBar1)})
+            EXPECT_TRUE(w->updatesEnabled()) << w->objectName().toStdString();
+        EXPECT_EQ(model->rowCount(), 60);
+        EXPECT_EQ(painted.lastRowCount, 60) << "the list was last drawn with fewer rows";
+        EXPECT_EQ(ProgressBar1->value(), ProgressBar1->maximum());
+        EXPECT_EQ(painted.lastBarValue, ProgressBar1->maximum()) << "the bar was last drawn short of full";
+    };
+    clickQuery();
+    EXPECT_TRUE(checked);
+}
+
 TEST_F(WindowTest, HttpGetIsThePageFetch)
 {
     const QString page = form->HttpGet(server.baseUrl() + QStringLiteral("/sim_search138.asp?mobile=13800138000"));

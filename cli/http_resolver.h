@@ -1,0 +1,50 @@
+#pragma once
+// The HTTP path: one GET per number to a lookup service, N in flight, the
+// cells cut out of each page with the one field extraction.
+
+#include "ordered_fetcher.h"
+#include "resolver.h"
+
+#include "lookup/page_fetch.h"
+
+namespace teloria::cli {
+
+// After this many failed requests in a row the run stops asking (unless told to keep going).
+inline constexpr int kGiveUpAfter = 3;
+
+// Why an answer counts as a failed request; empty when it does not. A 400
+// is the service's answer for a line that is not a number, not a failure.
+QString failureReason(const FetchResult& result);
+
+// The cells of a lookup page. The province and city are the location's first
+// word and the rest ("未知" gives neither); the page carries no area code, zip
+// or source.
+RowCells cellsOfPage(const QString& page);
+// The same cells from a location and card type given as text.
+RowCells cellsOfAnswer(QString location, QString card);
+
+class HttpResolver : public Resolver {
+public:
+    // factory makes one fetch function per worker; keepGoing: never give up.
+    HttpResolver(QString serviceBase, int jobs, FetchFunctionFactory factory, bool keepGoing);
+
+    void resolve(const QStringList& numbers, std::vector<Resolution>& out) override;
+    QString gaveUpReason() const override;
+
+    int peakInFlight() const { return fetcher_.peakInFlight(); }
+
+private:
+    bool keepAsking(const FetchResult& result); // called under the fetcher's lock
+
+    QString base_;
+    bool keepGoing_;
+    int failedInARow_ = 0;
+    QString gaveUpReason_;
+    std::vector<RowCells> cells_; // the current block's
+    OrderedFetcher fetcher_;
+};
+
+// Fetch functions on one reusable session (one connection) each.
+FetchFunctionFactory fetchSessions(const FetchOptions& options);
+
+} // namespace teloria::cli

@@ -1,0 +1,69 @@
+#include "local_resolver.h"
+
+#include "data/data_files.h"
+#include "data/learning.h"
+#include "data/number_normalizer.h"
+#include "data/prefix_store.h"
+#include "service/lookup_server.h"
+
+namespace teloria::cli {
+
+LocalResolver::LocalResolver(const data::DataSettings& settings, std::FILE* err)
+{
+    data::LoadedStore loaded = data::loadStore(settings);
+    if (!settings.program.empty()) {
+        for (const data::LoadReport& report : loaded.reports)
+            std::fprintf(err, "%s: %s\n", settings.program.c_str(), data::reportLine(report).c_str());
+    }
+    store_ = std::move(loaded.store);
+    learning_ = std::move(loaded.learning);
+}
+
+LocalResolver::~LocalResolver() = default;
+
+const RowCells& LocalResolver::cellsOf(const data::Answer& answer)
+{
+    Recent& slot = recent_[(reinterpret_cast<std::uintptr_t>(&answer) >> 4) % recent_.size()];
+    if (slot.answer == &answer)
+        return *slot.cells;
+    auto [it, added] = cells_.try_emplace(&answer);
+    if (added) {
+        RowCells& c = it->second;
+        c.location = QString::fromStdString(answer.location);
+        c.card = QString::fromStdString(answer.cardType);
+        c.province = QString::fromStdString(answer.province);
+        c.city = QString::fromStdString(answer.city);
+        c.areaCode = QString::fromStdString(answer.areaCode);
+        c.zip = QString::fromStdString(answer.zip);
+        c.source = QString::fromStdString(answer.source);
+    }
+    slot = Recent{&answer, &it->second};
+    return it->second;
+}
+
+void LocalResolver::resolve(const QStringList& numbers, std::vector<Resolution>& out)
+{
+    // The service refuses a longer "mobile" value as no number; so does this path.
+    static const std::size_t maxBytes = service::ServerOptions{}.maxNumberBytes;
+    out.assign(static_cast<std::size_t>(numbers.size()), Resolution{}); // never failed here
+    std::string typed;
+    for (qsizetype i = 0; i < numbers.size(); ++i) {
+        Resolution& r = out[static_cast<std::size_t>(i)];
+        const QString& number = numbers.at(i);
+        typed.clear();
+        for (const QChar c : number) { // numbers are ASCII nearly always: no conversion then
+            if (c.unicode() >= 0x80) {
+                typed = number.toStdString();
+                break;
+            }
+            typed.push_back(static_cast<char>(c.unicode()));
+        }
+        const auto clean = typed.size() <= maxBytes ? data::cleanNumber(typed) : std::nullopt;
+        if (learning_ && clean && clean->kind == data::NumberKind::Mobile)
+            learning_->prepare(static_cast<std::uint32_t>(std::stoul(clean->digits.substr(0, 7))));
+        r.cells = clean ? &cellsOf(store_->lookup(*clean)) : &kNoCells;
+        r.outcome = clean ? Outcome::Answered : Outcome::NotANumber;
+    }
+}
+
+} // namespace teloria::cli

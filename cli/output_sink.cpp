@@ -1,0 +1,100 @@
+#include "output_sink.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+
+namespace teloria::cli {
+
+OutputSink::OutputSink(std::FILE* out) : stream_(out) {}
+
+OutputSink::OutputSink(const QString& path) : path_(path)
+{
+    const QFileInfo target(path);
+    if (target.isDir()) {
+        fail(QStringLiteral("it is a directory"));
+        return;
+    }
+    if (!QFileInfo(target.absolutePath()).isDir()) {
+        fail(QStringLiteral("no directory %1").arg(target.absolutePath()));
+        return;
+    }
+    if (target.isSymLink() && !target.exists()) {
+        fail(QStringLiteral("it is a symbolic link to %1, which does not exist").arg(target.symLinkTarget()));
+        return;
+    }
+    if (target.exists() && !target.isWritable()) {
+        fail(QStringLiteral("it is not writable"));
+        return;
+    }
+    if (target.exists() && !target.isFile()) {
+        file_ = std::make_unique<QFile>(path);
+    } else {
+        auto owned = std::make_unique<QSaveFile>(path);
+        saveFile_ = owned.get();
+        file_ = std::move(owned);
+    }
+    if (!file_->open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+        fail(file_->errorString());
+}
+
+OutputSink::~OutputSink()
+{
+    if (saveFile_ && saveFile_->isOpen())
+        saveFile_->cancelWriting();
+}
+
+bool OutputSink::fail(const QString& reason)
+{
+    if (error_.isEmpty())
+        error_ = reason;
+    return false;
+}
+
+bool OutputSink::write(const QByteArray& bytes)
+{
+    if (!error_.isEmpty())
+        return false;
+    if (stream_) {
+        if (std::fwrite(bytes.constData(), 1, static_cast<std::size_t>(bytes.size()), stream_) !=
+            static_cast<std::size_t>(bytes.size()))
+            return fail(QStringLiteral("write error"));
+        return true;
+    }
+    QByteArrayView rest(bytes);
+    while (!rest.isEmpty()) {
+        const qint64 written = file_->write(rest.data(), rest.size());
+        if (written <= 0)
+            return fail(file_->errorString());
+        rest = rest.sliced(written);
+    }
+    return true;
+}
+
+bool OutputSink::flush()
+{
+    if (!error_.isEmpty())
+        return false;
+    if (stream_ && std::fflush(stream_) != 0)
+        return fail(QStringLiteral("write error"));
+    return true;
+}
+
+bool OutputSink::commit()
+{
+    if (!flush())
+        return false;
+    if (stream_)
+        return true;
+    if (saveFile_) {
+        if (!saveFile_->commit())
+            return fail(saveFile_->errorString());
+        return true;
+    }
+    file_->close();
+    if (file_->error() != QFileDevice::NoError)
+        return fail(file_->errorString());
+    return true;
+}
+
+} // namespace teloria::cli

@@ -1,0 +1,22 @@
+#pragma once
+// The few operating-system calls teloria-batch makes on its input; a port to
+// another system needs only this file's counterpart.
+
+#include <QString>
+#include <cstdint>
+
+namespace teloria::cli::platform {
+
+// A file descriptor for reading path, or -1 and the reason.
+int openForReading(const QString& path, QString* error);
+void closeInput(int fd);
+// Reads what is there, up to size bytes, waiting only when nothing is: the
+// byte count, 0 at end of input, -1 on error (reason in *error).
+std::int64_t readSome(int fd, char* buffer, std::int64_t size, QString* error);
+// True when a read would not block (data or end of input waiting).
+bool inputWaiting(int fd);
+// The size of a regular file behind fd; -1 for a pipe, terminal or device.
+std::int64_t regularFileSize(int fd);
+bool isTerminal(int fd);
+
+} // namespace teloria::cli::platform
