@@ -153,6 +153,11 @@ int runBatchCommand(const QStringList& arguments, const CommandStreams& streams)
         for (const QString& file : options.dataFiles)
             settings.files.push_back(QFile::encodeName(file).toStdString());
         settings.program = "teloria-batch";
+        settings.learn.upstream = options.upstreamUrl;
+        if (std::string why; !data::finishLearnSettings(settings.learn, &why)) {
+            say(streams.err, QString::fromStdString(why));
+            return kBadUsage;
+        }
         resolver = std::make_unique<LocalResolver>(settings, streams.err);
     } else {
         if (!options.dataFiles.isEmpty()) {

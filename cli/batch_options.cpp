@@ -16,6 +16,11 @@ struct Parser {
                             QStringLiteral("Also load FILE for the in-process lookup: a phone.dat file, or an "
                                            "override table if it ends in .tsv (repeatable)."),
                             QStringLiteral("FILE")};
+    QCommandLineOption upstream{QStringList{QStringLiteral("upstream")},
+                                QStringLiteral("Ask the online lookup service at URL about prefixes the local "
+                                               "data do not know, sending only the prefix and 0000, and "
+                                               "remember the answers (default: TELORIA_UPSTREAM, else none)."),
+                                QStringLiteral("URL")};
     QCommandLineOption jobs{QStringList{QStringLiteral("jobs"), QStringLiteral("j")},
                             QStringLiteral("Requests kept in flight, 1 to 64 (default 1)."),
                             QStringLiteral("N"), QStringLiteral("1")};
@@ -53,7 +58,7 @@ struct Parser {
             QStringLiteral("Looks up the home location and card type of mobile numbers, one per line,\n"
                            "and writes a row per line in input order (by default the window's result file:\n"
                            "id,number,location,card type; CR LF; GBK)."));
-        parser.addOptions({service, data, jobs, timeout, keepGoing, format, fields, noHeader, encoding, output,
+        parser.addOptions({service, data, upstream, jobs, timeout, keepGoing, format, fields, noHeader, encoding, output,
                            verbose, help, version});
         parser.addPositionalArgument(QStringLiteral("FILE"),
                                      QStringLiteral("Numbers, one per line; - or nothing for standard input."),
@@ -155,6 +160,13 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments)
     for (const QString& file : options.dataFiles) {
         if (file.isEmpty()) {
             result.error = QStringLiteral("--data needs a file name");
+            return result;
+        }
+    }
+    if (p.parser.isSet(p.upstream)) {
+        options.upstreamUrl = p.parser.value(p.upstream);
+        if (options.upstreamUrl.trimmed().isEmpty()) {
+            result.error = QStringLiteral("--upstream needs a URL");
             return result;
         }
     }

@@ -1,6 +1,6 @@
 #pragma once
 // The command line of teloria-batch:
-//   teloria-batch [--service URL] [--data FILE]... [--jobs N] [--timeout S] [--keep-going]
+//   teloria-batch [--service URL] [--data FILE]... [--upstream URL] [--jobs N] [--timeout S] [--keep-going]
 //                 [--format csv|tsv|jsonl] [--fields LIST] [--no-header]
 //                 [--encoding gbk|utf-8] [-o FILE] [FILE|-]
 
@@ -30,6 +30,7 @@ struct BatchOptions {
     QString outputPath;  // empty: standard output
     QString inputPath;   // empty or "-": standard input
     QStringList dataFiles; // --data FILE, in order: more data for the bundled service
+    QString upstreamUrl;   // --upstream URL for the bundled service; empty: TELORIA_UPSTREAM, else none
     bool verbose = false; // the run's start and end texts on standard error
     bool help = false;
     bool version = false;

@@ -1,6 +1,7 @@
 #include "data_command.h"
 
 #include "data/data_files.h"
+#include "data/learned_store.h"
 #include "data/number_normalizer.h"
 #include "data/override_file.h"
 #include "data/phone_dat.h"
@@ -12,6 +13,9 @@
 
 #include <algorithm>
 #include <array>
+#include <filesystem>
+#include <functional>
+#include <memory>
 #include <map>
 #include <optional>
 #include <ostream>
@@ -37,9 +41,16 @@ Commands:
   convert IN OUT           phone.dat <-> TSV, by the file names' extensions
   merge A B... -o OUT      later files win per prefix; OUT in either format
   check FILE               exit 0 for a sound file, 1 with its first fault
+  export-learned [-o FILE] the answers learned from an online lookup service,
+                           as TSV (standard output without -o) or phone.dat
+                           by the file name's extension
+  forget PREFIX...         drop these 7-digit prefixes' learned answers, so
+                           the next lookup asks the upstream again
 
 Options:
   --data FILE              load FILE too, as the programs' --data does (repeatable)
+  --learned FILE           the learned-answer database (default
+                           $XDG_DATA_HOME/teloria/learned.sqlite)
   -h, --help               show this text
   -v, --version            show the version
 
@@ -101,8 +112,8 @@ std::optional<Rows> readRows(const std::string& path, std::string* error)
     return rows;
 }
 
-// Written to a temporary file and renamed over path, so a reader never sees half a file.
-bool writeRows(const std::string& path, Rows rows, std::string* error)
+// The bytes of a file of path's kind.
+std::optional<std::string> rowBytes(const std::string& path, Rows rows, std::string* error)
 {
     std::string bytes;
     if (isTsv(path)) {
@@ -119,11 +130,20 @@ bool writeRows(const std::string& path, Rows rows, std::string* error)
     } else {
         auto serialised = PhoneDat::serialise(std::move(rows), "2301", error);
         if (!serialised)
-            return false;
+            return std::nullopt;
         bytes = std::move(*serialised);
     }
+    return bytes;
+}
+
+// Written to a temporary file and renamed over path, so a reader never sees half a file.
+bool writeRows(const std::string& path, Rows rows, std::string* error)
+{
+    const std::optional<std::string> bytes = rowBytes(path, std::move(rows), error);
+    if (!bytes)
+        return false;
     QSaveFile file(QString::fromStdString(path));
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes.data(), static_cast<qint64>(bytes.size())) < 0
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes->data(), static_cast<qint64>(bytes->size())) < 0
         || !file.commit()) {
         *error = path + ": " + file.errorString().toStdString();
         return false;
@@ -166,14 +186,21 @@ int stats(const std::vector<std::string>& files, const data::DataSettings& setti
         for (const auto& report : loaded.reports)
             err << "teloria-data: " << data::reportLine(report) << '\n';
         // The mobile segments 130-199; every prefix there, as the programs answer it.
+        std::map<std::string, long> bySource;
         for (std::uint32_t p = 1300000; p < 2000000; ++p) {
             const data::Answer& a = loaded.store->mobile(p);
             Counts& c = bySegment[p / 10000 - 100];
             c.held += a.hasLocation() || a.hasCardType();
             c.located += a.hasLocation();
             c.withOperator += a.hasCardType();
+            if (a.hasLocation() || a.hasCardType())
+                ++bySource[a.source];
         }
         printStats(bySegment, out);
+        // Each source on a line of its own; the learned answers are one.
+        out << "\nsource\tprefixes\n";
+        for (const auto& [source, count] : bySource)
+            out << source << '\t' << count << '\n';
         return 0;
     }
     std::map<std::uint32_t, PhoneDat::Row> merged;
@@ -233,6 +260,82 @@ int check(const std::string& path, std::ostream& out, std::ostream& err)
     return 0;
 }
 
+std::filesystem::path learnedPath(const data::DataSettings& settings)
+{
+    return settings.learn.learnedFile.empty() ? data::LearnedStore::defaultPath() : settings.learn.learnedFile;
+}
+
+// The learned-answer database, only if it is there: looking must not make one.
+std::unique_ptr<data::LearnedStore> openLearned(const data::DataSettings& settings, std::ostream& err)
+{
+    const std::filesystem::path path = learnedPath(settings);
+    std::error_code ec;
+    if (path.empty() || !std::filesystem::is_regular_file(path, ec)) {
+        err << "teloria-data: no learned answers at " << (path.empty() ? std::string("(no data folder)") : path.string())
+            << '\n';
+        return nullptr;
+    }
+    return std::make_unique<data::LearnedStore>(
+        path, [&err](const std::string& line) { err << "teloria-data: warning: " << line << '\n'; });
+}
+
+int exportLearned(const std::vector<std::string>& args, const data::DataSettings& settings, std::ostream& out,
+                  std::ostream& err, const std::function<int(const std::string&)>& usage)
+{
+    std::string output;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        if ((args[i] == "-o" || args[i] == "--output") && i + 1 < args.size() && !args[i + 1].empty())
+            output = args[++i];
+        else
+            return usage("export-learned takes only -o FILE");
+    }
+    const auto store = openLearned(settings, err);
+    if (!store)
+        return 1;
+    Rows rows;
+    for (const data::LearnedEntry& e : store->loadAll()) {
+        // "广东 深圳" is province and city; "北京" or "海南" stands alone.
+        const auto space = e.location.find(' ');
+        PhoneDat::Row row;
+        row.prefix = static_cast<std::uint32_t>(std::stoul(e.prefix));
+        row.province = e.location.substr(0, space);
+        row.city = space == std::string::npos ? std::string() : e.location.substr(space + 1);
+        row.cardTypeCode = PhoneDat::cardTypeCode(data::canonicalCardType(e.cardType));
+        rows.push_back(std::move(row));
+    }
+    std::string error;
+    if (output.empty()) {
+        const auto bytes = rowBytes("-.tsv", std::move(rows), &error);
+        if (bytes)
+            out << *bytes;
+    } else if (writeRows(output, std::move(rows), &error)) {
+        return 0;
+    }
+    if (!error.empty()) {
+        err << "teloria-data: " << error << '\n';
+        return 1;
+    }
+    return 0;
+}
+
+int forget(const std::vector<std::string>& prefixes, const data::DataSettings& settings, std::ostream& out,
+           std::ostream& err, const std::function<int(const std::string&)>& usage)
+{
+    if (prefixes.empty())
+        return usage("forget needs at least one 7-digit prefix");
+    for (const std::string& p : prefixes)
+        if (p.size() != 7 || p[0] != '1' || p.find_first_not_of("0123456789") != std::string::npos)
+            return usage("'" + p + "' is not a 7-digit mobile prefix");
+    const auto store = openLearned(settings, err);
+    if (!store)
+        return 1;
+    if (!store->writable())
+        return 1;
+    const int removed = store->forget(prefixes);
+    out << "forgot " << removed << " of " << prefixes.size() << " prefixes in " << store->path().string() << '\n';
+    return 0;
+}
+
 } // namespace
 
 int runDataCommand(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err)
@@ -257,6 +360,10 @@ int runDataCommand(const std::vector<std::string>& arguments, std::ostream& out,
             if (i + 1 >= arguments.size() || arguments[i + 1].empty())
                 return usage("--data needs a file name");
             settings.files.push_back(arguments[++i]);
+        } else if (arg == "--learned") {
+            if (i + 1 >= arguments.size() || arguments[i + 1].empty())
+                return usage("--learned needs a file name");
+            settings.learn.learnedFile = arguments[++i];
         } else {
             rest.push_back(arg);
         }
@@ -329,6 +436,10 @@ int runDataCommand(const std::vector<std::string>& arguments, std::ostream& out,
         }
         return 0;
     }
+    if (command == "export-learned")
+        return exportLearned(rest, settings, out, err, usage);
+    if (command == "forget")
+        return forget(rest, settings, out, err, usage);
     if (command == "check") {
         if (rest.size() != 1)
             return usage("check takes one FILE");

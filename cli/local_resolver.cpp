@@ -1,6 +1,7 @@
 #include "local_resolver.h"
 
 #include "data/data_files.h"
+#include "data/learning.h"
 #include "data/number_normalizer.h"
 #include "data/prefix_store.h"
 #include "service/lookup_server.h"
@@ -15,6 +16,7 @@ LocalResolver::LocalResolver(const data::DataSettings& settings, std::FILE* err)
             std::fprintf(err, "%s: %s\n", settings.program.c_str(), data::reportLine(report).c_str());
     }
     store_ = std::move(loaded.store);
+    learning_ = std::move(loaded.learning);
 }
 
 LocalResolver::~LocalResolver() = default;
@@ -57,6 +59,8 @@ void LocalResolver::resolve(const QStringList& numbers, std::vector<Resolution>&
             typed.push_back(static_cast<char>(c.unicode()));
         }
         const auto clean = typed.size() <= maxBytes ? data::cleanNumber(typed) : std::nullopt;
+        if (learning_ && clean && clean->kind == data::NumberKind::Mobile)
+            learning_->prepare(static_cast<std::uint32_t>(std::stoul(clean->digits.substr(0, 7))));
         r.cells = clean ? &cellsOf(store_->lookup(*clean)) : &kNoCells;
         r.outcome = clean ? Outcome::Answered : Outcome::NotANumber;
     }

@@ -12,6 +12,7 @@
 
 namespace teloria::data {
 class PrefixStore;
+class Learning;
 struct Answer;
 struct DataSettings;
 }
@@ -30,6 +31,7 @@ private:
     const RowCells& cellsOf(const data::Answer& answer);
 
     std::shared_ptr<data::PrefixStore> store_;
+    std::shared_ptr<data::Learning> learning_; // with --upstream, or learned answers on disk
     // The store keeps one answer per distinct set of fields, never moved; so
     // do the rows, whose cells then share their text.
     std::unordered_map<const data::Answer*, RowCells> cells_;

@@ -1,9 +1,11 @@
 #include "data_files.h"
 
+#include "learning.h"
 #include "override_file.h"
 #include "phone_dat.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <set>
@@ -104,6 +106,19 @@ LoadedStore loadStore(const DataSettings& settings)
             }
             report.loaded = true;
         }
+    }
+    // Warnings of the learned-answer database come later too (a failed write), so the sink owns what it needs.
+    const std::string program = settings.program;
+    WarningSink warn = [program](const std::string& line) {
+        std::fprintf(stderr, "%s%swarning: %s\n", program.c_str(), program.empty() ? "" : ": ", line.c_str());
+    };
+    result.learning = Learning::start(settings.learn, *store, std::move(warn));
+    if (result.learning && !result.learning->databasePath().empty()) {
+        LoadReport report;
+        report.path = result.learning->databasePath().string();
+        report.loaded = true;
+        report.prefixes = result.learning->loadedCount();
+        result.reports.push_back(std::move(report));
     }
     result.store = std::move(store);
     return result;

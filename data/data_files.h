@@ -7,6 +7,7 @@
 // tables beat phone.dat files whatever their place. A file that cannot be
 // used is skipped with its reason; the others still load.
 
+#include "learn_settings.h"
 #include "prefix_store.h"
 
 #include <memory>
@@ -19,7 +20,10 @@ struct DataSettings {
     std::vector<std::string> files; // --data FILE, in the order given
     bool discover = true;           // also the files found in the data folders
     std::string program;            // names the program in the lines on standard error; empty: no lines
+    LearnSettings learn;            // learned answers and the upstream to learn from
 };
+
+class Learning;
 
 struct LoadReport {
     std::string path;
@@ -39,8 +43,10 @@ std::vector<std::string> discoverDataFiles();
 
 struct LoadedStore {
     std::shared_ptr<PrefixStore> store; // shared by every server thread; learn() may add to it
-    std::vector<LoadReport> reports; // one per file, in the order of the settings
+    std::vector<LoadReport> reports; // one per file, in the order of the settings, then the learned answers'
+    std::shared_ptr<Learning> learning; // nothing without an upstream and without learned answers
 };
+// Learned answers go in last, above phone.dat files and below override tables.
 LoadedStore loadStore(const DataSettings& settings);
 
 // One line for standard error: "loaded 4 prefixes from FILE", "skipped FILE: why".

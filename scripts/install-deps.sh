@@ -7,6 +7,7 @@ packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-qpa-plugins libgl-dev
   libcurl4-openssl-dev libicu-dev
+  libsqlite3-dev
   libphonenumber-dev libprotobuf-dev libboost-dev
   libcpp-httplib-dev libssl-dev zlib1g-dev libbrotli-dev
   libmicrohttpd-dev

@@ -12,9 +12,9 @@ namespace {
 
 class InProcessService final : public BundledService {
 public:
-    InProcessService(std::shared_ptr<const service::LocationResolver> resolver,
-                     const std::vector<data::LoadReport>& reports)
-        : server_(std::move(resolver))
+    InProcessService(std::shared_ptr<const service::LocationResolver> resolver, const std::vector<data::LoadReport>& reports,
+                     const service::ServerOptions& options = {})
+        : server_(std::move(resolver), options)
         , reports_(reports)
     {
     }
@@ -45,6 +45,7 @@ private:
 struct LoadedData {
     std::vector<std::string> files; // the settings' files and those found in the data folders
     std::string program;
+    data::LearnSettings learn;
     std::shared_ptr<const service::LocationResolver> resolver;
     std::vector<data::LoadReport> reports;
 };
@@ -57,6 +58,12 @@ std::vector<std::string> filesOf(const data::DataSettings& settings)
         files.insert(files.end(), found.begin(), found.end());
     }
     return files;
+}
+
+bool sameLearning(const data::LearnSettings& a, const data::LearnSettings& b)
+{
+    return a.upstream == b.upstream && a.timeout == b.timeout && a.rate == b.rate && a.learnedFile == b.learnedFile
+        && a.noLearn == b.noLearn && a.refreshDays == b.refreshDays;
 }
 
 } // namespace
@@ -77,18 +84,25 @@ std::unique_ptr<BundledService> BundledService::start(const data::DataSettings& 
     {
         std::lock_guard lock(mutex);
         auto files = filesOf(settings);
-        if (!loaded.resolver || loaded.files != files || loaded.program != settings.program) {
-            auto store = data::loadStore(data::DataSettings{files, false, settings.program});
+        if (!loaded.resolver || loaded.files != files || loaded.program != settings.program
+            || !sameLearning(loaded.learn, settings.learn)) {
+            loaded.resolver.reset(); // the old store and its upstream asker go once no service uses them
+            auto store = data::loadStore(data::DataSettings{files, false, settings.program, settings.learn});
             if (!settings.program.empty())
                 for (const auto& report : store.reports)
                     std::fprintf(stderr, "%s: %s\n", settings.program.c_str(), data::reportLine(report).c_str());
-            auto view = std::make_shared<const service::LocationResolver>(std::move(store.store));
-            loaded = LoadedData{std::move(files), settings.program, std::move(view), std::move(store.reports)};
+            loaded = LoadedData{std::move(files), settings.program, settings.learn,
+                                std::make_shared<const service::LocationResolver>(std::move(store.store),
+                                                                                  std::move(store.learning)),
+                                std::move(store.reports)};
         }
         resolver = loaded.resolver;
         reports = loaded.reports;
     }
-    auto service = std::make_unique<InProcessService>(std::move(resolver), reports);
+    service::ServerOptions options; // a lookup that waits for the upstream holds a server thread
+    if (!settings.learn.upstream.isEmpty())
+        options.threads = data::kUpstreamServerThreads;
+    auto service = std::make_unique<InProcessService>(std::move(resolver), reports, options);
     if (!service->start(error))
         return nullptr;
     return service;

@@ -5,6 +5,7 @@
 
 #include "number_normalizer.h"
 #include "phone_dat.h"
+#include "learning.h"
 #include "prefix_store.h"
 #include "segment_table.h"
 
@@ -26,17 +27,28 @@ class LocationResolver {
 public:
     // The built-in data alone.
     LocationResolver();
-    explicit LocationResolver(std::shared_ptr<data::PrefixStore> store);
+    // With learning, a mobile lookup first lets it ask the upstream about a
+    // prefix local data do not know (waiting at most the upstream time-out).
+    explicit LocationResolver(std::shared_ptr<data::PrefixStore> store,
+                              std::shared_ptr<data::Learning> learning = nullptr);
 
     // Thread-safe. The answer lives as long as the resolver; a prefix seen
     // before costs one array read.
-    const Answer& resolve(const CleanNumber& number) const { return store_->lookup(number); }
+    const Answer& resolve(const CleanNumber& number) const
+    {
+        if (learning_ && number.kind == NumberKind::Mobile)
+            learning_->prepare(prefix7(number));
+        return store_->lookup(number);
+    }
 
     // The store behind it, for learning answers at run time.
     data::PrefixStore& store() const { return *store_; }
 
 private:
+    static std::uint32_t prefix7(const CleanNumber& number);
+
     std::shared_ptr<data::PrefixStore> store_;
+    std::shared_ptr<data::Learning> learning_;
 };
 
 } // namespace teloria::service

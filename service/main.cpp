@@ -14,10 +14,13 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace {
 
 constexpr char kUsage[] = R"(Usage: teloria-lookupd [--listen HOST:PORT] [--data FILE] [--allow-remote] [--quiet] [--version]
+                       [--upstream URL [--upstream-timeout S] [--upstream-rate N]]
+                       [--learned FILE | --no-learn] [--refresh-days N]
 
 Answers lookups of Chinese phone numbers from local data, as the lookup web
 service Teloria queries: GET /sim_search138.asp?mobile=NUMBER gives a GBK page
@@ -105,7 +108,8 @@ int main(int argc, char** argv)
             return std::string_view(argv[++i]);
         };
         if (arg == "--help" || arg == "-h") {
-            std::cout << kUsage;
+            std::cout << kUsage << "\nLearning unknown prefixes from an online lookup service:\n"
+                      << teloria::data::kLearnOptionsHelp;
             return 0;
         } else if (arg == "--version" || arg == "-v") {
             std::cout << "teloria-lookupd " << TELORIA_VERSION << '\n';
@@ -121,6 +125,14 @@ int main(int argc, char** argv)
             if (!v || v->empty())
                 return usageError("--data needs a file name");
             options.data.files.emplace_back(*v);
+        } else if (arg.starts_with("--upstream") || arg == "--learned" || arg == "--no-learn"
+                   || arg == "--refresh-days") {
+            const std::vector<std::string> args(argv, argv + argc);
+            std::size_t at = static_cast<std::size_t>(i);
+            std::string why;
+            if (teloria::data::takeLearnOption(args, at, options.data.learn, &why) != teloria::data::OptionResult::Taken)
+                return usageError(why.empty() ? "unknown argument '" + std::string(arg) + "'" : why);
+            i = static_cast<int>(at);
         } else if (arg == "--allow-remote") {
             options.allowRemote = true;
         } else if (arg == "--quiet") {
@@ -140,6 +152,13 @@ int main(int argc, char** argv)
                                 " add --allow-remote if that is meant");
         bindHost = *loopback;
     }
+    if (std::string why; !teloria::data::finishLearnSettings(options.data.learn, &why))
+        return usageError(why);
+    options.data.program = "teloria-lookupd";
+
+    // The stop signals are waited for below, on this thread only; the
+    // server's threads and the upstream's (started while loading), inherit the blocked mask.
+    teloria::service::platform::blockStopSignals();
 
     // A file that cannot be used is skipped with its reason; the others still load.
     auto loaded = teloria::data::loadStore(options.data);
@@ -147,12 +166,14 @@ int main(int argc, char** argv)
         if (!options.quiet || !report.loaded)
             std::cerr << "teloria-lookupd: " << teloria::data::reportLine(report) << '\n';
 
-    // The stop signals are waited for below, on this thread only; the
-    // server's threads, started after this, inherit the blocked mask.
-    teloria::service::platform::blockStopSignals();
-
-    auto resolver = std::make_shared<const teloria::service::LocationResolver>(std::move(loaded.store));
-    teloria::service::LookupServer server(resolver);
+    auto resolver = std::make_shared<const teloria::service::LocationResolver>(std::move(loaded.store),
+                                                                             std::move(loaded.learning));
+    // A lookup of a prefix that local data do not know waits for the upstream
+    // on its server thread, so with an upstream there are more of them.
+    teloria::service::ServerOptions serverOptions;
+    if (!options.data.learn.upstream.isEmpty())
+        serverOptions.threads = teloria::data::kUpstreamServerThreads;
+    teloria::service::LookupServer server(resolver, serverOptions);
     std::string why;
     const int port = server.bind(bindHost, options.port, &why);
     if (port < 0 || !server.serveInBackground(&why)) {

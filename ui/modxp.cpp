@@ -72,6 +72,13 @@ int Main(int argc, char* argv[])
                        "and /usr/share/teloria/ load without it."),
         QStringLiteral("FILE"));
     parser.addOption(dataOption);
+    const QCommandLineOption upstreamOption(
+        QStringLiteral("upstream"),
+        QStringLiteral("Let the bundled service ask the online lookup service at URL about prefixes its "
+                       "data do not know, sending only the prefix and 0000, and remember the answers "
+                       "(default: TELORIA_UPSTREAM, else none)."),
+        QStringLiteral("URL"));
+    parser.addOption(upstreamOption);
     if (!parser.parse(QCoreApplication::arguments())) {
         reportStartFailure(parser.errorText());
         return 2;
@@ -90,6 +97,11 @@ int Main(int argc, char* argv[])
     for (const QString& file : parser.values(dataOption))
         data.files.push_back(file.toStdString());
     data.program = "teloria";
+    data.learn.upstream = parser.value(upstreamOption);
+    if (std::string why; !teloria::data::finishLearnSettings(data.learn, &why)) {
+        reportStartFailure(QString::fromStdString(why));
+        return 2;
+    }
     std::shared_ptr<teloria::BundledService> bundled;
     const teloria::ServiceChoice service =
         teloria::chooseService(parser.value(serviceOption), [&data, &bundled] {

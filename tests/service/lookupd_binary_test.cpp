@@ -2,6 +2,9 @@
 
 #include "service_test_support.h"
 
+#include "data/fake_upstream.h"
+
+#include <QDir>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <httplib.h>
@@ -19,8 +22,9 @@ constexpr int kStartTimeoutMs = 30000; // a guard only: the wait ends as soon as
 
 class Lookupd {
 public:
-    explicit Lookupd(QStringList args)
+    explicit Lookupd(QStringList args, const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment())
     {
+        process_.setProcessEnvironment(env);
         process_.setProgram(QStringLiteral(TELORIA_LOOKUPD_PATH));
         process_.setArguments(args);
         process_.start();
@@ -198,8 +202,67 @@ INSTANTIATE_TEST_SUITE_P(Cases, RefusedStartTest, ::testing::Values(
     }, 2, "unknown argument '--verbose'"},
     RefusedStartCase{"DataWithoutFile", [](const QTemporaryDir&) {
         return QStringList{"--data"};
-    }, 2, "--data needs a file name"}
+    }, 2, "--data needs a file name"},
+    RefusedStartCase{"UpstreamNotHttp", [](const QTemporaryDir&) {
+        return QStringList{"--upstream", "ftp://127.0.0.1/"};
+    }, 2, "--upstream:"},
+    RefusedStartCase{"UpstreamRateZero", [](const QTemporaryDir&) {
+        return QStringList{"--upstream", "http://127.0.0.1:1", "--upstream-rate", "0"};
+    }, 2, "--upstream-rate"},
+    RefusedStartCase{"NoLearnWithLearnedFile", [](const QTemporaryDir&) {
+        return QStringList{"--no-learn", "--learned", "x.sqlite"};
+    }, 2, "contradict"}
 ));
+
+// With --upstream the service learns what its data do not know, and the next
+// start answers the same from the database with the upstream gone; with
+// --no-learn nothing is written.
+TEST(Lookupd, LearnsFromTheUpstreamAndRemembers)
+{
+    QTemporaryDir dir;
+    const QString learned = dir.filePath("learned.sqlite");
+    const char* number = "19912345678";
+    QString upstreamUrl;
+    {
+        teloria::testing::FakeUpstream upstream([](const std::string&) {
+            return teloria::testing::Reply{.body = teloria::testing::gbkPage(QStringLiteral("广东省深圳市"),
+                                                                             QStringLiteral("中国电信"))};
+        });
+        upstreamUrl = QString::fromStdString(upstream.baseUrl());
+        Lookupd d({"--listen", "127.0.0.1:0", "--upstream", upstreamUrl, "--learned", learned});
+        const int port = d.waitForPort();
+        ASSERT_GT(port, 0) << d.stdErr().toStdString();
+        EXPECT_EQ(lookup(port, number).location.toStdString(), "广东 深圳");
+        EXPECT_EQ(upstream.asked(), std::vector<std::string>{"19912340000"});
+        d.signal(SIGTERM);
+        EXPECT_EQ(d.waitForExit(), 0);
+    }
+    for (const QStringList& more : {QStringList{"--upstream", upstreamUrl}, QStringList{}}) {
+        Lookupd d(QStringList{"--listen", "127.0.0.1:0", "--learned", learned} + more);
+        const int port = d.waitForPort();
+        ASSERT_GT(port, 0) << d.stdErr().toStdString();
+        const auto fields = lookup(port, number);
+        EXPECT_EQ(fields.location.toStdString(), "广东 深圳");
+        EXPECT_EQ(fields.cardType.toStdString(), "中国电信");
+        d.signal(SIGTERM);
+        EXPECT_EQ(d.waitForExit(), 0);
+        EXPECT_TRUE(d.stdErr().contains(QStringLiteral("loaded 1 prefixes from ") + learned)) << d.stdErr().toStdString();
+    }
+
+    QTemporaryDir home;
+    teloria::testing::FakeUpstream upstream([](const std::string&) {
+        return teloria::testing::Reply{.body = teloria::testing::gbkPage(QStringLiteral("海南"), QStringLiteral("中国电信"))};
+    });
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("XDG_DATA_HOME"), home.path());
+    Lookupd d({"--listen", "127.0.0.1:0", "--upstream", QString::fromStdString(upstream.baseUrl()), "--no-learn"}, env);
+    const int port = d.waitForPort();
+    ASSERT_GT(port, 0) << d.stdErr().toStdString();
+    EXPECT_EQ(lookup(port, number).location.toStdString(), "海南");
+    d.signal(SIGTERM);
+    EXPECT_EQ(d.waitForExit(), 0);
+    EXPECT_TRUE(QDir(home.path()).isEmpty());
+}
 
 class LoopbackNameTest : public ::testing::TestWithParam<const char*> {};
 

@@ -1,0 +1,8 @@
+#!/usr/bin/env bash
+# Learning from an online lookup service: one request per unknown prefix
+# against a slow fake upstream, and the cost of a learned lookup.
+# Usage: bench/run-learn.sh BUILD_DIR
+set -euo pipefail
+source "$(dirname "$0")/lib.sh" "$@"
+require_built learn_bench
+"$bin/learn_bench"

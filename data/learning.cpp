@@ -1,0 +1,103 @@
+#include "learning.h"
+
+#include "data/place_names.h"
+#include "data/prefix_store.h"
+
+#include <filesystem>
+
+namespace teloria::data {
+
+namespace {
+
+constexpr std::size_t kStaleWords = PrefixStore::kPrefixCount / 64 + 1;
+
+} // namespace
+
+Learning::Learning(PrefixStore& store) : store_(store) {}
+
+Learning::~Learning() = default;
+
+std::optional<LearnedEntry> Learning::normalise(LearnedEntry entry)
+{
+    const std::string_view location = entry.location;
+    const auto space = location.find(' ');
+    const Place place = space == std::string_view::npos
+        ? placeFromDescription(location)
+        : placeFromFields(location.substr(0, space), location.substr(space + 1));
+    std::string text = place.text();
+    if (text.empty() || !isSafeText(text))
+        return std::nullopt;
+    entry.location = std::move(text);
+    entry.cardType = canonicalCardType(entry.cardType);
+    if (!isSafeText(entry.cardType))
+        entry.cardType.clear();
+    return entry;
+}
+
+std::unique_ptr<Learning> Learning::start(const LearnSettings& settings, PrefixStore& store, WarningSink warn,
+                                          Clock& clock)
+{
+    const bool asking = !settings.upstream.isEmpty();
+    const std::filesystem::path file =
+        settings.learnedFile.empty() ? LearnedStore::defaultPath() : settings.learnedFile;
+    std::error_code ec;
+    const bool reading = !settings.noLearn && (asking || (!file.empty() && std::filesystem::exists(file, ec)));
+    if (!asking && !reading)
+        return nullptr;
+
+    std::unique_ptr<Learning> learning(new Learning(store));
+    learning->stale_ = std::make_unique<std::atomic<std::uint64_t>[]>(kStaleWords);
+    if (reading) {
+        learning->database_ = std::make_unique<LearnedStore>(file, warn);
+        const std::int64_t oldest = clock.unixSeconds() - std::int64_t(settings.refreshDays) * 86'400;
+        for (const LearnedEntry& e : learning->database_->loadAll()) {
+            const std::uint32_t prefix7 = static_cast<std::uint32_t>(std::stoul(e.prefix));
+            if (!store.learn(prefix7, e.location, e.cardType))
+                continue;
+            ++learning->loaded_;
+            if (e.askedAt < oldest) {
+                const std::uint32_t bit = prefix7 - PrefixStore::kFirstPrefix;
+                learning->stale_[bit / 64].fetch_or(std::uint64_t{1} << (bit % 64), std::memory_order_relaxed);
+            }
+        }
+        learning->databasePath_ = file;
+    }
+    if (asking) {
+        UpstreamOptions options;
+        options.baseUrl = settings.upstream;
+        options.timeout = settings.timeout;
+        options.rate = settings.rate;
+        options.refreshDays = settings.refreshDays;
+        PrefixStore* target = &store;
+        learning->asker_ = std::make_unique<UpstreamAsker>(
+            options, learning->database_.get(), clock, &Learning::normalise, [target](const LearnedEntry& e) {
+                target->learn(static_cast<std::uint32_t>(std::stoul(e.prefix)), e.location, e.cardType);
+            });
+    }
+    return learning;
+}
+
+bool Learning::takeStale(std::uint32_t prefix7)
+{
+    const std::uint32_t bit = prefix7 - PrefixStore::kFirstPrefix;
+    const std::uint64_t mask = std::uint64_t{1} << (bit % 64);
+    std::atomic<std::uint64_t>& word = stale_[bit / 64];
+    return (word.load(std::memory_order_relaxed) & mask) && (word.fetch_and(~mask) & mask);
+}
+
+void Learning::prepare(std::uint32_t prefix7)
+{
+    if (!asker_ || prefix7 < PrefixStore::kFirstPrefix
+        || prefix7 >= PrefixStore::kFirstPrefix + PrefixStore::kPrefixCount)
+        return;
+    const Answer& answer = store_.mobile(prefix7);
+    if (answer.tier == Tier::Override)
+        return;
+    if (answer.tier == Tier::Learned && takeStale(prefix7))
+        asker_->ask(std::to_string(prefix7)); // the old answer stays until the new one is learned
+    if (answer.hasLocation() && answer.hasCardType())
+        return;
+    asker_->ask(std::to_string(prefix7));
+}
+
+} // namespace teloria::data

@@ -1,0 +1,54 @@
+#pragma once
+// Learned answers in the prefix store. At start the learned-answer database's
+// rows go into the store, above phone.dat files and below override files;
+// with an upstream, a lookup of a mobile prefix that local data give no
+// location or no operator for asks the upstream first (waiting at most its
+// time-out), and an answer older than refresh-days is asked again behind the
+// old one. A prefix that needs neither costs one array read more.
+
+#include "data/learn_settings.h"
+#include "data/learned_store.h"
+#include "data/upstream_asker.h"
+
+#include <atomic>
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+
+namespace teloria::data {
+
+class PrefixStore;
+
+class Learning {
+public:
+    // Nothing when there is nothing to do: no upstream, and --no-learn or no
+    // database file yet. Warnings (a damaged or read-only database, a failed
+    // write later) go to warn, which must outlive the result.
+    static std::unique_ptr<Learning> start(const LearnSettings& settings, PrefixStore& store, WarningSink warn,
+                                           Clock& clock = Clock::system());
+    ~Learning();
+
+    // Before a lookup of a 7-digit mobile prefix. Thread-safe.
+    void prepare(std::uint32_t prefix7);
+
+    std::size_t loadedCount() const { return loaded_; }
+    // The database read at start; empty with --no-learn.
+    const std::filesystem::path& databasePath() const { return databasePath_; }
+    UpstreamAsker* asker() { return asker_.get(); }
+
+    // The upstream's answer in the one spelling; nothing when it names no place.
+    static std::optional<LearnedEntry> normalise(LearnedEntry entry);
+
+private:
+    explicit Learning(PrefixStore& store);
+    bool takeStale(std::uint32_t prefix7);
+
+    PrefixStore& store_;
+    std::unique_ptr<LearnedStore> database_;
+    std::unique_ptr<UpstreamAsker> asker_;
+    std::unique_ptr<std::atomic<std::uint64_t>[]> stale_; // one bit per prefix: learned long ago, not yet asked again
+    std::size_t loaded_ = 0;
+    std::filesystem::path databasePath_;
+};
+
+} // namespace teloria::data

@@ -1,0 +1,252 @@
+#include "upstream_asker.h"
+
+#include "lookup/field_extract.h"
+#include "lookup/page_fetch.h"
+#include "lookup/service_url.h"
+#include "prefix_store.h"
+
+#include <QUrl>
+
+#include <algorithm>
+#include <ctime>
+
+namespace teloria::data {
+
+namespace {
+
+class SystemClock final : public Clock {
+public:
+    TimePoint now() const override { return std::chrono::steady_clock::now(); }
+    std::int64_t unixSeconds() const override { return static_cast<std::int64_t>(std::time(nullptr)); }
+    void waitUntil(std::unique_lock<std::mutex>& lock, std::condition_variable& cv, TimePoint deadline) override
+    {
+        cv.wait_until(lock, deadline);
+    }
+};
+
+bool isPrefix(const std::string& text)
+{
+    return text.size() == 7 && text[0] == '1'
+        && std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+} // namespace
+
+Clock& Clock::system()
+{
+    static SystemClock clock;
+    return clock;
+}
+
+TokenBucket::TokenBucket(double ratePerSecond, double burst)
+    : interval_(std::chrono::duration_cast<Clock::duration>(
+          std::chrono::duration<double>(1.0 / std::max(ratePerSecond, 1e-3))))
+    , depth_(interval_ * (static_cast<long>(std::max(burst, 1.0)) - 1))
+{
+    if (interval_ <= Clock::duration::zero())
+        interval_ = Clock::duration(1);
+}
+
+bool TokenBucket::tryTake(Clock::TimePoint now)
+{
+    lastSeen_ = std::max(lastSeen_, now);
+    const Clock::TimePoint full = full_.value_or(now);
+    if (now < full - depth_)
+        return false;
+    full_ = std::max(full, now) + interval_;
+    return true;
+}
+
+Clock::TimePoint TokenBucket::nextToken() const
+{
+    if (!full_)
+        return lastSeen_;
+    return std::max(*full_ - depth_, lastSeen_);
+}
+
+QString UpstreamAsker::requestUrl(const QString& base, const std::string& prefix)
+{
+    return lookupUrl(base, QString::fromStdString(prefix) + QStringLiteral("0000"));
+}
+
+UpstreamAsker::UpstreamAsker(UpstreamOptions options, LearnedStore* store, Clock& clock,
+                             Normaliser normalise, LearnedHook onLearned)
+    : options_(std::move(options))
+    , host_(QUrl(options_.baseUrl).host().toStdString())
+    , store_(store)
+    , clock_(clock)
+    , normalise_(std::move(normalise))
+    , onLearned_(std::move(onLearned))
+    , bucket_(options_.rate)
+{
+    if (store_)
+        for (LearnedEntry& entry : store_->loadAll())
+            learned_.emplace(entry.prefix, std::move(entry));
+    for (int i = 0; i < kMaxUpstreamInFlight; ++i)
+        workers_.emplace_back([this] { work(); });
+}
+
+UpstreamAsker::~UpstreamAsker()
+{
+    {
+        std::lock_guard lock(mutex_);
+        stopping_ = true;
+    }
+    workCv_.notify_all();
+    doneCv_.notify_all();
+    for (std::thread& worker : workers_)
+        worker.join();
+}
+
+void UpstreamAsker::wake()
+{
+    std::lock_guard lock(mutex_);
+    workCv_.notify_all();
+}
+
+UpstreamAsker::Stats UpstreamAsker::stats() const
+{
+    std::lock_guard lock(mutex_);
+    return stats_;
+}
+
+bool UpstreamAsker::fresh(const LearnedEntry& entry) const
+{
+    const std::int64_t age = clock_.unixSeconds() - entry.askedAt;
+    return age <= std::int64_t(options_.refreshDays) * 86'400;
+}
+
+bool UpstreamAsker::resting(const std::string& prefix)
+{
+    const auto it = restingUntil_.find(prefix);
+    if (it == restingUntil_.end())
+        return false;
+    if (clock_.now() < it->second)
+        return true;
+    restingUntil_.erase(it);
+    return false;
+}
+
+std::shared_ptr<UpstreamAsker::Flight> UpstreamAsker::enqueue(const std::string& prefix)
+{
+    if (const auto it = flights_.find(prefix); it != flights_.end())
+        return it->second;
+    if (queue_.size() >= options_.maxQueued)
+        return nullptr;
+    auto flight = std::make_shared<Flight>();
+    flight->prefix = prefix;
+    flights_.emplace(prefix, flight);
+    queue_.push_back(flight);
+    workCv_.notify_one();
+    return flight;
+}
+
+std::optional<LearnedEntry> UpstreamAsker::known(const std::string& prefix) const
+{
+    std::lock_guard lock(mutex_);
+    const auto it = learned_.find(prefix);
+    if (it == learned_.end())
+        return std::nullopt;
+    return it->second;
+}
+
+std::optional<LearnedEntry> UpstreamAsker::ask(const std::string& prefix)
+{
+    if (!isPrefix(prefix))
+        return std::nullopt;
+    std::unique_lock lock(mutex_);
+    if (stopping_)
+        return std::nullopt;
+    if (const auto it = learned_.find(prefix); it != learned_.end()) {
+        // An old answer is served while a new one is fetched.
+        if (!fresh(it->second) && !resting(prefix))
+            enqueue(prefix);
+        return it->second;
+    }
+    if (resting(prefix))
+        return std::nullopt;
+    const std::shared_ptr<Flight> flight = enqueue(prefix);
+    if (!flight)
+        return std::nullopt;
+    ++stats_.waiting;
+    doneCv_.wait_for(lock, options_.timeout, [&] { return flight->done || stopping_; });
+    --stats_.waiting;
+    return flight->done ? flight->answer : std::nullopt;
+}
+
+void UpstreamAsker::work()
+{
+    std::unique_lock lock(mutex_);
+    while (!stopping_) {
+        if (queue_.empty()) {
+            workCv_.wait(lock);
+            continue;
+        }
+        if (!bucket_.tryTake(clock_.now())) {
+            clock_.waitUntil(lock, workCv_, bucket_.nextToken());
+            continue;
+        }
+        std::shared_ptr<Flight> flight = queue_.front();
+        queue_.pop_front();
+        ++stats_.requests;
+        lock.unlock();
+
+        std::optional<LearnedEntry> answer = fetch(flight->prefix);
+        if (answer && store_)
+            store_->upsert(*answer); // a failed write warns once; the answer still serves this process
+        if (answer && onLearned_)
+            onLearned_(*answer);
+
+        lock.lock();
+        if (answer) {
+            ++stats_.learned;
+            learned_[flight->prefix] = *answer;
+        } else {
+            ++stats_.failed;
+            restingUntil_[flight->prefix] = clock_.now() + options_.retryAfterFailure;
+        }
+        flight->answer = std::move(answer);
+        flight->done = true;
+        flights_.erase(flight->prefix);
+        doneCv_.notify_all();
+    }
+}
+
+std::optional<LearnedEntry> UpstreamAsker::fetch(const std::string& prefix) const
+{
+    FetchOptions fetchOptions;
+    fetchOptions.connectTimeoutMs = static_cast<long>(options_.timeout.count());
+    fetchOptions.totalTimeoutMs = static_cast<long>(options_.timeout.count());
+    fetchOptions.maxBodyBytes = options_.maxBodyBytes;
+    // The prefix goes to the configured host only: a redirect elsewhere is a failed answer.
+    fetchOptions.followRedirectsToOtherHosts = false;
+    const FetchResult page = fetchPage(requestUrl(options_.baseUrl, prefix), fetchOptions);
+    if (!page.ok || page.status != 200)
+        return std::nullopt;
+
+    const QString locationText = extractField(page.text, kLocationMarker);
+    const QString cardText = extractField(page.text, kCardTypeMarker);
+    std::optional<std::string> location = cleanLearnedText(locationText.toStdString());
+    if (!location || *location == kUnknown)
+        return std::nullopt;
+    std::string cardType;
+    if (!cardText.trimmed().isEmpty()) {
+        std::optional<std::string> card = cleanLearnedText(cardText.toStdString());
+        if (!card)
+            return std::nullopt; // markup where the card type should be: not a page to trust
+        if (*card != kUnknown)
+            cardType = std::move(*card);
+    }
+
+    LearnedEntry entry;
+    entry.prefix = prefix;
+    entry.location = std::move(*location);
+    entry.cardType = std::move(cardType);
+    entry.upstream = host_;
+    entry.askedAt = clock_.unixSeconds();
+    if (normalise_)
+        return normalise_(std::move(entry));
+    return entry;
+}
+
+} // namespace teloria::data
