@@ -107,38 +107,25 @@ std::vector<std::string> TestServer::paramValues(const std::string& name) const
     return values;
 }
 
-RefusingPort::RefusingPort()
+HeldPort::HeldPort()
 {
     fd_ = boundLoopbackSocket(&port_);
 }
 
-RefusingPort::~RefusingPort()
+HeldPort::~HeldPort()
 {
     ::close(fd_);
 }
 
-std::string RefusingPort::baseUrl() const
+std::string HeldPort::baseUrl() const
 {
     return loopbackUrl(port_);
 }
 
 SilentServer::SilentServer()
 {
-    fd_ = boundLoopbackSocket(&port_);
-    if (::listen(fd_, SOMAXCONN) != 0) {
-        ::close(fd_);
+    if (::listen(fd_, SOMAXCONN) != 0)
         fail("listen");
-    }
-}
-
-SilentServer::~SilentServer()
-{
-    ::close(fd_);
-}
-
-std::string SilentServer::baseUrl() const
-{
-    return loopbackUrl(port_);
 }
 
 } // namespace teloria::testing

@@ -55,40 +55,32 @@ private:
     std::vector<LoggedRequest> log_;
 };
 
-// A loopback port that refuses every connection: bound, never listening, and
-// held until the object goes, so that no other program can take it meanwhile.
-class RefusingPort {
+// A loopback port bound for as long as the object lives, so that no other
+// program can take it meanwhile.
+class HeldPort {
 public:
-    RefusingPort();
-    ~RefusingPort();
-    RefusingPort(const RefusingPort&) = delete;
-    RefusingPort& operator=(const RefusingPort&) = delete;
+    HeldPort(const HeldPort&) = delete;
+    HeldPort& operator=(const HeldPort&) = delete;
 
     int port() const { return port_; }
     std::string baseUrl() const;
     std::string url(const std::string& pathAndQuery) const { return baseUrl() + pathAndQuery; }
 
-private:
+protected:
+    HeldPort();
+    ~HeldPort();
     int fd_ = -1;
     int port_ = -1;
 };
 
-// A loopback port where connections complete (the kernel accepts them into a
-// long queue) and requests are taken, but no answer ever comes.
-class SilentServer {
+// A port that refuses every connection: bound, never listening.
+class RefusingPort : public HeldPort {};
+
+// A port where connections complete (the kernel accepts them into a long
+// queue) and requests are taken, but no answer ever comes.
+class SilentServer : public HeldPort {
 public:
     SilentServer();
-    ~SilentServer();
-    SilentServer(const SilentServer&) = delete;
-    SilentServer& operator=(const SilentServer&) = delete;
-
-    int port() const { return port_; }
-    std::string baseUrl() const;
-    std::string url(const std::string& pathAndQuery) const { return baseUrl() + pathAndQuery; }
-
-private:
-    int fd_ = -1;
-    int port_ = -1;
 };
 
 } // namespace teloria::testing
