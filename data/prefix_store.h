@@ -120,6 +120,7 @@ private:
     std::unique_ptr<i18n::phonenumbers::PhoneNumberOfflineGeocoder> geocoder_;
     std::unique_ptr<std::atomic<std::uint32_t>[]> byPrefix_;
     std::unique_ptr<std::atomic<std::uint32_t>[]> byAreaCode_; // by the area code after its 0: 10, 20..29, 300..999
+    std::unique_ptr<std::atomic<std::uint32_t>[]> byBaked_;    // by the compiled-in answer; 0 not interned yet
 
     mutable std::mutex mutex_; // appending answers, learn()
     mutable std::array<std::unique_ptr<Answer[]>, kMaxChunks> chunks_;
