@@ -136,14 +136,28 @@ const Answer& PrefixStore::mobile(std::uint32_t prefix7) const
     return at(resolved(prefix7));
 }
 
+namespace {
+
+std::uint32_t mobilePrefix(const CleanNumber& number)
+{
+    std::uint32_t prefix = 0;
+    for (int i = 0; i < 7; ++i)
+        prefix = prefix * 10 + static_cast<std::uint32_t>(number.digits[i] - '0');
+    return prefix;
+}
+
+} // namespace
+
+void PrefixStore::prefetch(const CleanNumber& number) const
+{
+    if (number.kind == NumberKind::Mobile)
+        __builtin_prefetch(&byPrefix_[mobilePrefix(number) - kFirstPrefix]);
+}
+
 const Answer& PrefixStore::lookup(const CleanNumber& number) const
 {
-    if (number.kind == NumberKind::Mobile) {
-        std::uint32_t prefix = 0;
-        for (int i = 0; i < 7; ++i)
-            prefix = prefix * 10 + static_cast<std::uint32_t>(number.digits[i] - '0');
-        return mobile(prefix);
-    }
+    if (number.kind == NumberKind::Mobile)
+        return mobile(mobilePrefix(number));
     // Landline: the area code after its 0 ("10", "755") indexes a small table.
     const std::string area = number.digits.substr(0, static_cast<std::size_t>(number.areaCodeLength));
     const auto code = static_cast<std::size_t>(std::stoul(area.substr(1)));
