@@ -46,9 +46,10 @@ void LocalResolver::resolve(const QStringList& numbers, std::vector<Resolution>&
     // The service refuses a longer "mobile" value as no number; so does this path.
     static const std::size_t maxBytes = service::ServerOptions{}.maxNumberBytes;
     out.assign(static_cast<std::size_t>(numbers.size()), Resolution{}); // never failed here
+    // First every number cleaned, its slot in the store hinted; then the lookups.
+    clean_.resize(static_cast<std::size_t>(numbers.size()));
     std::string typed;
     for (qsizetype i = 0; i < numbers.size(); ++i) {
-        Resolution& r = out[static_cast<std::size_t>(i)];
         const QString& number = numbers.at(i);
         typed.clear();
         for (const QChar c : number) { // numbers are ASCII nearly always: no conversion then
@@ -58,9 +59,16 @@ void LocalResolver::resolve(const QStringList& numbers, std::vector<Resolution>&
             }
             typed.push_back(static_cast<char>(c.unicode()));
         }
-        const auto clean = typed.size() <= maxBytes ? data::cleanNumber(typed) : std::nullopt;
+        auto& clean = clean_[static_cast<std::size_t>(i)];
+        clean = typed.size() <= maxBytes ? data::cleanNumber(typed) : std::nullopt;
         if (learning_ && clean && clean->kind == data::NumberKind::Mobile)
             learning_->prepare(static_cast<std::uint32_t>(std::stoul(clean->digits.substr(0, 7))));
+        if (clean)
+            store_->prefetch(*clean);
+    }
+    for (std::size_t i = 0; i < out.size(); ++i) {
+        Resolution& r = out[i];
+        const auto& clean = clean_[i];
         r.cells = clean ? &cellsOf(store_->lookup(*clean)) : &kNoCells;
         r.outcome = clean ? Outcome::Answered : Outcome::NotANumber;
     }

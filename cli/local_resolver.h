@@ -5,8 +5,11 @@
 
 #include "resolver.h"
 
+#include "data/number_normalizer.h"
+
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <unordered_map>
 #include <vector>
 
@@ -41,6 +44,7 @@ private:
         const RowCells* cells = nullptr;
     };
     std::vector<Recent> recent_ = std::vector<Recent>(4096);
+    std::vector<std::optional<data::CleanNumber>> clean_; // the block's numbers, cleaned
 };
 
 } // namespace teloria::cli

@@ -8,6 +8,7 @@
 
 int main(int argc, char** argv)
 {
+    teloria::cli::platform::keepFreedMemory();
     // Before any worker thread starts a transfer.
     curl_global_init(CURL_GLOBAL_DEFAULT);
     QCoreApplication app(argc, argv);

@@ -5,6 +5,9 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 #include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -67,6 +70,15 @@ std::int64_t regularFileSize(int fd)
 bool isTerminal(int fd)
 {
     return ::isatty(fd) == 1;
+}
+
+void keepFreedMemory()
+{
+#ifdef __GLIBC__
+    // Blocks up to 32 MiB come from the heap, and up to 64 MiB free at its top stays.
+    mallopt(M_MMAP_THRESHOLD, 32 * 1024 * 1024);
+    mallopt(M_TRIM_THRESHOLD, 64 * 1024 * 1024);
+#endif
 }
 
 } // namespace teloria::cli::platform

@@ -1,5 +1,6 @@
 #include "prefix_store.h"
 
+#include "builtin_mobile.h"
 #include "gbk.h"
 #include "override_file.h"
 #include "phone_dat.h"
@@ -55,6 +56,7 @@ PrefixStore::PrefixStore(const SegmentTable& segments)
     , geocoder_(std::make_unique<i18n::phonenumbers::PhoneNumberOfflineGeocoder>())
     , byPrefix_(new std::atomic<std::uint32_t>[kPrefixCount]())
     , byAreaCode_(new std::atomic<std::uint32_t>[kAreaCodes]())
+    , byBaked_(new std::atomic<std::uint32_t>[bakedCount()]())
 {
     // Index 0 stands for "not looked at yet"; its answer is never handed out.
     intern(Answer{});
@@ -94,21 +96,26 @@ std::uint32_t PrefixStore::internLocked(Answer answer) const
 
 std::string PrefixStore::geocode(std::uint64_t nationalNumber) const
 {
-    static const icu::Locale chinese("zh", "CN");
-    i18n::phonenumbers::PhoneNumber number;
-    number.set_country_code(86);
-    number.set_national_number(nationalNumber);
-    std::string description = geocoder_->GetDescriptionForValidNumber(number, chinese);
-    // For a prefix it has no area for, the geocoder names only the country.
-    return description == "中国" ? std::string() : description;
+    return describeChineseNumber(*geocoder_, nationalNumber);
 }
 
 std::uint32_t PrefixStore::builtInIndex(std::uint32_t prefix7) const
 {
-    // Any number of the prefix describes it; the geocoder maps 7-digit prefixes.
-    const Place place = placeFromDescription(geocode(std::uint64_t{prefix7} * 10000));
-    const std::string digits = std::to_string(prefix7);
-    return intern(answerOf(place, std::string(segments_.operatorOf(digits)), Tier::BuiltIn, std::string(kBuiltInSource)));
+    if (&segments_ != &SegmentTable::builtIn()) { // a table of its own: ask as the build does
+        MobileFacts facts = askBuiltIn(*geocoder_, segments_, prefix7);
+        return intern(answerOf(facts.place, std::move(facts.cardType), Tier::BuiltIn, std::string(kBuiltInSource)));
+    }
+    // The compiled-in answers, each interned on its first use.
+    const std::uint32_t baked = bakedIndex(prefix7);
+    auto& slot = byBaked_[baked];
+    if (const std::uint32_t seen = slot.load(std::memory_order_acquire))
+        return seen;
+    const BakedFacts& facts = bakedFacts(baked);
+    const Place place{std::string(facts.province), std::string(facts.city)};
+    const std::uint32_t index =
+        intern(answerOf(place, std::string(facts.cardType), Tier::BuiltIn, std::string(kBuiltInSource)));
+    slot.store(index, std::memory_order_release); // any thread interns the same answer: same index
+    return index;
 }
 
 std::uint32_t PrefixStore::resolved(std::uint32_t prefix7) const
@@ -126,17 +133,43 @@ std::uint32_t PrefixStore::resolved(std::uint32_t prefix7) const
 
 const Answer& PrefixStore::mobile(std::uint32_t prefix7) const
 {
+    if (prefix7 < kFirstPrefix || prefix7 - kFirstPrefix >= kPrefixCount) {
+        // Not a 7-digit mobile prefix: no source can know it.
+        static const Answer unknown = [] {
+            Answer a;
+            a.location = kUnknown;
+            a.cardType = kUnknown;
+            a.locationGbk = gbk(kUnknown);
+            a.cardTypeGbk = gbk(kUnknown);
+            return a;
+        }();
+        return unknown;
+    }
     return at(resolved(prefix7));
+}
+
+namespace {
+
+std::uint32_t mobilePrefix(const CleanNumber& number)
+{
+    std::uint32_t prefix = 0;
+    for (int i = 0; i < 7; ++i)
+        prefix = prefix * 10 + static_cast<std::uint32_t>(number.digits[i] - '0');
+    return prefix;
+}
+
+} // namespace
+
+void PrefixStore::prefetch(const CleanNumber& number) const
+{
+    if (number.kind == NumberKind::Mobile)
+        __builtin_prefetch(&byPrefix_[mobilePrefix(number) - kFirstPrefix]);
 }
 
 const Answer& PrefixStore::lookup(const CleanNumber& number) const
 {
-    if (number.kind == NumberKind::Mobile) {
-        std::uint32_t prefix = 0;
-        for (int i = 0; i < 7; ++i)
-            prefix = prefix * 10 + static_cast<std::uint32_t>(number.digits[i] - '0');
-        return mobile(prefix);
-    }
+    if (number.kind == NumberKind::Mobile)
+        return mobile(mobilePrefix(number));
     // Landline: the area code after its 0 ("10", "755") indexes a small table.
     const std::string area = number.digits.substr(0, static_cast<std::size_t>(number.areaCodeLength));
     const auto code = static_cast<std::size_t>(std::stoul(area.substr(1)));

@@ -89,9 +89,13 @@ public:
     std::size_t addOverrides(const OverrideTable& table, const std::string& source);
 
     // Thread-safe, lock-free once a prefix has been looked at. The answer
-    // lives as long as the store.
+    // lives as long as the store; a number outside 1000000..1999999 gets 未知.
     const Answer& mobile(std::uint32_t prefix7) const;
     const Answer& lookup(const CleanNumber& number) const;
+    // Starts loading what lookup(number) reads first: a caller with many
+    // numbers hints a block of them, then looks them up, so that their
+    // memory reads overlap instead of waiting one after the other.
+    void prefetch(const CleanNumber& number) const;
 
     // Sets one prefix's answer from another thread at run time, above
     // phone.dat files and built-in data: does nothing (false) where an
@@ -120,6 +124,7 @@ private:
     std::unique_ptr<i18n::phonenumbers::PhoneNumberOfflineGeocoder> geocoder_;
     std::unique_ptr<std::atomic<std::uint32_t>[]> byPrefix_;
     std::unique_ptr<std::atomic<std::uint32_t>[]> byAreaCode_; // by the area code after its 0: 10, 20..29, 300..999
+    std::unique_ptr<std::atomic<std::uint32_t>[]> byBaked_;    // by the compiled-in answer; 0 not interned yet
 
     mutable std::mutex mutex_; // appending answers, learn()
     mutable std::array<std::unique_ptr<Answer[]>, kMaxChunks> chunks_;

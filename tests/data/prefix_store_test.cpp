@@ -2,6 +2,7 @@
 #include "override_file.h"
 #include "phone_dat.h"
 #include "prefix_store.h"
+#include "segment_table.h"
 
 #include "service/service_test_support.h"
 
@@ -124,6 +125,8 @@ TEST_F(PriorityTest, LearnedAnswersStayBelowOverrides)
     EXPECT_EQ(store.mobile(1500000).location, "湖北 武汉");
     EXPECT_FALSE(store.learn(1921235, "北京<br/>卡类型：x", "")); // never markup
     EXPECT_FALSE(store.learn(999999, "北京", ""));
+    for (const std::uint32_t outside : {0u, 999999u, 2000000u, 4294967295u})
+        EXPECT_EQ(store.mobile(outside).location, "未知") << outside;
 }
 
 // Readers on many threads while one thread learns: every read sees a whole answer.
@@ -147,6 +150,32 @@ TEST(PrefixStore, LearningWhileOthersReadIsSafe)
     for (auto& r : readers)
         r.join();
     EXPECT_EQ(store.mobile(1920399).location, "四川 成都");
+}
+
+// The answers compiled in at build time are what the geocoder and the segment
+// table give: a store on a copy of the built-in table asks them, one on the
+// table itself reads the compiled-in answers. A prime stride visits every
+// segment and both ends of many runs.
+TEST(PrefixStore, CompiledInAnswersAreTheGeocodersAnswers)
+{
+    const SegmentTable ownTable = SegmentTable::builtIn();
+    const PrefixStore asked(ownTable);
+    const PrefixStore baked;
+    std::size_t differ = 0;
+    const std::uint32_t end = PrefixStore::kFirstPrefix + PrefixStore::kPrefixCount;
+    for (std::uint32_t p = PrefixStore::kFirstPrefix; p < end; p += 13) {
+        for (const std::uint32_t q : {p, std::min(p + 1, end - 1)}) {
+            const Answer& a = asked.mobile(q);
+            const Answer& b = baked.mobile(q);
+            if (a.location != b.location || a.cardType != b.cardType || a.province != b.province || a.city != b.city
+                || a.locationGbk != b.locationGbk || a.source != b.source || a.tier != b.tier) {
+                if (++differ <= 5)
+                    ADD_FAILURE() << q << ": geocoder " << a.location << " " << a.cardType << ", compiled in "
+                                  << b.location << " " << b.cardType;
+            }
+        }
+    }
+    EXPECT_EQ(differ, 0u);
 }
 
 // Discovery: the user's folder in name order, then the system's; a broken
