@@ -10,15 +10,6 @@ require_built teloria-lookupd teloria-batch
 count=${BATCH_COUNT:-10000000}
 http_count=${BATCH_HTTP_COUNT:-1000000}
 
-numbers() {
-  awk -v n="$1" -v seed="$2" 'BEGIN {
-    split("130 131 132 133 134 135 136 137 138 139 145 147 149 150 151 152 153 155 156 157 158 159 " \
-          "162 165 166 167 170 171 172 173 175 176 177 178 180 181 182 183 184 185 186 187 188 189 " \
-          "190 191 192 193 195 196 197 198 199", p, " ")
-    srand(seed)
-    for (i = 0; i < n; i++) printf "%s%08d\n", p[1 + int(rand() * length(p))], int(rand() * 100000000)
-  }'
-}
 numbers "$count" 20261207 > "$work/numbers.txt"
 head -n "$http_count" "$work/numbers.txt" > "$work/numbers-http.txt"
 cat "$work/numbers.txt" "$work/numbers.txt" > "$work/numbers-twice.txt"

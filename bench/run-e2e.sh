@@ -11,16 +11,6 @@ count=${E2E_COUNT:-10000}
 memory_count=${E2E_MEMORY_COUNT:-100000}
 repeat=${E2E_REPEAT:-3}
 
-# Realistic mobile numbers: 11 digits behind the segments in use today, fixed seed.
-numbers() {
-  awk -v n="$1" -v seed="$2" 'BEGIN {
-    split("130 131 132 133 134 135 136 137 138 139 145 147 149 150 151 152 153 155 156 157 158 159 " \
-          "162 165 166 167 170 171 172 173 175 176 177 178 180 181 182 183 184 185 186 187 188 189 " \
-          "190 191 192 193 195 196 197 198 199", p, " ")
-    srand(seed)
-    for (i = 0; i < n; i++) printf "%s%08d\n", p[1 + int(rand() * length(p))], int(rand() * 100000000)
-  }'
-}
 numbers "$count" 20240601 > "$work/numbers.txt"
 numbers "$memory_count" 20240602 > "$work/numbers-100k.txt"
 
