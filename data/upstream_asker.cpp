@@ -236,8 +236,9 @@ void UpstreamAsker::expireWaiters()
             continue;
         }
         const auto now = std::chrono::steady_clock::now();
-        if (waiters_.begin()->first.first > now) {
-            waiterCv_.wait_until(lock, waiters_.begin()->first.first);
+        const auto soonest = waiters_.begin()->first.first; // a copy: the waiter may go while this waits
+        if (soonest > now) {
+            waiterCv_.wait_until(lock, soonest);
             continue;
         }
         std::vector<std::function<void()>> calls;
