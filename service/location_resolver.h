@@ -28,8 +28,9 @@ class LocationResolver {
 public:
     // The built-in data alone.
     LocationResolver();
-    // With learning, a mobile lookup first lets it ask the upstream about a
-    // prefix local data do not know (waiting at most the upstream time-out).
+    // With learning, resolve() first lets it ask the upstream about a mobile
+    // prefix local data do not know (waiting at most the upstream time-out);
+    // askUpstream() and known() do the same without waiting.
     explicit LocationResolver(std::shared_ptr<data::PrefixStore> store,
                               std::shared_ptr<data::Learning> learning = nullptr);
 
