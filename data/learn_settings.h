@@ -26,10 +26,6 @@ struct LearnSettings {
     int refreshDays = 180;
 };
 
-// Server threads of a service with an upstream: a lookup that waits for the
-// upstream holds its thread (and the connections served on it) meanwhile.
-inline constexpr unsigned kUpstreamServerThreads = 16;
-
 enum class OptionResult { NotMine, Taken, Bad };
 
 // Reads the learning option at args[i], if it is one, with its value;

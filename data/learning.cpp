@@ -85,19 +85,28 @@ bool Learning::takeStale(std::uint32_t prefix7)
     return (word.load(std::memory_order_relaxed) & mask) && (word.fetch_and(~mask) & mask);
 }
 
-void Learning::prepare(std::uint32_t prefix7)
+bool Learning::needsAsking(std::uint32_t prefix7)
 {
     if (!asker_ || prefix7 < PrefixStore::kFirstPrefix
         || prefix7 >= PrefixStore::kFirstPrefix + PrefixStore::kPrefixCount)
-        return;
+        return false;
     const Answer& answer = store_.mobile(prefix7);
     if (answer.tier == Tier::Override)
-        return;
+        return false;
     if (answer.tier == Tier::Learned && takeStale(prefix7))
-        asker_->ask(std::to_string(prefix7)); // the old answer stays until the new one is learned
-    if (answer.hasLocation() && answer.hasCardType())
-        return;
-    asker_->ask(std::to_string(prefix7));
+        asker_->askAsync(std::to_string(prefix7), {}); // the old answer stays until the new one is learned
+    return !(answer.hasLocation() && answer.hasCardType());
+}
+
+void Learning::prepare(std::uint32_t prefix7)
+{
+    if (needsAsking(prefix7))
+        asker_->ask(std::to_string(prefix7));
+}
+
+bool Learning::askAsync(std::uint32_t prefix7, std::function<void()> done)
+{
+    return needsAsking(prefix7) && asker_->askAsync(std::to_string(prefix7), std::move(done));
 }
 
 } // namespace teloria::data

@@ -13,6 +13,7 @@
 #include <atomic>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 
 namespace teloria::data {
@@ -28,8 +29,14 @@ public:
                                            Clock& clock = Clock::system());
     ~Learning();
 
-    // Before a lookup of a 7-digit mobile prefix. Thread-safe.
+    // Before a lookup of a 7-digit mobile prefix: waits for the upstream when
+    // it has to be asked. Thread-safe.
     void prepare(std::uint32_t prefix7);
+    // The same without waiting: false when the lookup can be answered now;
+    // otherwise done is called once, on another thread, when the upstream's
+    // answer is in the store or the time-out has passed (or the learning
+    // stops). Thread-safe.
+    bool askAsync(std::uint32_t prefix7, std::function<void()> done);
 
     std::size_t loadedCount() const { return loaded_; }
     // The database read at start; empty with --no-learn.
@@ -42,6 +49,7 @@ public:
 private:
     explicit Learning(PrefixStore& store);
     bool takeStale(std::uint32_t prefix7);
+    bool needsAsking(std::uint32_t prefix7); // and starts a refresh of an old learned answer
 
     PrefixStore& store_;
     std::unique_ptr<LearnedStore> database_;

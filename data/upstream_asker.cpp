@@ -84,16 +84,25 @@ UpstreamAsker::UpstreamAsker(UpstreamOptions options, LearnedStore* store, Clock
             learned_.emplace(entry.prefix, std::move(entry));
     for (int i = 0; i < kMaxUpstreamInFlight; ++i)
         workers_.emplace_back([this] { work(); });
+    workers_.emplace_back([this] { expireWaiters(); });
 }
 
 UpstreamAsker::~UpstreamAsker()
 {
+    std::vector<std::function<void()>> calls;
     {
         std::lock_guard lock(mutex_);
         stopping_ = true;
+        for (auto& [key, waiter] : waiters_)
+            calls.push_back(std::move(waiter.done));
+        stats_.waiting -= waiters_.size();
+        waiters_.clear();
     }
     workCv_.notify_all();
     doneCv_.notify_all();
+    waiterCv_.notify_all();
+    for (const auto& call : calls)
+        call();
     for (std::thread& worker : workers_)
         worker.join();
 }
@@ -174,6 +183,79 @@ std::optional<LearnedEntry> UpstreamAsker::ask(const std::string& prefix)
     return flight->done ? flight->answer : std::nullopt;
 }
 
+bool UpstreamAsker::askAsync(const std::string& prefix, std::function<void()> done)
+{
+    if (!isPrefix(prefix))
+        return false;
+    std::lock_guard lock(mutex_);
+    if (stopping_)
+        return false;
+    if (const auto it = learned_.find(prefix); it != learned_.end()) {
+        if (!fresh(it->second) && !resting(prefix))
+            enqueue(prefix);
+        return false;
+    }
+    if (resting(prefix))
+        return false;
+    const std::shared_ptr<Flight> flight = enqueue(prefix);
+    if (!flight)
+        return false;
+    if (!done)
+        return true;
+    const WaiterKey key{std::chrono::steady_clock::now() + options_.timeout, nextWaiter_++};
+    const bool soonest = waiters_.empty() || key < waiters_.begin()->first;
+    waiters_.emplace(key, Waiter{flight, std::move(done)});
+    flight->waiters.push_back(key);
+    ++stats_.waiting;
+    if (soonest)
+        waiterCv_.notify_one();
+    return true;
+}
+
+std::vector<std::function<void()>> UpstreamAsker::takeWaiters(Flight& flight)
+{
+    std::vector<std::function<void()>> calls;
+    for (const WaiterKey& key : flight.waiters) {
+        auto node = waiters_.extract(key);
+        if (node.empty())
+            continue;
+        calls.push_back(std::move(node.mapped().done));
+        --stats_.waiting;
+    }
+    flight.waiters.clear();
+    return calls;
+}
+
+// Clients waiting without a thread whose time-out passes get the local answer.
+void UpstreamAsker::expireWaiters()
+{
+    std::unique_lock lock(mutex_);
+    while (!stopping_) {
+        if (waiters_.empty()) {
+            waiterCv_.wait(lock);
+            continue;
+        }
+        const auto now = std::chrono::steady_clock::now();
+        const auto soonest = waiters_.begin()->first.first; // a copy: the waiter may go while this waits
+        if (soonest > now) {
+            waiterCv_.wait_until(lock, soonest);
+            continue;
+        }
+        std::vector<std::function<void()>> calls;
+        while (!waiters_.empty() && waiters_.begin()->first.first <= now) {
+            auto node = waiters_.extract(waiters_.begin());
+            std::vector<WaiterKey>& keys = node.mapped().flight->waiters;
+            std::erase(keys, node.key());
+            calls.push_back(std::move(node.mapped().done));
+            --stats_.waiting;
+        }
+        lock.unlock();
+        for (const auto& call : calls)
+            call();
+        lock.lock();
+    }
+}
+
 void UpstreamAsker::work()
 {
     std::unique_lock lock(mutex_);
@@ -209,6 +291,13 @@ void UpstreamAsker::work()
         flight->done = true;
         flights_.erase(flight->prefix);
         doneCv_.notify_all();
+        const std::vector<std::function<void()>> calls = takeWaiters(*flight);
+        if (!calls.empty()) {
+            lock.unlock();
+            for (const auto& call : calls)
+                call();
+            lock.lock();
+        }
     }
 }
 

@@ -18,12 +18,14 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 namespace teloria::data {
@@ -82,7 +84,9 @@ public:
     // known from the start and new answers are written to it.
     UpstreamAsker(UpstreamOptions options, LearnedStore* store, Clock& clock = Clock::system(),
                   Normaliser normalise = {}, LearnedHook onLearned = {});
-    ~UpstreamAsker(); // waits for requests under way (each at most the time-out)
+    // Waits for requests under way (each at most the time-out); clients
+    // still waiting without a thread are called back first.
+    ~UpstreamAsker();
     UpstreamAsker(const UpstreamAsker&) = delete;
     UpstreamAsker& operator=(const UpstreamAsker&) = delete;
 
@@ -92,6 +96,12 @@ public:
     // upstream failed, is resting, is busy past the time-out, or prefix is
     // not seven digits. Thread-safe.
     std::optional<LearnedEntry> ask(const std::string& prefix);
+    // The same without waiting: false when there is nothing to wait for (the
+    // answer is known, the upstream is resting or busy, prefix is not seven
+    // digits); otherwise the upstream is asked and done is called once, on
+    // another thread, when its answer is in, when the time-out passes, or
+    // when the asker stops, whichever comes first. Thread-safe.
+    bool askAsync(const std::string& prefix, std::function<void()> done);
     // What is known now, without asking anyone.
     std::optional<LearnedEntry> known(const std::string& prefix) const;
 
@@ -110,13 +120,24 @@ public:
     Stats stats() const;
 
 private:
+    // A client waiting without a thread: when it gives up, and in what order.
+    using WaiterKey = std::pair<std::chrono::steady_clock::time_point, std::uint64_t>;
+
     struct Flight {
         std::string prefix;
         bool done = false;
         std::optional<LearnedEntry> answer;
+        std::vector<WaiterKey> waiters;
+    };
+
+    struct Waiter {
+        std::shared_ptr<Flight> flight;
+        std::function<void()> done;
     };
 
     void work();
+    void expireWaiters();
+    std::vector<std::function<void()>> takeWaiters(Flight& flight);
     std::optional<LearnedEntry> fetch(const std::string& prefix) const;
     bool fresh(const LearnedEntry& entry) const;
     bool resting(const std::string& prefix);
@@ -137,6 +158,9 @@ private:
     std::unordered_map<std::string, std::shared_ptr<Flight>> flights_;
     std::unordered_map<std::string, LearnedEntry> learned_;
     std::unordered_map<std::string, Clock::TimePoint> restingUntil_;
+    std::map<WaiterKey, Waiter> waiters_; // soonest time-out first
+    std::uint64_t nextWaiter_ = 0;
+    std::condition_variable waiterCv_;
     Stats stats_;
     bool stopping_ = false;
     std::vector<std::thread> workers_;

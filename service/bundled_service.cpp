@@ -99,10 +99,7 @@ std::unique_ptr<BundledService> BundledService::start(const data::DataSettings& 
         resolver = loaded.resolver;
         reports = loaded.reports;
     }
-    service::ServerOptions options; // a lookup that waits for the upstream holds a server thread
-    if (!settings.learn.upstream.isEmpty())
-        options.threads = data::kUpstreamServerThreads;
-    auto service = std::make_unique<InProcessService>(std::move(resolver), reports, options);
+    auto service = std::make_unique<InProcessService>(std::move(resolver), reports);
     if (!service->start(error))
         return nullptr;
     return service;

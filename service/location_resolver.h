@@ -9,6 +9,7 @@
 #include "prefix_store.h"
 #include "segment_table.h"
 
+#include <functional>
 #include <memory>
 
 namespace teloria::service {
@@ -27,8 +28,9 @@ class LocationResolver {
 public:
     // The built-in data alone.
     LocationResolver();
-    // With learning, a mobile lookup first lets it ask the upstream about a
-    // prefix local data do not know (waiting at most the upstream time-out).
+    // With learning, resolve() first lets it ask the upstream about a mobile
+    // prefix local data do not know (waiting at most the upstream time-out);
+    // askUpstream() and known() do the same without waiting.
     explicit LocationResolver(std::shared_ptr<data::PrefixStore> store,
                               std::shared_ptr<data::Learning> learning = nullptr);
 
@@ -40,6 +42,17 @@ public:
             learning_->prepare(prefix7(number));
         return store_->lookup(number);
     }
+
+    // The non-blocking pair: askUpstream is false when the number can be
+    // answered now; otherwise done is called once, on another thread, when
+    // the upstream's answer is in or its time-out has passed, and the answer
+    // is then known(). Thread-safe.
+    bool askUpstream(const CleanNumber& number, std::function<void()> done) const
+    {
+        return learning_ && number.kind == NumberKind::Mobile && learning_->askAsync(prefix7(number), std::move(done));
+    }
+    // What local data and learned answers say now, asking no one.
+    const Answer& known(const CleanNumber& number) const { return store_->lookup(number); }
 
     // The store behind it, for learning answers at run time.
     data::PrefixStore& store() const { return *store_; }

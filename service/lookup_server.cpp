@@ -12,6 +12,8 @@
 #include <mutex>
 #include <string_view>
 #include <thread>
+#include <unordered_map>
+#include <vector>
 
 namespace teloria::service {
 namespace {
@@ -55,6 +57,27 @@ bool announcesBody(MHD_Connection* connection)
            || MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_TRANSFER_ENCODING);
 }
 
+// A lookup waiting for the upstream, its connection suspended meanwhile so
+// that it holds no server thread. Shared with the upstream's callback, which
+// may come after the server has gone: it then finds the lookup Ready and
+// touches nothing else.
+struct Waiting {
+    enum class State { Asking, Suspended, Ready };
+    std::mutex mutex;
+    MHD_Connection* connection = nullptr;
+    State state = State::Asking;
+
+    // From the upstream's side, or from stop(): once only, the connection is
+    // handed back to the server, which calls the handler again to answer.
+    void finish()
+    {
+        std::lock_guard lock(mutex);
+        if (state == State::Suspended)
+            MHD_resume_connection(connection);
+        state = State::Ready;
+    }
+};
+
 } // namespace
 
 struct LookupServer::Impl {
@@ -73,7 +96,15 @@ struct LookupServer::Impl {
     }
 
     bool start(std::string* error);
-    MHD_Result answer(MHD_Connection* connection, std::string_view path, std::string_view method, void* mark) const;
+    MHD_Result answer(MHD_Connection* connection, std::string_view path, std::string_view method, void** mark);
+    bool waitForUpstream(MHD_Connection* connection, const CleanNumber& number, void** mark);
+    void forget(const void* mark);
+    void finishWaiting();
+
+    static void onCompleted(void* cls, MHD_Connection*, void** mark, MHD_RequestTerminationCode)
+    {
+        static_cast<Impl*>(cls)->forget(*mark);
+    }
 
     static void* onTarget(void* cls, const char* uri, MHD_Connection*)
     {
@@ -92,12 +123,17 @@ struct LookupServer::Impl {
             *mark = &headSeen;
             return MHD_YES;
         }
-        return static_cast<const Impl*>(cls)->answer(connection, url, method, *mark);
+        return static_cast<Impl*>(cls)->answer(connection, url, method, mark);
     }
 
     std::shared_ptr<const LocationResolver> resolver;
     ServerOptions options;
     Response notANumber, notFound, methodNotAllowed, targetTooLongResponse, bodyTooLarge, headersTooLarge, badRequest;
+
+    // Lookups waiting for the upstream, by their request's mark.
+    std::mutex waitingMutex;
+    std::unordered_map<const void*, std::shared_ptr<Waiting>> waiting;
+    bool closing = false; // stop() has begun: no lookup waits any more
 
     std::mutex mutex;
     std::condition_variable stopped;
@@ -106,13 +142,67 @@ struct LookupServer::Impl {
     MHD_Daemon* daemon = nullptr;
 };
 
+// Suspends the connection until the upstream answers or its time-out passes;
+// false when the lookup can be answered now.
+bool LookupServer::Impl::waitForUpstream(MHD_Connection* connection, const CleanNumber& number, void** mark)
+{
+    auto entry = std::make_shared<Waiting>();
+    entry->connection = connection;
+    {
+        std::lock_guard lock(waitingMutex);
+        if (closing)
+            return false;
+        waiting.emplace(entry.get(), entry);
+    }
+    const bool asked = resolver->askUpstream(number, [entry] { entry->finish(); });
+    bool suspended = false;
+    {
+        std::lock_guard lock(entry->mutex);
+        // The answer (or stop()) may have come already: then nothing is suspended.
+        if (asked && entry->state == Waiting::State::Asking) {
+            MHD_suspend_connection(connection);
+            entry->state = Waiting::State::Suspended;
+            *mark = entry.get();
+            suspended = true;
+        } else {
+            entry->state = Waiting::State::Ready;
+        }
+    }
+    if (!suspended)
+        forget(entry.get());
+    return suspended;
+}
+
+void LookupServer::Impl::forget(const void* mark)
+{
+    if (mark == nullptr || mark == &targetTooLong || mark == &headSeen)
+        return;
+    std::lock_guard lock(waitingMutex);
+    waiting.erase(mark);
+}
+
+// Hands every suspended connection back before the daemon stops; their
+// lookups get the local answer, and callbacks that come later do nothing.
+void LookupServer::Impl::finishWaiting()
+{
+    std::vector<std::shared_ptr<Waiting>> entries;
+    {
+        std::lock_guard lock(waitingMutex);
+        closing = true;
+        for (const auto& [mark, entry] : waiting)
+            entries.push_back(entry);
+    }
+    for (const auto& entry : entries)
+        entry->finish();
+}
+
 MHD_Result LookupServer::Impl::answer(MHD_Connection* connection, std::string_view path, std::string_view method,
-                                      void* mark) const
+                                      void** mark)
 {
     const auto reply = [connection](int status, MHD_Response* response) {
         return MHD_queue_response(connection, static_cast<unsigned>(status), response);
     };
-    if (mark == &targetTooLong)
+    if (*mark == &targetTooLong)
         return reply(MHD_HTTP_URI_TOO_LONG, targetTooLongResponse.get());
 
     HeaderTally headers;
@@ -153,7 +243,14 @@ MHD_Result LookupServer::Impl::answer(MHD_Connection* connection, std::string_vi
     const auto number = cleanNumber(std::string_view(value, valueSize));
     if (!number)
         return reply(MHD_HTTP_BAD_REQUEST, notANumber.get());
-    const Response page = pageResponse(answerPage(number->digits, resolver->resolve(*number)));
+    // A lookup the upstream is asked about waits for it with its connection
+    // suspended, then takes what is known. One with a body is answered at
+    // once (the upstream is still asked, for the next time).
+    if (*mark == &headSeen && waitForUpstream(connection, *number, mark))
+        return MHD_YES;
+    if (*mark == nullptr)
+        resolver->askUpstream(*number, {});
+    const Response page = pageResponse(answerPage(number->digits, resolver->known(*number)));
     return reply(MHD_HTTP_OK, page.get());
 }
 
@@ -164,10 +261,11 @@ bool LookupServer::Impl::start(std::string* error)
     // that arrives after the requests it has read, and the half-closed
     // connection would wait for the idle time-out instead of being closed.
     daemon = MHD_start_daemon(
-        MHD_USE_POLL_INTERNAL_THREAD | MHD_USE_ITC, 0, nullptr, nullptr, &Impl::onRequest, this,
+        MHD_USE_POLL_INTERNAL_THREAD | MHD_USE_ITC | MHD_ALLOW_SUSPEND_RESUME, 0, nullptr, nullptr, &Impl::onRequest, this,
         MHD_OPTION_LISTEN_SOCKET, static_cast<MHD_socket>(listener),
         MHD_OPTION_THREAD_POOL_SIZE, threads,
         MHD_OPTION_URI_LOG_CALLBACK, &Impl::onTarget, this,
+        MHD_OPTION_NOTIFY_COMPLETED, &Impl::onCompleted, this,
         MHD_OPTION_CONNECTION_MEMORY_LIMIT, options.connectionMemory,
         MHD_OPTION_CONNECTION_LIMIT, options.maxConnections,
         MHD_OPTION_PER_IP_CONNECTION_LIMIT, options.maxConnectionsPerClient,
@@ -234,6 +332,7 @@ void LookupServer::stop()
 {
     std::lock_guard lock(impl_->mutex);
     impl_->stopRequested = true;
+    impl_->finishWaiting();
     if (impl_->daemon) {
         MHD_stop_daemon(impl_->daemon);
         impl_->daemon = nullptr;

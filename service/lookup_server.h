@@ -3,7 +3,9 @@
 // with the query key "mobile".
 //
 // Connections are served event-driven by a few threads (one per core by
-// default), so idle, slow or keep-alive clients hold no thread while they wait.
+// default), so idle, slow or keep-alive clients hold no thread while they
+// wait, and neither does a lookup waiting for the upstream: its connection is
+// suspended until the answer is in or the upstream's time-out has passed.
 
 #include "location_resolver.h"
 

@@ -168,12 +168,7 @@ int main(int argc, char** argv)
 
     auto resolver = std::make_shared<const teloria::service::LocationResolver>(std::move(loaded.store),
                                                                              std::move(loaded.learning));
-    // A lookup of a prefix that local data do not know waits for the upstream
-    // on its server thread, so with an upstream there are more of them.
-    teloria::service::ServerOptions serverOptions;
-    if (!options.data.learn.upstream.isEmpty())
-        serverOptions.threads = teloria::data::kUpstreamServerThreads;
-    teloria::service::LookupServer server(resolver, serverOptions);
+    teloria::service::LookupServer server(resolver);
     std::string why;
     const int port = server.bind(bindHost, options.port, &why);
     if (port < 0 || !server.serveInBackground(&why)) {

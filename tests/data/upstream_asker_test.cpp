@@ -359,7 +359,37 @@ TEST(UpstreamAsker, RefusesWhatIsNotAPrefix)
 {
     FakeUpstream upstream(answerWithPlace);
     UpstreamAsker asker(optionsFor(upstream.baseUrl()), nullptr);
-    for (const char* bad : {"", "199000", "19900011", "0990001", "19900a1", "1990001&x=1"})
+    for (const char* bad : {"", "199000", "19900011", "0990001", "19900a1", "1990001&x=1"}) {
         EXPECT_FALSE(asker.ask(bad).has_value()) << bad;
+        EXPECT_FALSE(asker.askAsync(bad, [] {})) << bad;
+    }
     EXPECT_TRUE(upstream.asked().empty());
+}
+
+// The non-blocking ask calls back once for every client it makes wait, after
+// the answer is kept or refused, and makes none wait when there is nothing to
+// wait for: the answer is known, or the prefix is resting after a failure.
+TEST(UpstreamAsker, AskAsyncCallsBackOnceForEachWaitingClient)
+{
+    FakeUpstream upstream([](const std::string& mobile) {
+        Reply r = mobile.starts_with("1990009") ? Reply{.status = 500} : answerWithPlace(mobile);
+        r.gated = true;
+        return r;
+    });
+    UpstreamAsker asker(optionsFor(upstream.baseUrl()), nullptr);
+    std::map<std::string, std::atomic<int>> calls;
+    for (const std::string p : {"1990001", "1990001", "1990009"}) {
+        std::atomic<int>& n = calls[p];
+        EXPECT_TRUE(asker.askAsync(p, [&n] { ++n; })) << p;
+    }
+    ASSERT_TRUE(upstream.waitForRequests(2));
+    EXPECT_EQ(asker.stats().waiting, 3u);
+    EXPECT_EQ(calls["1990001"] + calls["1990009"], 0);
+    upstream.openGate();
+    ASSERT_TRUE(eventually([&] { return calls["1990001"] == 2 && calls["1990009"] == 1; }));
+    EXPECT_TRUE(asker.known("1990001").has_value());
+    for (const std::string p : {"1990001", "1990009"})
+        EXPECT_FALSE(asker.askAsync(p, [&calls, p] { ++calls[p]; })) << p;
+    EXPECT_EQ(asker.stats().waiting, 0u);
+    EXPECT_EQ(upstream.asked().size(), 2u);
 }
