@@ -4,7 +4,8 @@
 
 #include <sqlite3.h>
 
-#include <unistd.h>
+#include <QDateTime>
+#include <QFileInfo>
 
 #include <cstdlib>
 #include <ctime>
@@ -77,18 +78,13 @@ bool isDamage(int rc)
 
 std::string timestamp()
 {
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
-    char buffer[32];
-    std::strftime(buffer, sizeof buffer, "%Y%m%d-%H%M%S", &local);
-    return buffer;
+    return QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss")).toStdString();
 }
 
 bool parentWritable(const fs::path& path)
 {
     const fs::path parent = path.has_parent_path() ? path.parent_path() : fs::path(".");
-    return ::access(parent.c_str(), W_OK) == 0;
+    return QFileInfo(QString::fromStdString(parent.string())).isWritable();
 }
 
 } // namespace
