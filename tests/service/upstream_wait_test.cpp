@@ -95,6 +95,16 @@ std::vector<std::string> unknownNumbers()
     return numbers;
 }
 
+// One lookup per unknown number, returned once the server holds all of them suspended.
+std::vector<std::unique_ptr<RawConnection>> suspendedLookups(Service& service)
+{
+    std::vector<std::unique_ptr<RawConnection>> waiting;
+    for (const std::string& number : unknownNumbers())
+        waiting.push_back(sendLookup(service.port, number));
+    EXPECT_TRUE(eventually([&] { return service.waiting() == kWaiting; }));
+    return waiting;
+}
+
 Reply held(const std::string&)
 {
     return {.body = teloria::testing::gbkPage(QStringLiteral("广东省深圳市"), QStringLiteral("移动")), .gated = true};
@@ -109,10 +119,8 @@ TEST(UpstreamWait, WaitingLookupsLeaveTheServerFree)
 {
     FakeUpstream upstream(held);
     Service service(upstream.baseUrl(), std::chrono::seconds(30));
-    std::vector<std::unique_ptr<RawConnection>> waiting;
-    for (const std::string& number : unknownNumbers())
-        waiting.push_back(sendLookup(service.port, number));
-    ASSERT_TRUE(eventually([&] { return service.waiting() == kWaiting; }));
+    const auto waiting = suspendedLookups(service);
+    ASSERT_EQ(service.waiting(), kWaiting);
 
     auto known = sendLookup(service.port, "13800138000");
     EXPECT_EQ(bodyOf(known->readResponse()), service.localPage("13800138000"));
@@ -148,10 +156,8 @@ TEST(UpstreamWait, StopDoesNotWaitForTheUpstream)
 {
     FakeUpstream upstream(held);
     Service service(upstream.baseUrl(), std::chrono::seconds(30));
-    std::vector<std::unique_ptr<RawConnection>> waiting;
-    for (const std::string& number : unknownNumbers())
-        waiting.push_back(sendLookup(service.port, number));
-    ASSERT_TRUE(eventually([&] { return service.waiting() == kWaiting; }));
+    const auto waiting = suspendedLookups(service);
+    ASSERT_EQ(service.waiting(), kWaiting);
 
     service.server->stop();
     EXPECT_EQ(service.waiting(), kWaiting) << "stop() waited for the upstream";
