@@ -33,7 +33,9 @@ echo "-- coverage per segment: built-in data alone | with the 500,000-prefix fil
 python3 - "$work/before.txt" "$work/after.txt" <<'PY'
 import sys
 def read(path):
-    rows = [line.rstrip("\n").split("\t") for line in open(path)]
+    # The segment table ends at the first blank line; the sources follow it.
+    text = open(path).read().split("\n\n")[0]
+    rows = [line.split("\t") for line in text.splitlines()]
     return rows[0], {r[0]: r[1:] for r in rows[1:]}
 header, before = read(sys.argv[1])
 _, after = read(sys.argv[2])
