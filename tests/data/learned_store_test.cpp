@@ -1,6 +1,8 @@
 // The learned-answer database on real files in a temporary folder.
 #include "data/learned_store.h"
 
+#include "support/temp_folder.h"
+
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
@@ -18,15 +20,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct TempDir {
-    fs::path path;
-    TempDir()
-    {
-        std::string tmpl = (fs::temp_directory_path() / "teloria-learn-XXXXXX").string();
-        path = ::mkdtemp(tmpl.data());
-    }
-    ~TempDir() { fs::remove_all(path); }
-};
+using TempDir = teloria::testing::TempFolder;
 
 struct Warnings {
     std::vector<std::string> lines;

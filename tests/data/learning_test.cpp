@@ -8,6 +8,8 @@
 #include "data/learning.h"
 #include "service/location_resolver.h"
 
+#include "support/temp_folder.h"
+
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -23,15 +25,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct TempDir {
-    fs::path path;
-    TempDir()
-    {
-        std::string tmpl = (fs::temp_directory_path() / "teloria-learning-XXXXXX").string();
-        path = ::mkdtemp(tmpl.data());
-    }
-    ~TempDir() { fs::remove_all(path); }
-};
+using TempDir = teloria::testing::TempFolder;
 
 // A program's store: no data folders, the learning settings given.
 struct Program {

@@ -3,6 +3,8 @@
 
 #include "data/upstream_asker.h"
 
+#include "support/temp_folder.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -21,15 +23,7 @@ using namespace Qt::Literals::StringLiterals;
 
 namespace {
 
-struct TempDir {
-    fs::path path;
-    TempDir()
-    {
-        std::string tmpl = (fs::temp_directory_path() / "teloria-upstream-XXXXXX").string();
-        path = ::mkdtemp(tmpl.data());
-    }
-    ~TempDir() { fs::remove_all(path); }
-};
+using TempDir = teloria::testing::TempFolder;
 
 // Time that moves only when the test says so.
 class FakeClock final : public Clock {

@@ -12,9 +12,7 @@ namespace {
 // The window on the bundled service, with data files in $XDG_DATA_HOME/teloria/.
 TEST(WindowDataFiles, AnswersFromTheUsersDataFolderAndOneWarningForARefusedFile)
 {
-    QTemporaryDir xdg;
-    const QByteArray saved = qgetenv("XDG_DATA_HOME");
-    qputenv("XDG_DATA_HOME", xdg.path().toUtf8());
+    const ScratchDataHome xdg;
     QDir(xdg.path()).mkpath(QStringLiteral("teloria"));
     const std::string folder = xdg.filePath(QStringLiteral("teloria/")).toStdString();
     std::ofstream(folder + "mine.dat", std::ios::binary)
@@ -52,7 +50,6 @@ TEST(WindowDataFiles, AnswersFromTheUsersDataFolderAndOneWarningForARefusedFile)
     ScriptedMessages quiet;
     EXPECT_FALSE(warnAboutRefusedDataFiles({data::LoadReport{"a.dat", true, 1, {}}}, quiet));
     EXPECT_TRUE(quiet.shown.empty());
-    qputenv("XDG_DATA_HOME", saved);
 }
 
 } // namespace

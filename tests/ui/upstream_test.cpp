@@ -11,9 +11,7 @@ namespace {
 // without the upstream shows the same from the learned answers on disk.
 TEST(WindowUpstream, ShowsLearnedAnswersAndTheSameWithoutTheUpstream)
 {
-    QTemporaryDir xdg;
-    const QByteArray saved = qgetenv("XDG_DATA_HOME");
-    qputenv("XDG_DATA_HOME", xdg.path().toUtf8());
+    const ScratchDataHome xdg;
     auto runWindow = [](const data::DataSettings& settings) {
         QString error;
         const auto service = BundledService::start(settings, &error);
@@ -45,7 +43,6 @@ TEST(WindowUpstream, ShowsLearnedAnswersAndTheSameWithoutTheUpstream)
     EXPECT_TRUE(QFile::exists(xdg.filePath(QStringLiteral("teloria/learned.sqlite"))));
     settings.learn.upstream.clear(); // a new store, read from disk
     EXPECT_EQ(runWindow(settings), expected);
-    qputenv("XDG_DATA_HOME", saved);
 }
 
 } // namespace

@@ -162,4 +162,21 @@ protected:
     QAbstractItemModel* model = nullptr;
 };
 
+// $XDG_DATA_HOME pointed at an empty scratch folder for the life of the
+// object, put back however the test ends.
+class ScratchDataHome {
+public:
+    ScratchDataHome() : saved_(qgetenv("XDG_DATA_HOME")) { qputenv("XDG_DATA_HOME", dir_.path().toUtf8()); }
+    ~ScratchDataHome() { qputenv("XDG_DATA_HOME", saved_); }
+    ScratchDataHome(const ScratchDataHome&) = delete;
+    ScratchDataHome& operator=(const ScratchDataHome&) = delete;
+
+    QString path() const { return dir_.path(); }
+    QString filePath(const QString& name) const { return dir_.filePath(name); }
+
+private:
+    QTemporaryDir dir_;
+    QByteArray saved_;
+};
+
 } // namespace teloria::testing
