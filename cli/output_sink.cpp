@@ -1,8 +1,8 @@
 #include "output_sink.h"
 
-#include <QFile>
+#include "export/replacing_file.h"
+
 #include <QFileInfo>
-#include <QSaveFile>
 
 namespace teloria::cli {
 
@@ -27,22 +27,12 @@ OutputSink::OutputSink(const QString& path) : path_(path)
         fail(QStringLiteral("it is not writable"));
         return;
     }
-    if (target.exists() && !target.isFile()) {
-        file_ = std::make_unique<QFile>(path);
-    } else {
-        auto owned = std::make_unique<QSaveFile>(path);
-        saveFile_ = owned.get();
-        file_ = std::move(owned);
-    }
-    if (!file_->open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+    file_ = std::make_unique<ReplacingFile>(path);
+    if (!file_->isOpen())
         fail(file_->errorString());
 }
 
-OutputSink::~OutputSink()
-{
-    if (saveFile_ && saveFile_->isOpen())
-        saveFile_->cancelWriting();
-}
+OutputSink::~OutputSink() = default; // a file not committed is dropped
 
 bool OutputSink::fail(const QString& reason)
 {
@@ -61,13 +51,8 @@ bool OutputSink::write(const QByteArray& bytes)
             return fail(QStringLiteral("write error"));
         return true;
     }
-    QByteArrayView rest(bytes);
-    while (!rest.isEmpty()) {
-        const qint64 written = file_->write(rest.data(), rest.size());
-        if (written <= 0)
-            return fail(file_->errorString());
-        rest = rest.sliced(written);
-    }
+    if (!file_->write(bytes))
+        return fail(file_->errorString());
     return true;
 }
 
@@ -86,13 +71,7 @@ bool OutputSink::commit()
         return false;
     if (stream_)
         return true;
-    if (saveFile_) {
-        if (!saveFile_->commit())
-            return fail(saveFile_->errorString());
-        return true;
-    }
-    file_->close();
-    if (file_->error() != QFileDevice::NoError)
+    if (!file_->commit())
         return fail(file_->errorString());
     return true;
 }

@@ -9,8 +9,9 @@
 #include <cstdio>
 #include <memory>
 
-class QFileDevice;
-class QSaveFile;
+namespace teloria {
+class ReplacingFile;
+}
 
 namespace teloria::cli {
 
@@ -35,8 +36,7 @@ private:
 
     std::FILE* stream_ = nullptr;
     QString path_;
-    std::unique_ptr<QFileDevice> file_;
-    QSaveFile* saveFile_ = nullptr;
+    std::unique_ptr<ReplacingFile> file_;
     QString error_;
 };
 

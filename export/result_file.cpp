@@ -1,12 +1,13 @@
 #include "result_file.h"
 
+#include "replacing_file.h"
+
 #include "lookup/result_table.h"
 #include "lookup/text_codec.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 #include <cerrno>
 #include <memory>
@@ -89,19 +90,6 @@ QString reasonFor(const QString& systemText)
     return systemText;
 }
 
-// Writes all of data, going on after a short write: the next write then
-// reports why the first one stopped (no space, file too large ...).
-bool writeAll(QIODevice& file, QByteArrayView data)
-{
-    while (!data.isEmpty()) {
-        const qint64 written = file.write(data.data(), data.size());
-        if (written <= 0)
-            return false;
-        data = data.sliced(written);
-    }
-    return true;
-}
-
 } // namespace
 
 QByteArray csvLine(const QStringList& cells, FileEncoding encoding)
@@ -151,21 +139,9 @@ SaveOutcome writeResultFile(const ResultTable& table, const QString& path, FileE
         return outcome;
     }
 
-    // A regular file is replaced through a temporary file beside it, renamed
-    // over it only once everything is written and flushed. A device or a pipe
-    // (/dev/null, /dev/full) has nothing to be renamed over: it is written in place.
-    std::unique_ptr<QFileDevice> file;
-    QSaveFile* saveFile = nullptr;
-    if (target.exists() && !target.isFile()) {
-        file = std::make_unique<QFile>(path);
-    } else {
-        auto owned = std::make_unique<QSaveFile>(path);
-        saveFile = owned.get();
-        file = std::move(owned);
-    }
-
-    if (!file->open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
-        outcome.reason = reasonFor(file->errorString());
+    ReplacingFile file(path);
+    if (!file.isOpen()) {
+        outcome.reason = reasonFor(file.errorString());
         return outcome;
     }
 
@@ -175,29 +151,15 @@ SaveOutcome writeResultFile(const ResultTable& table, const QString& path, FileE
         block.append(line);
         if (block.size() < kBlockSize)
             return true;
-        const bool ok = writeAll(*file, block);
+        const bool ok = file.write(block);
         block.clear();
         return ok;
-    }) && writeAll(*file, block);
+    }) && file.write(block);
 
-    if (!written) {
-        outcome.reason = reasonFor(file->errorString());
-        if (saveFile)
-            saveFile->cancelWriting(); // the temporary file goes, the old file stays
+    // Not committed, the temporary file goes and the old file stays.
+    if (!written || !file.commit()) {
+        outcome.reason = reasonFor(file.errorString());
         return outcome;
-    }
-
-    if (saveFile) {
-        if (!saveFile->commit()) {
-            outcome.reason = reasonFor(saveFile->errorString());
-            return outcome;
-        }
-    } else {
-        file->close();
-        if (file->error() != QFileDevice::NoError) {
-            outcome.reason = reasonFor(file->errorString());
-            return outcome;
-        }
     }
     outcome.ok = true;
     return outcome;
