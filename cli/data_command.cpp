@@ -34,7 +34,8 @@ load: phone.dat files (*.dat) and override tables (*.tsv:
 prefix<TAB>province<TAB>city<TAB>card type).
 
 Commands:
-  lookup NUMBER...         the answer for each number and the source that gave it
+  lookup NUMBER...         the answer for each number (location, card type, area code,
+                           zip) and the source that gave it
   stats [FILE...]          per 3-digit segment: prefixes held, with a location,
                            with an operator, and totals; without FILE, the store
                            as the programs build it
@@ -388,7 +389,8 @@ int runDataCommand(const std::vector<std::string>& arguments, std::ostream& out,
                 continue;
             }
             const data::Answer& a = loaded.store->lookup(*number);
-            out << number->digits << '\t' << a.location << '\t' << a.cardType << '\t' << a.source << '\n';
+            out << number->digits << '\t' << a.location << '\t' << a.cardType << '\t' << a.areaCode << '\t' << a.zip
+                << '\t' << a.source << '\n';
         }
         return status;
     }

@@ -1,9 +1,10 @@
 // Run by the build: asks the geocoder and the segment table for every 7-digit
 // mobile prefix and writes the answers as C++ source, the distinct answers
-// once and the prefixes as runs of one answer.
+// once and the prefixes as runs of one answer; then the place of every
+// landline area code, and the area code of every place.
 // Usage: teloria_builtin_gen OUTPUT.cpp
 
-#include "builtin_mobile.h"
+#include "builtin_ask.h"
 #include "segment_table.h"
 
 #include <phonenumbers/geocoding/phonenumber_offline_geocoder.h>
@@ -11,6 +12,7 @@
 #include <cstdio>
 #include <fstream>
 #include <map>
+#include <string_view>
 #include <sstream>
 #include <tuple>
 #include <vector>
@@ -77,12 +79,47 @@ int main(int argc, char** argv)
     out << "constexpr std::array<std::uint16_t, " << runs.size() << "> kRunAnswers{{";
     for (std::size_t i = 0; i < runs.size(); ++i)
         out << (i % 16 == 0 ? "\n    " : " ") << runs[i].second << ',';
-    out << "\n}};\n\n} // namespace\n\n";
+    out << "\n}};\n\n";
+
+    // Landlines: the places once, then one index per code after its 0 (0: none).
+    std::map<std::pair<std::string, std::string>, std::uint16_t> placeIndex{{{"", ""}, 0}};
+    std::vector<std::pair<std::string, std::string>> places{{"", ""}};
+    std::vector<std::uint16_t> byCode(1000, 0);
+    for (const std::uint32_t code : landlineAreaCodes()) {
+        const Place place = askLandline(geocoder, code);
+        auto [it, added] = placeIndex.try_emplace({place.province, place.city}, static_cast<std::uint16_t>(places.size()));
+        if (added)
+            places.push_back(it->first);
+        byCode[code] = it->second;
+    }
+    out << "constexpr std::array<BakedPlace, " << places.size() << "> kLandlinePlaces{{\n";
+    for (const auto& [province, city] : places)
+        out << "    {" << literal(province) << ", " << literal(city) << "},\n";
+    out << "}};\n";
+    out << "// By the area code after its 0.\n";
+    out << "constexpr std::array<std::uint16_t, " << byCode.size() << "> kLandlineByCode{{";
+    for (std::size_t i = 0; i < byCode.size(); ++i)
+        out << (i % 16 == 0 ? "\n    " : " ") << byCode[i] << ',';
+    out << "\n}};\n\n";
+
+    const auto areaCodes = areaCodesOfPlaces(geocoder);
+    out << "struct PlaceAreaCode {\n    std::string_view place;\n    std::string_view areaCode;\n};\n";
+    out << "// Sorted by place text.\n";
+    out << "constexpr std::array<PlaceAreaCode, " << areaCodes.size() << "> kAreaCodes{{\n";
+    for (const auto& [place, code] : areaCodes)
+        out << "    {" << literal(place) << ", " << literal(code) << "},\n";
+    out << "}};\n\n} // namespace\n\n";
     out << "std::uint32_t bakedCount() { return kAnswers.size(); }\n\n"
            "const BakedFacts& bakedFacts(std::uint32_t index) { return kAnswers[index]; }\n\n"
            "std::uint32_t bakedIndex(std::uint32_t prefix7)\n{\n"
            "    const auto run = std::upper_bound(kRunStarts.begin(), kRunStarts.end(), prefix7) - kRunStarts.begin() - 1;\n"
            "    return kRunAnswers[static_cast<std::size_t>(run)];\n}\n\n"
+           "BakedPlace bakedLandline(std::uint32_t areaCode)\n{\n"
+           "    return areaCode < kLandlineByCode.size() ? kLandlinePlaces[kLandlineByCode[areaCode]] : BakedPlace{};\n}\n\n"
+           "std::string_view bakedAreaCode(std::string_view placeText)\n{\n"
+           "    const auto it = std::lower_bound(kAreaCodes.begin(), kAreaCodes.end(), placeText,\n"
+           "                                     [](const PlaceAreaCode& e, std::string_view p) { return e.place < p; });\n"
+           "    return it != kAreaCodes.end() && it->place == placeText ? it->areaCode : std::string_view();\n}\n\n"
            "} // namespace teloria::data\n";
     if (answers.size() > 65535) {
         std::fprintf(stderr, "teloria_builtin_gen: %zu distinct answers do not fit 16 bits\n", answers.size());
@@ -95,6 +132,7 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "teloria_builtin_gen: cannot write %s\n", argv[1]);
         return 1;
     }
-    std::printf("%zu answers, %zu runs\n", answers.size(), runs.size());
+    std::printf("%zu answers, %zu runs, %zu landline places, %zu area codes of places\n", answers.size(), runs.size(),
+                places.size() - 1, areaCodes.size());
     return 0;
 }

@@ -1,41 +1,19 @@
 #pragma once
-// The built-in data's answer for a 7-digit mobile prefix: the place
-// libphonenumber's geocoder gives, in the one spelling of place_names.h, and
-// the operator of the segment table. Asking the geocoder is slow, so the
-// answers for every prefix are worked out when the program is built
-// (builtin_gen.cpp) and compiled in; bakedMobile() reads them back.
+// The built-in data, worked out when the program is built (builtin_gen.cpp
+// asks libphonenumber's geocoder and the segment table, see builtin_ask.h)
+// and compiled in, so that no program links the geocoder: the answer of every
+// 7-digit mobile prefix, the place of every landline area code, and the area
+// code of every place the landline table names. Places follow the one
+// spelling of place_names.h.
 
 #include "place_names.h"
 
 #include <cstdint>
-#include <memory>
-#include <string>
 #include <string_view>
-
-namespace i18n::phonenumbers {
-class PhoneNumberOfflineGeocoder;
-}
 
 namespace teloria::data {
 
-class SegmentTable;
-
-// The geocoder's description of a Chinese national number; empty when it
-// knows no more than the country.
-std::string describeChineseNumber(const i18n::phonenumbers::PhoneNumberOfflineGeocoder& geocoder,
-                                  std::uint64_t nationalNumber);
-
-struct MobileFacts {
-    Place place;
-    std::string cardType; // empty when the segment table has no line for the prefix
-    bool operator==(const MobileFacts&) const = default;
-};
-
-// Asks the geocoder and the segment table (slow: the build's way).
-MobileFacts askBuiltIn(const i18n::phonenumbers::PhoneNumberOfflineGeocoder& geocoder, const SegmentTable& segments,
-                       std::uint32_t prefix7);
-
-// The compiled-in answers: kBakedCount distinct ones, each prefix
+// The compiled-in mobile answers: bakedCount() distinct ones, each prefix
 // 1000000..1999999 naming one by its index. Valid for SegmentTable::builtIn().
 struct BakedFacts {
     std::string_view province;
@@ -45,5 +23,17 @@ struct BakedFacts {
 std::uint32_t bakedCount();
 const BakedFacts& bakedFacts(std::uint32_t index);
 std::uint32_t bakedIndex(std::uint32_t prefix7); // prefix7 in 1000000..1999999
+
+// The place of a landline area code after its 0 (10, 755); empty fields when
+// the geocoder names only the country or the code is not one.
+struct BakedPlace {
+    std::string_view province;
+    std::string_view city;
+};
+BakedPlace bakedLandline(std::uint32_t areaCode);
+
+// The area code ("0755", "010") of a place as Place::text() writes it
+// ("广东 深圳", "北京"); empty when the landline table names no such place.
+std::string_view bakedAreaCode(std::string_view placeText);
 
 } // namespace teloria::data

@@ -7,11 +7,6 @@
 #include "place_names.h"
 #include "segment_table.h"
 
-#include <phonenumbers/geocoding/phonenumber_offline_geocoder.h>
-#include <phonenumbers/phonenumber.pb.h>
-
-#include <unicode/locid.h>
-
 #include <unordered_map>
 
 namespace teloria::data {
@@ -30,12 +25,20 @@ std::string keyOf(const Answer& a)
     return key;
 }
 
+// The area code of a place the landline table names: a prefecture or a
+// municipality, never a province alone (unless the province has one code).
+std::string areaCodeOf(const std::string& placeText)
+{
+    return placeText.empty() ? std::string() : std::string(bakedAreaCode(placeText));
+}
+
 Answer answerOf(const Place& place, std::string cardType, Tier tier, std::string source)
 {
     Answer a;
     a.province = place.province;
     a.city = place.city;
     a.location = place.text();
+    a.areaCode = areaCodeOf(a.location);
     if (a.location.empty())
         a.location = kUnknown;
     a.cardType = cardType.empty() ? std::string(kUnknown) : std::move(cardType);
@@ -53,7 +56,6 @@ PrefixStore::PrefixStore()
 
 PrefixStore::PrefixStore(const SegmentTable& segments)
     : segments_(segments)
-    , geocoder_(std::make_unique<i18n::phonenumbers::PhoneNumberOfflineGeocoder>())
     , byPrefix_(new std::atomic<std::uint32_t>[kPrefixCount]())
     , byAreaCode_(new std::atomic<std::uint32_t>[kAreaCodes]())
     , byBaked_(new std::atomic<std::uint32_t>[bakedCount()]())
@@ -94,16 +96,13 @@ std::uint32_t PrefixStore::internLocked(Answer answer) const
     return index;
 }
 
-std::string PrefixStore::geocode(std::uint64_t nationalNumber) const
-{
-    return describeChineseNumber(*geocoder_, nationalNumber);
-}
-
 std::uint32_t PrefixStore::builtInIndex(std::uint32_t prefix7) const
 {
-    if (&segments_ != &SegmentTable::builtIn()) { // a table of its own: ask as the build does
-        MobileFacts facts = askBuiltIn(*geocoder_, segments_, prefix7);
-        return intern(answerOf(facts.place, std::move(facts.cardType), Tier::BuiltIn, std::string(kBuiltInSource)));
+    if (&segments_ != &SegmentTable::builtIn()) { // a table of its own: the compiled-in place, its operator
+        const BakedFacts& facts = bakedFacts(bakedIndex(prefix7));
+        const Place place{std::string(facts.province), std::string(facts.city)};
+        return intern(answerOf(place, std::string(segments_.operatorOf(std::to_string(prefix7))), Tier::BuiltIn,
+                               std::string(kBuiltInSource)));
     }
     // The compiled-in answers, each interned on its first use.
     const std::uint32_t baked = bakedIndex(prefix7);
@@ -176,8 +175,9 @@ const Answer& PrefixStore::lookup(const CleanNumber& number) const
     auto& slot = byAreaCode_[code % kAreaCodes];
     if (const std::uint32_t seen = slot.load(std::memory_order_acquire))
         return at(seen);
-    Answer a = answerOf(placeFromDescription(geocode(std::stoull(number.digits.substr(1)))),
-                        std::string(kLandlineCardType), Tier::BuiltIn, std::string(kBuiltInSource));
+    const BakedPlace baked = bakedLandline(static_cast<std::uint32_t>(code));
+    Answer a = answerOf(Place{std::string(baked.province), std::string(baked.city)}, std::string(kLandlineCardType),
+                        Tier::BuiltIn, std::string(kBuiltInSource));
     a.areaCode = area;
     std::uint32_t index = intern(std::move(a));
     std::uint32_t expected = 0;
@@ -197,12 +197,18 @@ std::uint32_t PrefixStore::overlay(std::uint32_t below, const PrefixFacts& facts
     if ((!hasPlace || !hasCard) && below != 0)
         a = at(below); // copy what the lower sources know
     if (hasPlace) {
+        const std::string text = place.text();
+        if (text != a.location) { // another place: the area code and zip below were the old place's
+            a.areaCode = areaCodeOf(text);
+            a.zip.clear();
+        }
         a.province = place.province;
         a.city = place.city;
-        a.location = place.text();
+        a.location = text;
     }
     if (hasCard)
         a.cardType = cardType;
+    // The source's own area code and zip win over the ones worked out from the place.
     if (!facts.areaCode.empty())
         a.areaCode = facts.areaCode;
     if (!facts.zip.empty())

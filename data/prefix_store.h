@@ -3,9 +3,11 @@
 // mobile prefix, so that a lookup is one array read.
 //
 // Priority, highest first: user override files, learned answers, phone.dat
-// files, built-in data (libphonenumber's geocoder and the segment table). A
-// source that lacks the location or the operator for a prefix keeps what a
-// lower source has. Every answer follows the one spelling of place_names.h.
+// files, built-in data (libphonenumber's geocoder and the segment table,
+// compiled in at build time). A source that lacks the location or the
+// operator for a prefix keeps what a lower source has. Every answer follows
+// the one spelling of place_names.h; one whose place has an area code in the
+// landline table carries it, unless its source gives its own.
 //
 // Layout: one atomic 32-bit index per prefix 1000000..1999999 into an
 // append-only list of de-duplicated answers, stored in fixed chunks that
@@ -26,10 +28,6 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
-
-namespace i18n::phonenumbers {
-class PhoneNumberOfflineGeocoder;
-}
 
 namespace teloria::data {
 
@@ -118,10 +116,8 @@ private:
     std::uint32_t intern(Answer answer) const;             // takes mutex_
     std::uint32_t internLocked(Answer answer) const;
     std::uint32_t overlay(std::uint32_t below, const PrefixFacts& facts, Tier tier, const std::string& source) const;
-    std::string geocode(std::uint64_t nationalNumber) const;
 
     const SegmentTable& segments_;
-    std::unique_ptr<i18n::phonenumbers::PhoneNumberOfflineGeocoder> geocoder_;
     std::unique_ptr<std::atomic<std::uint32_t>[]> byPrefix_;
     std::unique_ptr<std::atomic<std::uint32_t>[]> byAreaCode_; // by the area code after its 0: 10, 20..29, 300..999
     std::unique_ptr<std::atomic<std::uint32_t>[]> byBaked_;    // by the compiled-in answer; 0 not interned yet

@@ -477,6 +477,19 @@ TEST(BatchInProcess, WritesTheBytesTheHttpPathWrites)
     }
 }
 
+// The built-in data gives the area code of every answer whose city is known;
+// a data file's own wins.
+TEST(BatchInProcess, AreaCodeOfEveryKnownCity)
+{
+    QTemporaryDir dir;
+    const QString dat = writeFile(dir, "own.tsv", "1390000\t广东\t深圳\t\n");
+    const Outcome o = runBatch({"--data", dat, "--format", "tsv", "--no-header", "--fields", "number,location,area_code"},
+                               "13800138000\n13900000000\n075512345678\nabc\n");
+    EXPECT_EQ(o.status, 0) << o.err.toStdString();
+    EXPECT_EQ(QString::fromUtf8(o.out), QStringLiteral("13800138000\t北京\t010\n13900000000\t广东 深圳\t0755\n"
+                                                       "075512345678\t广东 深圳\t0755\nabc\t\t\n"));
+}
+
 TEST(BatchInProcess, DataFilesAddToTheStoreAndAreRefusedWithAService)
 {
     QTemporaryDir dir;

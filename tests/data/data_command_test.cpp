@@ -89,9 +89,9 @@ INSTANTIATE_TEST_SUITE_P(Cases, DataCommandExitTest, ::testing::Values(
     ExitCase{{"merge", "@good.dat"}, 2, "-o OUT"},
     ExitCase{{"check"}, 2, "check takes one FILE"},
     ExitCase{{"--data"}, 2, "--data needs a file name"},
-    ExitCase{{"lookup", "13800138000"}, 0, "13800138000\t北京\t中国移动\tbuilt-in"},
-    ExitCase{{"--data", "@good.dat", "lookup", "+86 138 0013 0000"}, 0, "广东 深圳\t中国移动\t"},
-    ExitCase{{"--data", "@good.dat", "--data", "@good.tsv", "lookup", "13800130000"}, 0, "上海\t中国移动\t"},
+    ExitCase{{"lookup", "13800138000"}, 0, "13800138000\t北京\t中国移动\t010\t\tbuilt-in"},
+    ExitCase{{"--data", "@good.dat", "lookup", "+86 138 0013 0000"}, 0, "广东 深圳\t中国移动\t0755\t518000\t"},
+    ExitCase{{"--data", "@good.dat", "--data", "@good.tsv", "lookup", "13800130000"}, 0, "上海\t中国移动\t021\t"},
     ExitCase{{"lookup", "13800138000", "hello"}, 1, "'hello' is not a phone number"},
     ExitCase{{"check", "@good.dat"}, 0, "sound, 2 prefixes"},
     ExitCase{{"check", "@good.tsv"}, 0, "sound, 10001 prefixes"},
@@ -117,7 +117,7 @@ TEST(DataCommandFiles, ConvertAndMergeWriteSoundFiles)
     // Later files win per prefix.
     ASSERT_EQ(command.run({"merge", "@good.tsv", "@good.dat", "-o", "@merged.dat"}).status, 0);
     const Outcome later = command.run({"--data", "@merged.dat", "lookup", "13800130000", "15000000000", "15100000000"});
-    EXPECT_EQ(later.out.substr(0, later.out.find('\n')), "13800130000\t广东 深圳\t中国移动\t" + command.path("merged.dat"));
+    EXPECT_EQ(later.out.substr(0, later.out.find('\n')), "13800130000\t广东 深圳\t中国移动\t0755\t518000\t" + command.path("merged.dat"));
     EXPECT_NE(later.out.find("15000000000\t湖北 武汉\t中国联通"), std::string::npos) << later.out;
     EXPECT_NE(later.out.find("15100000000\t广东 广州\t中国电信"), std::string::npos) << later.out;
     ASSERT_EQ(command.run({"merge", "@good.dat", "@good.tsv", "-o", "@merged.tsv"}).status, 0);
