@@ -42,6 +42,26 @@ bool isStandardStream(const QString& path)
     return path.isEmpty() || path == QLatin1String("-");
 }
 
+// "13800138000": 11 digits behind 13..19, a mobile number as it is cleaned.
+bool isPlainMobile(std::string_view line)
+{
+    if (line.size() != 11 || line[0] != '1' || line[1] < '3' || line[1] > '9')
+        return false;
+    for (const char c : line) {
+        if (c < '0' || c > '9')
+            return false;
+    }
+    return true;
+}
+
+std::uint32_t prefix7Of(std::string_view digits)
+{
+    std::uint32_t prefix = 0;
+    for (std::size_t i = 0; i < 7; ++i)
+        prefix = prefix * 10 + static_cast<std::uint32_t>(digits[i] - '0');
+    return prefix;
+}
+
 QString plural(qint64 n, const char* one, const char* many)
 {
     return QStringLiteral("%1 %2").arg(n).arg(QLatin1String(n == 1 ? one : many));
@@ -188,10 +208,31 @@ int runBatchCommand(const QStringList& arguments, const CommandStreams& streams)
     QByteArray block(kBlockBytes, Qt::Uninitialized);
     NumberInput input;
     bool noted = false;
+    std::vector<std::string_view> asciiLines;
     QStringList numbers;
     std::vector<Resolution> resolved;
     Tally tally;
     qint64 bytesRead = 0;
+    const auto flushIfFull = [&] {
+        if (out.size() >= kBlockBytes) {
+            sink.write(out);
+            out.resize(0); // keeps its capacity
+        }
+    };
+    // Looks the pending numbers up, in one go, and writes their rows.
+    const auto resolveNumbers = [&] {
+        if (numbers.isEmpty())
+            return;
+        resolver->resolve(numbers, resolved);
+        for (qsizetype i = 0; i < numbers.size(); ++i) {
+            const Resolution& r = resolved[static_cast<std::size_t>(i)];
+            tally.add(r);
+            format.append(out, tally.numbers, numbers.at(i), *r.cells);
+            flushIfFull();
+        }
+        numbers.clear();
+    };
+    const bool inProcess = resolver->answersMobilesInProcess();
     for (;;) {
         const std::int64_t n = platform::readSome(fd, block.data(), block.size(), &error);
         if (n < 0) {
@@ -202,25 +243,28 @@ int runBatchCommand(const QStringList& arguments, const CommandStreams& streams)
         }
         const bool atEnd = n == 0;
         bytesRead += n;
+        asciiLines.clear();
         numbers.clear();
-        input.feed(block.first(n), atEnd, numbers);
+        input.feed(QByteArrayView(block).first(n), atEnd, asciiLines, numbers);
         if (!noted && !input.note().isEmpty()) {
             say(streams.err, input.note());
             noted = true;
         }
-        if (!numbers.isEmpty()) {
-            resolver->resolve(numbers, resolved);
-            for (qsizetype i = 0; i < numbers.size(); ++i) {
-                const Resolution& r = resolved[static_cast<std::size_t>(i)];
-                tally.add(r);
-                format.append(out, tally.numbers, numbers.at(i), *r.cells);
-                if (out.size() >= kBlockBytes) {
-                    sink.write(out);
-                    out.resize(0); // keeps its capacity
-                }
+        // ASCII lines: an 11-digit mobile number goes straight to its prefix's
+        // row in-process; every other line is looked up as text.
+        static const Resolution answered{};
+        for (const std::string_view line : asciiLines) {
+            if (inProcess && isPlainMobile(line)) {
+                resolveNumbers(); // the lines before it first
+                tally.add(answered);
+                format.appendDigits(out, tally.numbers, line, *resolver->mobileCells(prefix7Of(line)));
+                flushIfFull();
+            } else {
+                numbers.append(QString::fromLatin1(line.data(), static_cast<qsizetype>(line.size())));
             }
-            progress.update(tally.numbers, bytesRead);
         }
+        resolveNumbers();
+        progress.update(tally.numbers, bytesRead);
         if (atEnd)
             break;
         if (!platform::inputWaiting(fd)) { // the input pauses: everything read so far goes out

@@ -41,6 +41,13 @@ const RowCells& LocalResolver::cellsOf(const data::Answer& answer)
     return it->second;
 }
 
+const RowCells* LocalResolver::mobileCells(std::uint32_t prefix7)
+{
+    if (learning_)
+        learning_->prepare(prefix7);
+    return &cellsOf(store_->mobile(prefix7));
+}
+
 void LocalResolver::resolve(const QStringList& numbers, std::vector<Resolution>& out)
 {
     // The service refuses a longer "mobile" value as no number; so does this path.

@@ -29,6 +29,8 @@ public:
     LocalResolver(const data::DataSettings& settings, std::FILE* err);
     ~LocalResolver() override;
     void resolve(const QStringList& numbers, std::vector<Resolution>& out) override;
+    const RowCells* mobileCells(std::uint32_t prefix7) override;
+    bool answersMobilesInProcess() const override { return true; }
 
 private:
     const RowCells& cellsOf(const data::Answer& answer);

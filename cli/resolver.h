@@ -6,6 +6,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <cstdint>
 #include <vector>
 
 namespace teloria::cli {
@@ -39,6 +40,11 @@ public:
     virtual void resolve(const QStringList& numbers, std::vector<Resolution>& out) = 0;
     // Why the resolver stopped asking; empty while it asks.
     virtual QString gaveUpReason() const { return {}; }
+    // The in-process path answers an 11-digit mobile number from its 7-digit
+    // prefix alone, with cells that live as long as the resolver and never
+    // change; nullptr where a resolver cannot (a service is asked).
+    virtual const RowCells* mobileCells(std::uint32_t /*prefix7*/) { return nullptr; }
+    virtual bool answersMobilesInProcess() const { return false; }
 };
 
 } // namespace teloria::cli

@@ -96,6 +96,10 @@ std::optional<std::vector<Field>> fieldsByNames(const QString& list, QString* ba
 RowFormat::RowFormat(OutputFormat format, std::vector<Field> fields, FileEncoding csvEncoding, bool header)
     : format_(format), fields_(std::move(fields)), encoding_(csvEncoding), header_(header)
 {
+    for (const Field f : fields_) {
+        if (f == Field::Id || f == Field::Number)
+            cutFields_.push_back(f);
+    }
 }
 
 QByteArray RowFormat::header() const
@@ -169,16 +173,64 @@ void RowFormat::append(QByteArray& out, qint64 id, const QString& number, const 
 {
     char idBuffer[24];
     const auto idEnd = std::to_chars(idBuffer, idBuffer + sizeof idBuffer, id).ptr;
-    const QByteArrayView idText(idBuffer, idEnd - idBuffer);
+    appendRow(out, QByteArrayView(idBuffer, idEnd - idBuffer), number, cells, nullptr);
+}
+
+const RowFormat::RowTail& RowFormat::tailOf(const RowCells& stableCells) const
+{
+    RecentTail& slot = recentTails_[(reinterpret_cast<quintptr>(&stableCells) >> 4) % recentTails_.size()];
+    if (slot.cells == &stableCells)
+        return *slot.tail;
+    auto [it, added] = tails_.try_emplace(&stableCells);
+    if (added)
+        appendRow(it->second.bytes, {}, QString(), stableCells, &it->second.cuts);
+    slot = RecentTail{&stableCells, &it->second};
+    return it->second;
+}
+
+void RowFormat::appendDigits(QByteArray& out, qint64 id, std::string_view digits, const RowCells& stableCells) const
+{
+    const RowTail& tail = tailOf(stableCells);
+    char idBuffer[24];
+    const auto idEnd = std::to_chars(idBuffer, idBuffer + sizeof idBuffer, id).ptr;
+    qsizetype from = 0;
+    for (std::size_t i = 0; i < cutFields_.size(); ++i) {
+        out.append(QByteArrayView(tail.bytes).sliced(from, tail.cuts[i] - from));
+        if (cutFields_[i] == Field::Id)
+            out.append(QByteArrayView(idBuffer, idEnd - idBuffer));
+        else
+            out.append(QByteArrayView(digits.data(), static_cast<qsizetype>(digits.size())));
+        from = tail.cuts[i];
+    }
+    out.append(QByteArrayView(tail.bytes).sliced(from));
+}
+
+// With cuts, the ids and numbers are left out and where each goes is noted:
+// a number of digits needs no quoting or escaping in any format.
+void RowFormat::appendRow(QByteArray& out, QByteArrayView idText, const QString& number, const RowCells& cells,
+                          std::vector<qsizetype>* cuts) const
+{
+    const auto dynamic = [&](Field f, const auto& write) {
+        if (cuts && (f == Field::Id || f == Field::Number)) {
+            const bool quoted = format_ == OutputFormat::Jsonl && f == Field::Number;
+            if (quoted)
+                out.append('"');
+            cuts->push_back(out.size());
+            if (quoted)
+                out.append('"');
+            return;
+        }
+        if (f == Field::Id)
+            out.append(idText);
+        else
+            write(cell(f, number, cells));
+    };
     switch (format_) {
     case OutputFormat::Csv:
         for (std::size_t i = 0; i < fields_.size(); ++i) {
             if (i > 0)
                 out.append(',');
-            if (fields_[i] == Field::Id)
-                out.append(idText);
-            else
-                appendCsvCell(out, cell(fields_[i], number, cells));
+            dynamic(fields_[i], [&](const QString& c) { appendCsvCell(out, c); });
         }
         out.append("\r\n");
         return;
@@ -186,10 +238,7 @@ void RowFormat::append(QByteArray& out, qint64 id, const QString& number, const 
         for (std::size_t i = 0; i < fields_.size(); ++i) {
             if (i > 0)
                 out.append('\t');
-            if (fields_[i] == Field::Id)
-                out.append(idText);
-            else
-                appendTsvCell(out, cell(fields_[i], number, cells));
+            dynamic(fields_[i], [&](const QString& c) { appendTsvCell(out, c); });
         }
         out.append('\n');
         return;
@@ -201,10 +250,7 @@ void RowFormat::append(QByteArray& out, qint64 id, const QString& number, const 
             out.append('"');
             out.append(kFieldNames[static_cast<std::size_t>(fields_[i])]);
             out.append("\":");
-            if (fields_[i] == Field::Id)
-                out.append(idText);
-            else
-                appendJsonString(out, cell(fields_[i], number, cells));
+            dynamic(fields_[i], [&](const QString& c) { appendJsonString(out, c); });
         }
         out.append("}\n");
         return;

@@ -11,6 +11,8 @@
 #include <QHash>
 #include <QString>
 #include <optional>
+#include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace teloria::cli {
@@ -33,7 +35,21 @@ public:
     // Appends one row with its line end: CR LF for csv, LF for the others.
     void append(QByteArray& out, qint64 id, const QString& number, const RowCells& cells) const;
 
+    // The same row for a number of digits alone, from cells that live as long
+    // as this object and whose text never changes (the in-process answers):
+    // their bytes are worked out once, so a row is its id, its number and
+    // copies of those bytes.
+    void appendDigits(QByteArray& out, qint64 id, std::string_view digits, const RowCells& stableCells) const;
+
 private:
+    // A row's bytes without its ids and numbers, with where each goes.
+    struct RowTail {
+        QByteArray bytes;
+        std::vector<qsizetype> cuts; // one per id or number field, in order
+    };
+    const RowTail& tailOf(const RowCells& stableCells) const;
+    void appendRow(QByteArray& out, QByteArrayView idText, const QString& number, const RowCells& cells,
+                   std::vector<qsizetype>* cuts) const;
     const QString& cell(Field field, const QString& number, const RowCells& cells) const;
     void appendCsvCell(QByteArray& out, const QString& cell) const;
 
@@ -52,6 +68,13 @@ private:
         QByteArray bytes;
     };
     mutable std::vector<RecentCell> recent_ = std::vector<RecentCell>(8192);
+    std::vector<Field> cutFields_; // the id and number fields, in order
+    mutable std::unordered_map<const RowCells*, RowTail> tails_;
+    struct RecentTail {
+        const RowCells* cells = nullptr;
+        const RowTail* tail = nullptr;
+    };
+    mutable std::vector<RecentTail> recentTails_ = std::vector<RecentTail>(1024);
 };
 
 } // namespace teloria::cli

@@ -56,9 +56,9 @@ PrefixStore::PrefixStore()
 
 PrefixStore::PrefixStore(const SegmentTable& segments)
     : segments_(segments)
-    , byPrefix_(new std::atomic<std::uint32_t>[kPrefixCount]())
-    , byAreaCode_(new std::atomic<std::uint32_t>[kAreaCodes]())
-    , byBaked_(new std::atomic<std::uint32_t>[bakedCount()]())
+    , byPrefix_(kPrefixCount)
+    , byAreaCode_(kAreaCodes)
+    , byBaked_(bakedCount())
 {
     // Index 0 stands for "not looked at yet"; its answer is never handed out.
     intern(Answer{});
@@ -106,7 +106,7 @@ std::uint32_t PrefixStore::builtInIndex(std::uint32_t prefix7) const
     }
     // The compiled-in answers, each interned on its first use.
     const std::uint32_t baked = bakedIndex(prefix7);
-    auto& slot = byBaked_[baked];
+    auto slot = byBaked_[baked];
     if (const std::uint32_t seen = slot.load(std::memory_order_acquire))
         return seen;
     const BakedFacts& facts = bakedFacts(baked);
@@ -119,7 +119,7 @@ std::uint32_t PrefixStore::builtInIndex(std::uint32_t prefix7) const
 
 std::uint32_t PrefixStore::resolved(std::uint32_t prefix7) const
 {
-    auto& slot = byPrefix_[prefix7 - kFirstPrefix];
+    auto slot = byPrefix_[prefix7 - kFirstPrefix];
     if (const std::uint32_t seen = slot.load(std::memory_order_acquire))
         return seen;
     std::uint32_t index = builtInIndex(prefix7);
@@ -162,7 +162,7 @@ std::uint32_t mobilePrefix(const CleanNumber& number)
 void PrefixStore::prefetch(const CleanNumber& number) const
 {
     if (number.kind == NumberKind::Mobile)
-        __builtin_prefetch(&byPrefix_[mobilePrefix(number) - kFirstPrefix]);
+        __builtin_prefetch(byPrefix_.address(mobilePrefix(number) - kFirstPrefix));
 }
 
 const Answer& PrefixStore::lookup(const CleanNumber& number) const
@@ -172,7 +172,7 @@ const Answer& PrefixStore::lookup(const CleanNumber& number) const
     // Landline: the area code after its 0 ("10", "755") indexes a small table.
     const std::string area = number.digits.substr(0, static_cast<std::size_t>(number.areaCodeLength));
     const auto code = static_cast<std::size_t>(std::stoul(area.substr(1)));
-    auto& slot = byAreaCode_[code % kAreaCodes];
+    auto slot = byAreaCode_[code % kAreaCodes];
     if (const std::uint32_t seen = slot.load(std::memory_order_acquire))
         return at(seen);
     const BakedPlace baked = bakedLandline(static_cast<std::uint32_t>(code));
@@ -237,7 +237,7 @@ std::size_t PrefixStore::addPhoneDat(const PhoneDat& dat, const std::string& sou
         const PhoneDat::Hit hit = dat.entry(i);
         const bool knownCard = hit.cardTypeCode >= 1 && hit.cardTypeCode <= 8;
         const bool hasPlace = !hit.province.empty() || !hit.city.empty();
-        auto& slot = byPrefix_[hit.prefix - kFirstPrefix];
+        auto slot = byPrefix_[hit.prefix - kFirstPrefix];
         const auto facts = [&hit, knownCard] {
             return PrefixFacts{std::string(hit.province), std::string(hit.city),
                                knownCard ? std::string(hit.cardType) : std::string(), std::string(hit.areaCode),
@@ -299,7 +299,7 @@ bool PrefixStore::learn(std::uint32_t prefix7, std::string_view location, std::s
         return false;
     const std::uint32_t below = resolved(prefix7);
     std::lock_guard lock(mutex_);
-    auto& slot = byPrefix_[prefix7 - kFirstPrefix];
+    auto slot = byPrefix_[prefix7 - kFirstPrefix];
     const std::uint32_t current = slot.load(std::memory_order_acquire); // may have changed since
     if (at(current != 0 ? current : below).tier == Tier::Override)
         return false;

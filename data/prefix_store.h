@@ -23,6 +23,8 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <cstdlib>
+#include <new>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -66,6 +68,27 @@ struct PrefixFacts {
     std::string cardType;
     std::string areaCode;
     std::string zip;
+};
+
+// Zeroed 32-bit slots read and written atomically. The memory comes zeroed
+// from the system and a page is touched only when a slot on it is, so a
+// program that looks up ten numbers never pays for a million slots.
+class AtomicSlots {
+public:
+    explicit AtomicSlots(std::size_t count)
+        : slots_(static_cast<std::uint32_t*>(std::calloc(count, sizeof(std::uint32_t))))
+    {
+        if (!slots_)
+            throw std::bad_alloc();
+    }
+    std::atomic_ref<std::uint32_t> operator[](std::size_t i) const { return std::atomic_ref<std::uint32_t>(slots_.get()[i]); }
+    const void* address(std::size_t i) const { return slots_.get() + i; }
+
+private:
+    struct Free {
+        void operator()(std::uint32_t* p) const { std::free(p); }
+    };
+    std::unique_ptr<std::uint32_t[], Free> slots_;
 };
 
 class PrefixStore {
@@ -118,9 +141,9 @@ private:
     std::uint32_t overlay(std::uint32_t below, const PrefixFacts& facts, Tier tier, const std::string& source) const;
 
     const SegmentTable& segments_;
-    std::unique_ptr<std::atomic<std::uint32_t>[]> byPrefix_;
-    std::unique_ptr<std::atomic<std::uint32_t>[]> byAreaCode_; // by the area code after its 0: 10, 20..29, 300..999
-    std::unique_ptr<std::atomic<std::uint32_t>[]> byBaked_;    // by the compiled-in answer; 0 not interned yet
+    AtomicSlots byPrefix_;
+    AtomicSlots byAreaCode_; // by the area code after its 0: 10, 20..29, 300..999
+    AtomicSlots byBaked_;    // by the compiled-in answer; 0 not interned yet
 
     mutable std::mutex mutex_; // appending answers, learn()
     mutable std::array<std::unique_ptr<Answer[]>, kMaxChunks> chunks_;

@@ -464,7 +464,8 @@ TEST(BatchInProcess, WritesTheBytesTheHttpPathWrites)
     for (const QStringList& format : {QStringList{}, QStringList{"--encoding", "utf-8"},
                                       QStringList{"--format", "tsv", "--fields",
                                                   "id,number,location,card,province,city"},
-                                      QStringList{"--format", "jsonl"}}) {
+                                      QStringList{"--format", "jsonl"},
+                                      QStringList{"--format", "csv", "--fields", "number,id,card,number"}}) {
         const Outcome local = runBatch(format, input);
         const Outcome http = runBatch(QStringList{"--service", bundled->baseUrl(), "--jobs", "4"} + format, input);
         EXPECT_EQ(local.status, http.status) << format.join(' ').toStdString();
@@ -479,6 +480,17 @@ TEST(BatchInProcess, WritesTheBytesTheHttpPathWrites)
 
 // The built-in data gives the area code of every answer whose city is known;
 // a data file's own wins.
+// A line of megabytes with no break is a line that is not a number; the
+// numbers after it are answered as usual.
+TEST(BatchInProcess, PassesOverAHugeLine)
+{
+    const Outcome o = runBatch({"--format", "tsv", "--no-header", "--fields", "id,number,location"},
+                               "13800138000\n" + QByteArray(3 * 1024 * 1024, '1') + "\n13800138000");
+    EXPECT_EQ(o.status, 0) << o.err.toStdString();
+    EXPECT_EQ(QString::fromUtf8(o.out), QStringLiteral("1\t13800138000\t北京\n2\t\t\n3\t13800138000\t北京\n"));
+    EXPECT_TRUE(o.err.contains("1 line is not")) << o.err.toStdString();
+}
+
 TEST(BatchInProcess, AreaCodeOfEveryKnownCity)
 {
     QTemporaryDir dir;

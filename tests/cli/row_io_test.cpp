@@ -47,8 +47,36 @@ INSTANTIATE_TEST_SUITE_P(
         SplitCase{"Utf8", "北京\n1", {"北京", "1"}},
         SplitCase{"Gb18030", "1\n\xB1\xB1\xBE\xA9\r\n", {"1", "北京"}},
         SplitCase{"Utf16Le", QByteArray("\xFF\xFE" "1\0\r\0\n\0" "\x3D\xD8\x00\xDE" "\n\0", 12), {"1", "😀"}},
-        SplitCase{"Utf16Be", QByteArray("\xFE\xFF" "\0" "1" "\0\r" "\x4E\xAC", 8), {"1", "京"}}),
+        SplitCase{"Utf16Be", QByteArray("\xFE\xFF" "\0" "1" "\0\r" "\x4E\xAC", 8), {"1", "京"}},
+        SplitCase{"AsciiThenUtf8", "13800138000\r\n北京\r1", {"13800138000", "北京", "1"}},
+        // A line longer than 4096 characters is not a number: it comes empty.
+        SplitCase{"LongestLineKept", QByteArray(4096, '7') + "\n1", {QString(4096, u'7'), "1"}},
+        SplitCase{"LongerLineEmpty", "1\n" + QByteArray(4097, '7') + "\r\n2\n", {"1", "", "2"}},
+        SplitCase{"LongerUtf8LineEmpty", QByteArray(4097 * 3, '7').replace("777", "京") + "\n2", {"", "2"}},
+        SplitCase{"LongLineAtTheEnd", "1\n" + QByteArray(20000, 'x'), {"1", ""}},
+        SplitCase{"LongUtf16Line", QByteArray("\xFF\xFE", 2) + QByteArray(5000 * 2, '\0').replace(QByteArray(2, '\0'), QByteArray("7\0", 2)) + QByteArray("\n\0" "1\0", 4), {"", "1"}}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// A line of megabytes with no break is passed over: what the input holds
+// stays within a line's worth, and the numbers after it come as usual.
+TEST(NumberInputLongLines, AreNeverHeldWhole)
+{
+    for (const QByteArray& start : {QByteArray(), QByteArray("\xEF\xBB\xBF" "1\n"), QByteArray("\xFF\xFE", 2)}) {
+        const bool utf16 = start.startsWith("\xFF\xFE");
+        NumberInput input;
+        QStringList numbers;
+        input.feed(start, false, numbers);
+        const QByteArray block = utf16 ? QByteArray("7\0", 2).repeated(32 * 1024) : QByteArray(64 * 1024, '7');
+        qsizetype held = 0;
+        for (int i = 0; i < 64; ++i) { // 4 MiB
+            input.feed(block, false, numbers);
+            held = std::max(held, input.heldBytes());
+        }
+        input.feed(utf16 ? QByteArray("\n\0" "1\0\n\0", 6) : QByteArray("\n13800138000\n"), true, numbers);
+        EXPECT_LE(held, 2 * block.size()) << start.toHex().toStdString();
+        EXPECT_EQ(numbers.mid(numbers.size() - 2), (QStringList{"", utf16 ? "1" : "13800138000"}));
+    }
+}
 
 TEST(NumberInputEncoding, TellsWhenTheInputIsReadAsGb18030)
 {
