@@ -209,6 +209,7 @@ int runBatchCommand(const QStringList& arguments, const CommandStreams& streams)
     NumberInput input;
     bool noted = false;
     std::vector<std::string_view> asciiLines;
+    std::vector<std::uint32_t> prefixes; // of the lines that are plain mobile numbers, else 0
     QStringList numbers;
     std::vector<Resolution> resolved;
     Tally tally;
@@ -251,13 +252,24 @@ int runBatchCommand(const QStringList& arguments, const CommandStreams& streams)
             noted = true;
         }
         // ASCII lines: an 11-digit mobile number goes straight to its prefix's
-        // row in-process; every other line is looked up as text.
+        // row in-process; every other line is looked up as text. The prefixes
+        // of the block are hinted first, so that their reads overlap.
         static const Resolution answered{};
-        for (const std::string_view line : asciiLines) {
-            if (inProcess && isPlainMobile(line)) {
+        prefixes.resize(asciiLines.size());
+        for (std::size_t i = 0; i < asciiLines.size(); ++i) {
+            prefixes[i] = inProcess && isPlainMobile(asciiLines[i]) ? prefix7Of(asciiLines[i]) : 0;
+            if (prefixes[i] != 0)
+                resolver->prefetchMobile(prefixes[i]);
+        }
+        for (std::size_t i = 0; i < asciiLines.size(); ++i) {
+            const std::string_view line = asciiLines[i];
+            if (prefixes[i] != 0) {
                 resolveNumbers(); // the lines before it first
+                const std::uint32_t key = resolver->mobileKey(prefixes[i]);
+                if (!format.knowsKey(key))
+                    format.learnKey(key, resolver->cellsOfKey(key));
                 tally.add(answered);
-                format.appendDigits(out, tally.numbers, line, *resolver->mobileCells(prefix7Of(line)));
+                format.appendDigits(out, tally.numbers, line, key);
                 flushIfFull();
             } else {
                 numbers.append(QString::fromLatin1(line.data(), static_cast<qsizetype>(line.size())));

@@ -41,11 +41,21 @@ const RowCells& LocalResolver::cellsOf(const data::Answer& answer)
     return it->second;
 }
 
-const RowCells* LocalResolver::mobileCells(std::uint32_t prefix7)
+void LocalResolver::prefetchMobile(std::uint32_t prefix7)
+{
+    store_->prefetchMobile(prefix7);
+}
+
+std::uint32_t LocalResolver::mobileKey(std::uint32_t prefix7)
 {
     if (learning_)
         learning_->prepare(prefix7);
-    return &cellsOf(store_->mobile(prefix7));
+    return store_->mobileIndex(prefix7);
+}
+
+const RowCells& LocalResolver::cellsOfKey(std::uint32_t key)
+{
+    return cellsOf(store_->answerAt(key));
 }
 
 void LocalResolver::resolve(const QStringList& numbers, std::vector<Resolution>& out)

@@ -29,8 +29,10 @@ public:
     LocalResolver(const data::DataSettings& settings, std::FILE* err);
     ~LocalResolver() override;
     void resolve(const QStringList& numbers, std::vector<Resolution>& out) override;
-    const RowCells* mobileCells(std::uint32_t prefix7) override;
     bool answersMobilesInProcess() const override { return true; }
+    void prefetchMobile(std::uint32_t prefix7) override;
+    std::uint32_t mobileKey(std::uint32_t prefix7) override;
+    const RowCells& cellsOfKey(std::uint32_t key) override;
 
 private:
     const RowCells& cellsOf(const data::Answer& answer);

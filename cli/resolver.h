@@ -41,10 +41,13 @@ public:
     // Why the resolver stopped asking; empty while it asks.
     virtual QString gaveUpReason() const { return {}; }
     // The in-process path answers an 11-digit mobile number from its 7-digit
-    // prefix alone, with cells that live as long as the resolver and never
-    // change; nullptr where a resolver cannot (a service is asked).
-    virtual const RowCells* mobileCells(std::uint32_t /*prefix7*/) { return nullptr; }
+    // prefix alone: mobileKey names the answer (the same key, the same cells,
+    // as long as the resolver lives), cellsOfKey gives its cells. A resolver
+    // that asks a service does neither.
     virtual bool answersMobilesInProcess() const { return false; }
+    virtual void prefetchMobile(std::uint32_t /*prefix7*/) {}
+    virtual std::uint32_t mobileKey(std::uint32_t /*prefix7*/) { return 0; }
+    virtual const RowCells& cellsOfKey(std::uint32_t /*key*/) { return kNoCells; }
 };
 
 } // namespace teloria::cli

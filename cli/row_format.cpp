@@ -3,7 +3,9 @@
 #include <QStringList>
 
 #include <array>
+#include <algorithm>
 #include <charconv>
+#include <cstring>
 
 namespace teloria::cli {
 
@@ -176,33 +178,38 @@ void RowFormat::append(QByteArray& out, qint64 id, const QString& number, const 
     appendRow(out, QByteArrayView(idBuffer, idEnd - idBuffer), number, cells, nullptr);
 }
 
-const RowFormat::RowTail& RowFormat::tailOf(const RowCells& stableCells) const
+void RowFormat::learnKey(std::uint32_t key, const RowCells& cells) const
 {
-    RecentTail& slot = recentTails_[(reinterpret_cast<quintptr>(&stableCells) >> 4) % recentTails_.size()];
-    if (slot.cells == &stableCells)
-        return *slot.tail;
-    auto [it, added] = tails_.try_emplace(&stableCells);
-    if (added)
-        appendRow(it->second.bytes, {}, QString(), stableCells, &it->second.cuts);
-    slot = RecentTail{&stableCells, &it->second};
-    return it->second;
+    if (key >= tails_.size())
+        tails_.resize(std::max<std::size_t>(key + 1, tails_.size() * 2));
+    RowTail& tail = tails_[key];
+    tail = RowTail{};
+    appendRow(tail.bytes, {}, QString(), cells, &tail.cuts);
+    tail.cuts.push_back(tail.bytes.size());
 }
 
-void RowFormat::appendDigits(QByteArray& out, qint64 id, std::string_view digits, const RowCells& stableCells) const
+void RowFormat::appendDigits(QByteArray& out, qint64 id, std::string_view digits, std::uint32_t key) const
 {
-    const RowTail& tail = tailOf(stableCells);
+    const RowTail& tail = tails_[key];
     char idBuffer[24];
-    const auto idEnd = std::to_chars(idBuffer, idBuffer + sizeof idBuffer, id).ptr;
-    qsizetype from = 0;
+    const auto idLength = static_cast<std::size_t>(std::to_chars(idBuffer, idBuffer + sizeof idBuffer, id).ptr - idBuffer);
+    const qsizetype at = out.size();
+    // Sized once, then copied into: no append's checks per piece.
+    out.resize(at + tail.bytes.size() + static_cast<qsizetype>(cutFields_.size() * std::max(idLength, digits.size())));
+    char* to = out.data() + at;
+    const char* from = tail.bytes.constData();
+    qsizetype done = 0;
     for (std::size_t i = 0; i < cutFields_.size(); ++i) {
-        out.append(QByteArrayView(tail.bytes).sliced(from, tail.cuts[i] - from));
-        if (cutFields_[i] == Field::Id)
-            out.append(QByteArrayView(idBuffer, idEnd - idBuffer));
-        else
-            out.append(QByteArrayView(digits.data(), static_cast<qsizetype>(digits.size())));
-        from = tail.cuts[i];
+        std::memcpy(to, from + done, static_cast<std::size_t>(tail.cuts[i] - done));
+        to += tail.cuts[i] - done;
+        done = tail.cuts[i];
+        const bool isId = cutFields_[i] == Field::Id;
+        std::memcpy(to, isId ? idBuffer : digits.data(), isId ? idLength : digits.size());
+        to += isId ? idLength : digits.size();
     }
-    out.append(QByteArrayView(tail.bytes).sliced(from));
+    std::memcpy(to, from + done, static_cast<std::size_t>(tail.bytes.size() - done));
+    to += tail.bytes.size() - done;
+    out.resize(to - out.constData());
 }
 
 // With cuts, the ids and numbers are left out and where each goes is noted:

@@ -10,9 +10,9 @@
 #include <QByteArray>
 #include <QHash>
 #include <QString>
+#include <cstdint>
 #include <optional>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 namespace teloria::cli {
@@ -35,19 +35,20 @@ public:
     // Appends one row with its line end: CR LF for csv, LF for the others.
     void append(QByteArray& out, qint64 id, const QString& number, const RowCells& cells) const;
 
-    // The same row for a number of digits alone, from cells that live as long
-    // as this object and whose text never changes (the in-process answers):
-    // their bytes are worked out once, so a row is its id, its number and
-    // copies of those bytes.
-    void appendDigits(QByteArray& out, qint64 id, std::string_view digits, const RowCells& stableCells) const;
+    // The same row for a number of digits alone, from cells that stand for
+    // as long as this object for a key of the caller's (an answer's): their
+    // bytes are worked out once per key, so a row is its id, its number and
+    // a copy of those bytes. Keys are small numbers.
+    void appendDigits(QByteArray& out, qint64 id, std::string_view digits, std::uint32_t key) const;
+    bool knowsKey(std::uint32_t key) const { return key < tails_.size() && !tails_[key].cuts.empty(); }
+    void learnKey(std::uint32_t key, const RowCells& cells) const;
 
 private:
     // A row's bytes without its ids and numbers, with where each goes.
     struct RowTail {
         QByteArray bytes;
-        std::vector<qsizetype> cuts; // one per id or number field, in order
+        std::vector<qsizetype> cuts; // where each id or number field goes, in order; then the end
     };
-    const RowTail& tailOf(const RowCells& stableCells) const;
     void appendRow(QByteArray& out, QByteArrayView idText, const QString& number, const RowCells& cells,
                    std::vector<qsizetype>* cuts) const;
     const QString& cell(Field field, const QString& number, const RowCells& cells) const;
@@ -69,12 +70,7 @@ private:
     };
     mutable std::vector<RecentCell> recent_ = std::vector<RecentCell>(8192);
     std::vector<Field> cutFields_; // the id and number fields, in order
-    mutable std::unordered_map<const RowCells*, RowTail> tails_;
-    struct RecentTail {
-        const RowCells* cells = nullptr;
-        const RowTail* tail = nullptr;
-    };
-    mutable std::vector<RecentTail> recentTails_ = std::vector<RecentTail>(1024);
+    mutable std::vector<RowTail> tails_; // by key
 };
 
 } // namespace teloria::cli

@@ -112,6 +112,12 @@ public:
     // Thread-safe, lock-free once a prefix has been looked at. The answer
     // lives as long as the store; a number outside 1000000..1999999 gets 未知.
     const Answer& mobile(std::uint32_t prefix7) const;
+    // The same as a small number that names the answer for as long as the
+    // store lives (prefix7 in 1000000..1999999): a caller keeping something
+    // per answer indexes it by this. A learned answer comes with a new one.
+    std::uint32_t mobileIndex(std::uint32_t prefix7) const { return resolved(prefix7); }
+    const Answer& answerAt(std::uint32_t index) const { return at(index); }
+    void prefetchMobile(std::uint32_t prefix7) const { __builtin_prefetch(byPrefix_.address(prefix7 - kFirstPrefix)); }
     const Answer& lookup(const CleanNumber& number) const;
     // Starts loading what lookup(number) reads first: a caller with many
     // numbers hints a block of them, then looks them up, so that their
