@@ -139,6 +139,7 @@ struct LookupServer::Impl {
     std::condition_variable stopped;
     bool stopRequested = false;
     platform::Socket listener = platform::kNoSocket; // bound, not yet handed to the daemon
+    bool loopbackOnly = false; // bound to a loopback address: every client has the same one
     MHD_Daemon* daemon = nullptr;
 };
 
@@ -268,7 +269,9 @@ bool LookupServer::Impl::start(std::string* error)
         MHD_OPTION_NOTIFY_COMPLETED, &Impl::onCompleted, this,
         MHD_OPTION_CONNECTION_MEMORY_LIMIT, options.connectionMemory,
         MHD_OPTION_CONNECTION_LIMIT, options.maxConnections,
-        MHD_OPTION_PER_IP_CONNECTION_LIMIT, options.maxConnectionsPerClient,
+        // On loopback every client is 127.0.0.1: a cap per address would be
+        // one for all, and a thousand idle connections would lock out the rest.
+        MHD_OPTION_PER_IP_CONNECTION_LIMIT, loopbackOnly ? 0u : options.maxConnectionsPerClient,
         MHD_OPTION_CONNECTION_TIMEOUT, options.idleTimeoutSec,
         MHD_OPTION_END);
     if (!daemon) {
@@ -302,6 +305,7 @@ int LookupServer::bind(const std::string& host, int port, std::string* error)
     if (!listening)
         return -1;
     impl_->listener = listening->socket;
+    impl_->loopbackOnly = platform::loopbackAddress(host).has_value();
     port_ = listening->port;
     return port_;
 }

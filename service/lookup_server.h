@@ -26,7 +26,7 @@ struct ServerOptions {
     std::size_t maxHeaderBytes = 8192; // header lines' bytes per request; more: 431
     std::size_t connectionMemory = 16 * 1024; // read and write buffers per connection, a hard bound
     unsigned maxConnections = 4096;    // open at once; beyond it new ones are closed at once
-    unsigned maxConnectionsPerClient = 1024; // open at once from one address
+    unsigned maxConnectionsPerClient = 1024; // open at once from one address; none on a loopback address
     unsigned idleTimeoutSec = 30;      // a connection with no traffic for this long is closed
     int listenBacklog = 1024;          // connections waiting to be accepted
 };

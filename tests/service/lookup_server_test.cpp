@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
 #include <atomic>
 #include <csignal>
 #include <memory>
@@ -368,6 +370,35 @@ TEST_F(LookupServerTest, IdleAndSlowConnectionsDoNotHoldUpOthers)
         ASSERT_TRUE(answer) << i;
         EXPECT_EQ(statusOf(*answer), 200) << i;
     }
+}
+
+// On loopback every client has the same address: more idle connections than
+// the cap per address lock no one out.
+TEST_F(LookupServerTest, MoreIdleLoopbackConnectionsThanTheCapPerAddress)
+{
+    const unsigned count = ServerOptions{}.maxConnectionsPerClient + 76;
+    rlimit files{};
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &files), 0);
+    if (files.rlim_cur < count + 256) {
+        files.rlim_cur = std::min<rlim_t>(files.rlim_max, count * 2 + 256);
+        ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &files), 0);
+    }
+    if (files.rlim_cur < count + 256)
+        GTEST_SKIP() << "only " << files.rlim_cur << " open files allowed";
+    std::vector<std::unique_ptr<RawConnection>> idle;
+    for (unsigned i = 0; i < count; ++i) {
+        idle.push_back(std::make_unique<RawConnection>(port_));
+        ASSERT_TRUE(idle.back()->connected()) << i;
+    }
+    auto c = client();
+    const auto res = c.Get(lookupTarget("13800148000"));
+    ASSERT_TRUE(res) << httplib::to_string(res.error());
+    EXPECT_EQ(res->status, 200);
+    // The last one in is served as well.
+    ASSERT_TRUE(idle.back()->send(kRequest));
+    const auto answer = idle.back()->readResponse();
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(statusOf(*answer), 200);
 }
 
 // Many keep-alive clients at once (two batch runs of 64 workers): each is
