@@ -1,4 +1,4 @@
-#include "data_command.h"
+#include "cli/data_command.h"
 
 #include "data/data_files.h"
 #include "data/learned_store.h"
