@@ -6,7 +6,7 @@
 // Usage: batch_reference csv|tsv|jsonl IN OUT
 
 #include "data/builtin_mobile.h"
-#include "data/gbk.h"
+#include "text/gbk.h"
 
 #include <fcntl.h>
 #include <unistd.h>

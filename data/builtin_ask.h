@@ -3,7 +3,7 @@
 // the segment table. Only the generator (builtin_gen.cpp) and its test link
 // this; the programs read the answers compiled in (builtin_mobile.h).
 
-#include "builtin_mobile.h"
+#include "data/builtin_mobile.h"
 
 #include <cstdint>
 #include <string>

@@ -6,7 +6,7 @@
 // code of every place the landline table names. Places follow the one
 // spelling of place_names.h.
 
-#include "place_names.h"
+#include "data/place_names.h"
 
 #include <cstdint>
 #include <string_view>

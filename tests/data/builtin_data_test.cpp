@@ -1,10 +1,10 @@
 // The built-in data compiled in at build time against the geocoder itself:
 // the only test that links libphonenumber, as the generator does.
 
-#include "builtin_ask.h"
-#include "builtin_mobile.h"
-#include "prefix_store.h"
-#include "segment_table.h"
+#include "data/builtin_ask.h"
+#include "data/builtin_mobile.h"
+#include "data/prefix_store.h"
+#include "data/segment_table.h"
 
 #include <phonenumbers/geocoding/phonenumber_offline_geocoder.h>
 
