@@ -57,3 +57,25 @@ print(f"target: >= 20,000 requests/s with p99 < 5 ms -> {rps:,.0f} requests/s, p
       f"{'ok' if rps >= 20000 and p99 < 5 else 'MISSED'}"
       + (f"; {errors.group(1)} non-2xx answers" if errors else ""))
 PY
+
+echo
+echo "-- start to first answer: teloria-lookupd (median of 5; peak memory after the answer)"
+first_answer() { # prints "MS PEAK_KB"
+  local out=$work/first.out start pid url
+  start=$(date +%s%N)
+  "$bin/teloria-lookupd" --listen 127.0.0.1:0 > "$out" 2>&1 &
+  pid=$!
+  url=
+  while [ -z "$url" ]; do
+    url=$(sed -n 's/^listening on \(http:[^ ]*\).*/\1/p' "$out")
+    kill -0 "$pid" 2>/dev/null || { echo "teloria-lookupd did not start" >&2; cat "$out" >&2; exit 1; }
+  done
+  curl -sf -o /dev/null "$url/sim_search138.asp?mobile=13800138000"
+  local ms=$(( ($(date +%s%N) - start) / 1000000 ))
+  local kb=$(awk '/VmHWM/ { print $2 }' "/proc/$pid/status")
+  kill "$pid"; wait "$pid" 2>/dev/null || true
+  echo "$ms $kb"
+}
+for _ in 1 2 3 4 5; do first_answer; done | sort -n | awk 'NR == 3 { ms = $1 } { if ($2 > kb) kb = $2 }
+  END { printf "teloria-lookupd: %d ms to the first answer, %.1f MB peak; goal <= 60 ms and <= 25 MB: %s\n",
+        ms, kb / 1024, (ms <= 60 && kb <= 25600 ? "met" : "NOT met") }'
