@@ -80,9 +80,10 @@ if "$bin/teloria-batch" --help | grep -q 'in-process'; then
   startup() { # prints "MEDIAN_WALL_MS MEDIAN_CPU_MS MAX_PEAK_KB"
     for _ in 1 2 3 4 5 6 7 8 9; do
       /usr/bin/time -f '%e %U %S %M' -o "$work/t1" "$@" > /dev/null 2>&1 || { echo "failed: $*" >&2; exit 1; }
-      cat "$work/t1"
-    done | awk '{ w[NR] = $1 * 1000; c[NR] = ($2 + $3) * 1000; if ($4 > m) m = $4 }
-      END { n = asort(w); asort(c); printf "%.0f %.0f %d\n", w[int((n + 1) / 2)], c[int((n + 1) / 2)], m }'
+      awk '{ printf "%.0f %.0f %d\n", $1 * 1000, ($2 + $3) * 1000, $4 }' "$work/t1"
+    done > "$work/runs"
+    printf '%s %s %s\n' "$(cut -d' ' -f1 "$work/runs" | sort -n | sed -n 5p)" \
+      "$(cut -d' ' -f2 "$work/runs" | sort -n | sed -n 5p)" "$(cut -d' ' -f3 "$work/runs" | sort -n | tail -1)"
   }
   read -r sw_ms sc_ms s_kb < <(startup env -u TELORIA_SERVICE "$bin/teloria-batch" -o "$work/ten.out" "$work/ten.txt")
   read -r rw_ms rc_ms r_kb < <(startup "$bin/batch_reference" csv "$work/ten.txt" "$work/ten.ref")
