@@ -46,8 +46,9 @@ std::optional<OverrideTable> OverrideTable::parse(std::string_view text, std::st
             faultOffset = offset;
         };
         const auto fields = splitTabs(line);
-        if (fields.size() != 4) {
-            refuse(std::to_string(fields.size()) + " fields instead of prefix, province, city, card type");
+        if (fields.size() != 4 && fields.size() != 6) {
+            refuse(std::to_string(fields.size())
+                   + " fields instead of prefix, province, city, card type (and postcode, area code)");
             return;
         }
         const std::string_view prefix = fields[0];
@@ -56,7 +57,7 @@ std::optional<OverrideTable> OverrideTable::parse(std::string_view text, std::st
             refuse("'" + std::string(prefix.substr(0, 16)) + "' is not a prefix of 3 to 7 digits starting with 1");
             return;
         }
-        for (std::size_t i = 1; i < 4; ++i) {
+        for (std::size_t i = 1; i < fields.size(); ++i) {
             std::string why;
             if (!isSafeText(fields[i], &why)) {
                 if (table.skippedLines++ == 0) {
@@ -66,8 +67,13 @@ std::optional<OverrideTable> OverrideTable::parse(std::string_view text, std::st
                 return;
             }
         }
-        table.lines.push_back({std::string(prefix), std::string(fields[1]), std::string(fields[2]),
-                               std::string(fields[3]), lineNo});
+        OverrideLine kept{std::string(prefix), std::string(fields[1]), std::string(fields[2]),
+                          std::string(fields[3]), {}, {}, lineNo};
+        if (fields.size() == 6) {
+            kept.zip = std::string(fields[4]);
+            kept.areaCode = std::string(fields[5]);
+        }
+        table.lines.push_back(std::move(kept));
     });
     if (!fault.empty()) {
         if (error)
@@ -94,11 +100,21 @@ std::optional<OverrideTable> OverrideTable::parse(std::string_view text, std::st
 
 std::string OverrideTable::header()
 {
-    return "# prefix\tprovince\tcity\tcard type\n";
+    return "# prefix\tprovince\tcity\tcard type\tpostcode\tarea code\n";
 }
 
 std::optional<std::string> readDataFile(const std::string& path, std::string* error)
 {
+    // A pipe or a device would be waited on or read for ever: only a regular file is data.
+    std::error_code ec;
+    const auto status = std::filesystem::status(path, ec);
+    if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) {
+        if (error)
+            *error = std::filesystem::is_directory(status) ? "a folder, not a data file"
+                     : std::filesystem::is_fifo(status)    ? "a pipe, not a regular file"
+                                                           : "not a regular file";
+        return std::nullopt;
+    }
     std::ifstream in(path, std::ios::binary);
     if (!in) {
         if (error)
@@ -106,7 +122,6 @@ std::optional<std::string> readDataFile(const std::string& path, std::string* er
         return std::nullopt;
     }
     std::string bytes;
-    std::error_code ec;
     if (const auto size = std::filesystem::file_size(path, ec); !ec && size <= kMaxFileSize)
         bytes.reserve(static_cast<std::size_t>(size)); // a hint only: the file may change while it is read
     char buffer[1 << 16];

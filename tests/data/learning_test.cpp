@@ -12,6 +12,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sqlite3.h>
+
 #include <fstream>
 #include <set>
 #include <sstream>
@@ -232,4 +234,42 @@ TEST(Learning, DataCommandExportsAndForgets)
         }
     }
     EXPECT_FALSE(fs::exists(dir.path / "missing.sqlite"));
+}
+
+// teloria-data on a database that is not a learned-answer database of this
+// program: export-learned and forget fail with the reason and leave the file
+// exactly as it was (no rename, no table, no write-ahead log).
+TEST(Learning, DataCommandLeavesAForeignDatabaseAlone)
+{
+    struct Case {
+        const char* name;
+        const char* sql;
+        const char* reason;
+    };
+    const std::vector<Case> cases = {
+        {"only notes", "CREATE TABLE notes (body TEXT); INSERT INTO notes VALUES ('keep me')", "no learned table"},
+        {"another learned table", "CREATE TABLE learned (word TEXT, meaning TEXT)", "other columns"},
+    };
+    for (const Case& c : cases) {
+        for (const char* command : {"export-learned", "forget"}) {
+            SCOPED_TRACE(std::string(c.name) + ", " + command);
+            TempDir dir;
+            const fs::path file = dir.path / "other.sqlite";
+            sqlite3* db = nullptr;
+            ASSERT_EQ(sqlite3_open(file.c_str(), &db), SQLITE_OK);
+            ASSERT_EQ(sqlite3_exec(db, c.sql, nullptr, nullptr, nullptr), SQLITE_OK);
+            sqlite3_close(db);
+            std::ifstream in(file, std::ios::binary);
+            const std::string before{std::istreambuf_iterator<char>(in), {}};
+            std::vector<std::string> args{"teloria-data", "--learned", file.string(), command};
+            if (std::string(command) == "forget")
+                args.push_back("1990001");
+            std::ostringstream out, err;
+            EXPECT_EQ(cli::runDataCommand(args, out, err), 1);
+            EXPECT_NE(err.str().find(c.reason), std::string::npos) << err.str();
+            std::ifstream again(file, std::ios::binary);
+            EXPECT_EQ(std::string(std::istreambuf_iterator<char>(again), {}), before);
+            EXPECT_EQ(std::distance(fs::directory_iterator(dir.path), fs::directory_iterator()), 1);
+        }
+    }
 }
