@@ -7,6 +7,7 @@
 #include "prefix_store.h"
 
 #include <map>
+#include <ostream>
 
 namespace teloria::data {
 
@@ -45,6 +46,12 @@ std::optional<PrefixRows> readPrefixRows(const std::string& path, std::string* e
     for (std::size_t i = 0; i < dat->entryCount(); ++i)
         rows.push_back({dat->entry(i).prefix, PrefixStore::factsOf(*dat, i)});
     return rows;
+}
+
+void PrintTo(const PrefixRow& row, std::ostream* os)
+{
+    const PrefixFacts& f = row.facts;
+    *os << row.prefix << ' ' << f.province << '|' << f.city << '|' << f.cardType << '|' << f.areaCode << '|' << f.zip;
 }
 
 PrefixRows overlayRows(const PrefixRows& below, const PrefixRows& above)

@@ -14,6 +14,7 @@
 #include "prefix_facts.h"
 
 #include <cstdint>
+#include <iosfwd>
 #include <optional>
 #include <string>
 #include <vector>
@@ -26,6 +27,8 @@ struct PrefixRow {
 
     bool operator==(const PrefixRow&) const = default;
 };
+// For test failures: "1380013 广东|深圳|中国移动|0755|518000".
+void PrintTo(const PrefixRow& row, std::ostream* os);
 using PrefixRows = std::vector<PrefixRow>; // ascending by prefix, each prefix once
 
 // A phone.dat file or an override table, by the name's extension. A table's
