@@ -1,6 +1,6 @@
 #include "learned_store.h"
 
-#include "place_names.h"
+#include "outside_text.h"
 
 namespace teloria::data {
 
@@ -27,8 +27,12 @@ std::optional<std::string> cleanLearnedText(std::string_view text)
         pendingSpace = false;
         out += text[i++];
     }
-    if (out.empty() || out.size() > kMaxLearnedTextBytes || !isSafeText(out))
+    if (out.empty())
         return std::nullopt;
+    std::optional<std::string> accepted = acceptOutsideText(out, kMaxLearnedTextBytes);
+    if (!accepted)
+        return std::nullopt;
+    out = std::move(*accepted);
     // Beyond what any text may hold: what a cell of the result file or a broken page would show.
     for (std::string_view refused : {std::string_view(","), std::string_view("\""), std::string_view("："),
                                      std::string_view("\xEF\xBF\xBD")})

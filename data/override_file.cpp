@@ -1,5 +1,6 @@
 #include "override_file.h"
 
+#include "outside_text.h"
 #include "place_names.h"
 #include "text_table.h"
 
@@ -13,6 +14,7 @@
 namespace teloria::data {
 namespace {
 constexpr std::size_t kMaxFileSize = 64u << 20; // far above any real prefix database
+constexpr std::size_t kMaxLineBytes = 1024;       // six bounded fields and room for a comment
 }
 
 std::uint32_t OverrideLine::firstPrefix() const
@@ -37,6 +39,8 @@ std::optional<OverrideTable> OverrideTable::parse(std::string_view text, std::st
     std::string fault;
     std::size_t faultOffset = 0;
     const char* const begin = text.data();
+    if (text.starts_with("\xEF\xBB\xBF"))
+        text.remove_prefix(3); // the byte-order mark some editors write first
     forEachLine(text, [&](int lineNo, std::string_view line) {
         if (!fault.empty())
             return;
@@ -45,6 +49,17 @@ std::optional<OverrideTable> OverrideTable::parse(std::string_view text, std::st
             fault = "line " + std::to_string(lineNo) + " (byte " + std::to_string(offset) + "): " + why;
             faultOffset = offset;
         };
+        auto skip = [&](const std::string& why) {
+            if (table.skippedLines++ == 0) {
+                table.skipReason = "line " + std::to_string(lineNo) + " (byte " + std::to_string(offset) + ") " + why;
+                table.skipOffset = offset;
+            }
+        };
+        if (line.size() > kMaxLineBytes) {
+            // Passed over without being split or copied: no sound line is this long.
+            skip("is longer than " + std::to_string(kMaxLineBytes) + " bytes");
+            return;
+        }
         const auto fields = splitTabs(line);
         if (fields.size() != 4 && fields.size() != 6) {
             refuse(std::to_string(fields.size())
@@ -57,23 +72,20 @@ std::optional<OverrideTable> OverrideTable::parse(std::string_view text, std::st
             refuse("'" + std::string(prefix.substr(0, 16)) + "' is not a prefix of 3 to 7 digits starting with 1");
             return;
         }
+        std::string kept[6];
         for (std::size_t i = 1; i < fields.size(); ++i) {
             std::string why;
-            if (!isSafeText(fields[i], &why)) {
-                if (table.skippedLines++ == 0) {
-                    table.skipReason = "line " + std::to_string(lineNo) + " (byte " + std::to_string(offset) + ") " + why;
-                    table.skipOffset = offset;
-                }
+            const std::size_t bound = i <= 2 ? kMaxPlaceBytes : i == 3 ? kMaxCardTypeBytes : kMaxCodeBytes;
+            auto text = acceptOutsideText(fields[i], bound, &why);
+            if (!text) {
+                skip(why);
                 return;
             }
+            kept[i] = std::move(*text);
         }
-        OverrideLine kept{std::string(prefix), std::string(fields[1]), std::string(fields[2]),
-                          std::string(fields[3]), {}, {}, lineNo};
-        if (fields.size() == 6) {
-            kept.zip = std::string(fields[4]);
-            kept.areaCode = std::string(fields[5]);
-        }
-        table.lines.push_back(std::move(kept));
+        OverrideLine entry{std::string(prefix), std::move(kept[1]), std::move(kept[2]), std::move(kept[3]),
+                           std::move(kept[4]), std::move(kept[5]), lineNo};
+        table.lines.push_back(std::move(entry));
     });
     if (!fault.empty()) {
         if (error)

@@ -220,6 +220,45 @@ TEST(DataCommandFiles, ConvertKeepsEveryField)
     EXPECT_EQ(data::readPrefixRows(command.path("back.tsv"), &error), expected);
 }
 
+// A table with outside text that could break a line or hide itself is not
+// sound, and a line far longer than any sound one is passed over; a table
+// that starts with a byte-order mark is.
+TEST(DataCommandFiles, TablesRefuseInvisibleAndOverlongTextAndAcceptAByteOrderMark)
+{
+    struct Case {
+        const char* name;
+        std::string text;
+        int status;
+        const char* said;
+    };
+    const std::vector<Case> cases = {
+        {"byte-order mark", "\xEF\xBB\xBF# prefix\tprovince\tcity\tcard type\n1380013\t广东\t深圳\t\n", 0, "sound, 1 prefixes"},
+        {"byte-order mark on a data line", "\xEF\xBB\xBF" "1380013\t广东\t深圳\t\n", 0, "sound, 1 prefixes"},
+        {"line separator", "1380013\t广东\u2028深圳\t\t\n", 1, "line 1 (byte 0) holds a line break (U+2028)"},
+        {"next line", "1380013\t广东\t深圳\u0085\t\n", 1, "holds a control character (U+0085)"},
+        {"right-to-left override", "1380013\t\u202E广东\t\t\n", 1, "format character (U+202E)"},
+        {"zero-width space", "1380013\t广东\t\t中国\u200B移动\n", 1, "format character (U+200B)"},
+        {"byte-order mark inside", "# a comment\n1380013\t\uFEFF广东\t\t\n", 1, "line 2 (byte 12)"},
+        {"a field of 2 MiB", "1380013\t广东\t" + std::string(2u << 20, 'x') + "\t\n", 1, "longer than 1024 bytes"},
+        {"a place of 65 bytes", "1380013\t" + std::string(65, 'x') + "\t\t\n", 1, "longer than 64 bytes"},
+        {"a card type of 33 bytes", "1380013\t广东\t\t" + std::string(33, 'x') + "\n", 1, "longer than 32 bytes"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const DataCommand command;
+        writeFile(command.path("t.tsv"), c.text);
+        const Outcome r = command.run({"check", "@t.tsv"});
+        EXPECT_EQ(r.status, c.status) << r.err;
+        EXPECT_NE((r.out + r.err).find(c.said), std::string::npos) << r.out << r.err;
+        // What the programs load: the line is skipped with its reason, never served.
+        const Outcome loaded = command.run({"--data", "@t.tsv", "lookup", "13800130000"});
+        if (c.status != 0)
+            EXPECT_NE(loaded.out.find("\t北京\t"), std::string::npos) << loaded.out;
+        else
+            EXPECT_NE(loaded.out.find("\t广东 深圳\t"), std::string::npos) << loaded.out;
+    }
+}
+
 // A pipe is never read as a data file (it would block) and is written in
 // place, never replaced by a regular file.
 TEST(DataCommandFiles, PipesAreRefusedAsInputAndWrittenInPlace)

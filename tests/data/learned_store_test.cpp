@@ -418,6 +418,13 @@ TEST(LearnedText, KeepsPlainNamesAndRefusesMarkup)
         {"归属地：广东", nullptr},
         {"广东\xEF\xBF\xBD\xEF\xBF\xBD", nullptr},
         {"广东：深圳", nullptr},
+        {"广东\u2028深圳", nullptr},
+        {"广东\u2029", nullptr},
+        {"广东\u0085", nullptr},
+        {"\u202E圳深", nullptr},
+        {"广\u200B东", nullptr},
+        {"\uFEFF广东", nullptr},
+        {"Re\u0301union", "R\u00E9union"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.in);
