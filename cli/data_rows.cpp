@@ -1,4 +1,4 @@
-#include "data_rows.h"
+#include "cli/data_rows.h"
 
 #include "export/replacing_file.h"
 

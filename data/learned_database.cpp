@@ -1,4 +1,4 @@
-#include "learned_database.h"
+#include "data/learned_database.h"
 
 #include <sqlite3.h>
 

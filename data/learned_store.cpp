@@ -1,4 +1,4 @@
-#include "learned_store.h"
+#include "data/learned_store.h"
 
 #include <sqlite3.h>
 

@@ -5,7 +5,7 @@
 // mode, every write is its own transaction and a busy database is waited for.
 // A process killed at any moment leaves a database that opens.
 
-#include "learned_database.h"
+#include "data/learned_database.h"
 
 #include <chrono>
 #include <cstdint>

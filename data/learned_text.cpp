@@ -1,6 +1,6 @@
-#include "learned_store.h"
+#include "data/learned_store.h"
 
-#include "outside_text.h"
+#include "data/outside_text.h"
 
 namespace teloria::data {
 

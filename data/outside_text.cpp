@@ -1,4 +1,4 @@
-#include "outside_text.h"
+#include "data/outside_text.h"
 
 #include <QByteArrayView>
 

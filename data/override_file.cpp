@@ -1,8 +1,8 @@
-#include "override_file.h"
+#include "data/override_file.h"
 
-#include "outside_text.h"
-#include "place_names.h"
-#include "text_table.h"
+#include "data/outside_text.h"
+#include "data/place_names.h"
+#include "data/text_table.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -6,7 +6,7 @@
 // the three texts may be empty, and the data below it then stays; lines
 // starting with '#' and blank lines are skipped.
 
-#include "prefix_facts.h"
+#include "data/prefix_facts.h"
 
 #include <cstdint>
 #include <optional>

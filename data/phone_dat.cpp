@@ -1,8 +1,8 @@
-#include "phone_dat.h"
+#include "data/phone_dat.h"
 
-#include "override_file.h"
-#include "outside_text.h"
-#include "place_names.h"
+#include "data/outside_text.h"
+#include "data/override_file.h"
+#include "data/place_names.h"
 
 #include <algorithm>
 #include <cerrno>

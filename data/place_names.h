@@ -7,7 +7,7 @@
 // County-level names map to their prefecture where that is unambiguous
 // (延吉 -> 延边), and old names to the current ones (襄樊 -> 襄阳).
 
-#include "outside_text.h" // isSafeText, for the callers that spell places
+#include "data/outside_text.h" // isSafeText, for the callers that spell places
 
 #include <string>
 #include <string_view>

@@ -1,7 +1,7 @@
-#include "prefix_facts.h"
+#include "data/prefix_facts.h"
 
-#include "place_names.h"
-#include "prefix_store.h"
+#include "data/place_names.h"
+#include "data/prefix_store.h"
 
 namespace teloria::data {
 

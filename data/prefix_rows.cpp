@@ -1,10 +1,10 @@
-#include "prefix_rows.h"
+#include "data/prefix_rows.h"
 
-#include "data_files.h"
-#include "override_file.h"
-#include "phone_dat.h"
-#include "place_names.h"
-#include "prefix_store.h"
+#include "data/data_files.h"
+#include "data/override_file.h"
+#include "data/phone_dat.h"
+#include "data/place_names.h"
+#include "data/prefix_store.h"
 
 #include <map>
 #include <ostream>

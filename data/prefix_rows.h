@@ -11,7 +11,7 @@
 // override table holds every field, postcode and area code in two more
 // columns.
 
-#include "prefix_facts.h"
+#include "data/prefix_facts.h"
 
 #include <cstdint>
 #include <iosfwd>

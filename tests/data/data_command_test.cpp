@@ -1,7 +1,7 @@
 #include "cli/data_command.h"
 
-#include "phone_dat.h"
-#include "prefix_rows.h"
+#include "data/phone_dat.h"
+#include "data/prefix_rows.h"
 #include "service/service_test_support.h"
 
 #include <sys/stat.h>
