@@ -14,6 +14,7 @@
 
 #include <sqlite3.h>
 
+#include <ctime>
 #include <fstream>
 #include <set>
 #include <sstream>
@@ -186,6 +187,33 @@ TEST(Learning, NoLearnWritesNothing)
     EXPECT_EQ(plain.loaded.learning, nullptr);
     EXPECT_TRUE(fs::is_empty(dir.path));
     saved ? ::setenv("XDG_DATA_HOME", savedXdg.c_str(), 1) : ::unsetenv("XDG_DATA_HOME");
+}
+
+// A learned answer older than refresh-days is served at once and asked again
+// behind it, once; the new answer then serves. A fresh one is not asked about.
+TEST(Learning, OldLearnedAnswersAreAskedAgainOnce)
+{
+    TempDir dir;
+    const fs::path file = dir.path / "learned.sqlite";
+    const std::string oldPrefix = std::to_string(unknownPrefixes()[0]);
+    const std::string freshPrefix = std::to_string(unknownPrefixes()[1]);
+    {
+        data::LearnedStore store(file);
+        store.upsert({oldPrefix, "湖北 襄阳", "中国移动", "up.example", 1}); // 1970
+        store.upsert({freshPrefix, "湖北 武汉", "中国移动", "up.example", std::int64_t(std::time(nullptr))});
+    }
+    FakeUpstream upstream(describe);
+    const Program program(learnFrom(upstream.baseUrl(), file));
+    EXPECT_EQ(program.answer(freshPrefix + "1234"), "湖北 武汉|中国移动|learned");
+    EXPECT_EQ(program.answer(oldPrefix + "1234"), "湖北 襄阳|中国移动|learned");
+    ASSERT_TRUE(upstream.waitForRequests(1));
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (program.answer(oldPrefix + "1234") != "广东 深圳|中国移动|learned"
+           && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::yield();
+    EXPECT_EQ(program.answer(oldPrefix + "1234"), "广东 深圳|中国移动|learned");
+    EXPECT_EQ(program.answer(freshPrefix + "1234"), "湖北 武汉|中国移动|learned");
+    EXPECT_EQ(upstream.asked(), std::vector<std::string>{oldPrefix + "0000"});
 }
 
 // teloria-data on a learned-answer database: export, forget, and the learned
