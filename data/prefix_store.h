@@ -17,6 +17,7 @@
 // append an answer, then publish its index with a release store.
 
 #include "data/number_normalizer.h"
+#include "data/prefix_facts.h"
 
 #include <QByteArray>
 
@@ -59,15 +60,6 @@ struct Answer {
 
     bool hasLocation() const { return location != kUnknown; }
     bool hasCardType() const { return cardType != kUnknown; }
-};
-
-// What one source says about a prefix; empty fields say nothing.
-struct PrefixFacts {
-    std::string province;
-    std::string city;
-    std::string cardType;
-    std::string areaCode;
-    std::string zip;
 };
 
 // Zeroed 32-bit slots read and written atomically. The memory comes zeroed
@@ -133,6 +125,9 @@ public:
     bool needsUpstream(std::uint32_t prefix7) const;
 
     std::size_t answerCount() const;
+
+    // What a phone.dat entry says: a card-type byte outside 1..8 says nothing.
+    static PrefixFacts factsOf(const PhoneDat& dat, std::size_t entry);
 
 private:
     static constexpr std::size_t kChunkBits = 10;

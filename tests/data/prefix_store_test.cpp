@@ -64,6 +64,8 @@ protected:
             {1380013, "广东省", "深圳市", "518000", "0755", 2}, // over built-in 北京/中国移动
             {1380014, "", "", "", "", 3},                     // no place: built-in 北京 stays
             {1380015, "吉林", "延吉", "133000", "0433", 0},    // no operator: built-in 中国移动 stays
+            {1380017, "广东", "广州", "510000", "020", 1},     // one record, two card types
+            {1380018, "广东", "广州", "510000", "020", 3},
             {1500000, "湖北", "襄樊", "", "", 1},
         }));
         writeFile(folder_->file("b.tsv"), "# corrections\n"
@@ -101,6 +103,8 @@ INSTANTIATE_TEST_SUITE_P(Cases, PriorityTest, ::testing::Values(
     PriorityCase{1380014, "北京", "中国电信", "a.dat", Tier::PhoneDat, "010", ""},
     PriorityCase{1380015, "吉林 延边", "中国移动", "a.dat", Tier::PhoneDat, "0433", "133000"},
     PriorityCase{1380016, "新疆 巴音郭楞", "中国移动", "b.tsv", Tier::Override, "0996", ""},
+    PriorityCase{1380017, "广东 广州", "中国移动", "a.dat", Tier::PhoneDat, "020", "510000"},
+    PriorityCase{1380018, "广东 广州", "中国电信", "a.dat", Tier::PhoneDat, "020", "510000"},
     PriorityCase{1500000, "湖北 武汉", "中国移动", "b.tsv", Tier::Override, "027", ""},
     PriorityCase{1519999, "新疆 伊犁", "中国联通", "b.tsv", Tier::Override, "0999", ""}, // built-in place kept
     PriorityCase{1510000, "上海", "中国联通", "b.tsv", Tier::Override, "021", ""},
@@ -110,7 +114,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, PriorityTest, ::testing::Values(
 TEST_F(PriorityTest, ReportsEveryFileWithItsPrefixes)
 {
     ASSERT_EQ(loaded_->reports.size(), 2u);
-    EXPECT_EQ(reportLine(loaded_->reports[0]), "loaded 4 prefixes from " + folder_->file("a.dat"));
+    EXPECT_EQ(reportLine(loaded_->reports[0]), "loaded 6 prefixes from " + folder_->file("a.dat"));
     EXPECT_EQ(reportLine(loaded_->reports[1]), "loaded 10003 prefixes from " + folder_->file("b.tsv"));
 }
 
