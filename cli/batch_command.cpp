@@ -20,6 +20,7 @@
 #include <QByteArray>
 #include <QHash>
 #include <chrono>
+#include <climits>
 #include <memory>
 #include <vector>
 
@@ -47,6 +48,11 @@ QString plural(qint64 n, const char* one, const char* many)
     return QStringLiteral("%1 %2").arg(n).arg(QLatin1String(n == 1 ? one : many));
 }
 
+bool isUnknown(const QString& cell)
+{
+    return cell.isEmpty() || cell == u"未知";
+}
+
 // What happened to the rows of a run, for the lines on standard error and the exit status.
 struct Tally {
     qint64 numbers = 0;
@@ -55,6 +61,8 @@ struct Tally {
     qint64 failed = 0;
     qint64 notAsked = 0;
     qint64 unreachable = 0; // failed requests that got no answer at all
+    qint64 unknownLocation = 0; // answered rows whose location is 未知
+    qint64 unknownOperator = 0; // answered rows whose card type is 未知
     QStringList reasons; // each distinct failure reason once, in the order first seen
     QHash<QString, qint64> reasonCounts;
 
@@ -62,7 +70,11 @@ struct Tally {
     {
         ++numbers;
         switch (r.outcome) {
-        case Outcome::Answered: ++answered; break;
+        case Outcome::Answered:
+            ++answered;
+            unknownLocation += isUnknown(r.cells->location) ? 1 : 0;
+            unknownOperator += isUnknown(r.cells->card) ? 1 : 0;
+            break;
         case Outcome::NotANumber: ++notNumbers; break;
         case Outcome::NotAsked: ++notAsked; break;
         case Outcome::Failed:
@@ -89,8 +101,10 @@ struct Tally {
 void report(std::FILE* err, const Tally& t, const QString& gaveUp, std::uint32_t elapsedMs)
 {
     const auto line = [err](const QString& text) { std::fprintf(err, "%s\n", text.toLocal8Bit().constData()); };
-    line(QStringLiteral("%1, %2, %3 s")
+    line(QStringLiteral("%1, %2, %3 with location 未知, %4 with operator 未知, %5 s")
              .arg(plural(t.numbers, "number", "numbers"), plural(t.failed, "failed request", "failed requests"))
+             .arg(t.unknownLocation)
+             .arg(t.unknownOperator)
              .arg(formatSeconds(elapsedMs)));
     if (t.notNumbers > 0)
         line(QStringLiteral("%1 not numbers").arg(plural(t.notNumbers, "line is", "lines are")));
@@ -120,7 +134,7 @@ int runBatchCommand(const QStringList& arguments, const CommandStreams& streams)
         return kAllAnswered;
     }
     if (options.version) {
-        std::fprintf(streams.out, "teloria-batch %s\n", TELORIA_VERSION);
+        std::fprintf(streams.out, "teloria-batch %s\n%s\n", TELORIA_VERSION, data::versionDataLine().c_str());
         return kAllAnswered;
     }
 
@@ -244,9 +258,13 @@ int runBatchCommand(const QStringList& arguments, const CommandStreams& streams)
                                   sink.error()));
         return kCouldNotRun;
     }
-    if (options.verbose)
+    if (options.verbose) {
+        // The count is known only once the input has been read to its end.
+        std::fprintf(streams.err, "%s %s\n", QString::fromUtf16(kRunMessageTitle).toLocal8Bit().constData(),
+                     startMessage(static_cast<int>(std::min<qint64>(tally.numbers, INT_MAX))).toLocal8Bit().constData());
         std::fprintf(streams.err, "%s %s\n", QString::fromUtf16(kRunMessageTitle).toLocal8Bit().constData(),
                      endMessage(elapsedMs).toLocal8Bit().constData());
+    }
     report(streams.err, tally, resolver->gaveUpReason(), elapsedMs);
     return tally.status();
 }

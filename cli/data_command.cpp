@@ -353,7 +353,7 @@ int runDataCommand(const std::vector<std::string>& arguments, std::ostream& out,
             return 0;
         }
         if (arg == "-v" || arg == "--version") {
-            out << "teloria-data " TELORIA_VERSION "\n";
+            out << "teloria-data " TELORIA_VERSION "\n" << data::versionDataLine() << '\n';
             return 0;
         }
         if (arg == "--data") {

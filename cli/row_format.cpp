@@ -1,5 +1,8 @@
 #include "row_format.h"
 
+#include "data/number_kind.h"
+#include "lookup/text_codec.h"
+
 #include <QStringList>
 
 #include <array>
@@ -9,13 +12,14 @@ namespace teloria::cli {
 
 namespace {
 
-constexpr std::array<const char*, 9> kFieldNames = {"id",   "number", "location", "card",  "province",
-                                                     "city", "area_code", "zip",   "source"};
+constexpr std::array<const char*, 10> kFieldNames = {"id",   "number",    "location", "card",   "province",
+                                                      "city", "area_code", "zip",      "source", "kind"};
 
-// A tsv cell: tab, line breaks and the backslash written as \t \n \r \\.
-void appendTsvCell(QByteArray& out, const QString& cell)
+// A tsv cell: tab, line breaks and the backslash written as \t \n \r \\
+// (GBK keeps every ASCII byte as it is, so the escapes hold in both encodings).
+void appendTsvCell(QByteArray& out, const QString& cell, FileEncoding encoding)
 {
-    const QByteArray utf8 = cell.toUtf8();
+    const QByteArray utf8 = encoding == FileEncoding::Gbk ? encodeGbk(cell) : cell.toUtf8();
     for (const char c : utf8) {
         switch (c) {
         case '\t': out.append("\\t"); break;
@@ -51,6 +55,19 @@ void appendJsonString(QByteArray& out, const QString& text)
         }
     }
     out.append('"');
+}
+
+// The kind column: one shared text per kind, so that a row refers to it.
+const QString& kindCell(const QString& number, const QString& card)
+{
+    static const std::array<QString, 5> kinds = {QStringLiteral("mobile"), QStringLiteral("iot"),
+                                                 QStringLiteral("landline"), QStringLiteral("service"),
+                                                 QStringLiteral("not a number")};
+    const std::string_view kind = data::numberKind(number.toStdString(), card.toStdString());
+    for (const QString& k : kinds)
+        if (k == QLatin1StringView(kind.data(), static_cast<qsizetype>(kind.size())))
+            return k;
+    return kinds.back();
 }
 
 } // namespace
@@ -124,6 +141,7 @@ const QString& RowFormat::cell(Field field, const QString& number, const RowCell
     case Field::AreaCode: return cells.areaCode;
     case Field::Zip: return cells.zip;
     case Field::Source: return cells.source;
+    case Field::Kind: return kindCell(number, cells.card);
     }
     return number;
 }
@@ -189,7 +207,7 @@ void RowFormat::append(QByteArray& out, qint64 id, const QString& number, const 
             if (fields_[i] == Field::Id)
                 out.append(idText);
             else
-                appendTsvCell(out, cell(fields_[i], number, cells));
+                appendTsvCell(out, cell(fields_[i], number, cells), encoding_);
         }
         out.append('\n');
         return;

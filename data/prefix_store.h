@@ -119,11 +119,14 @@ private:
     std::uint32_t internLocked(Answer answer) const;
     std::uint32_t overlay(std::uint32_t below, const PrefixFacts& facts, Tier tier, const std::string& source) const;
     std::string geocode(std::uint64_t nationalNumber) const;
+    const Answer& machineToMachine(const std::string& digits13) const;
+    static constexpr std::size_t kIotKeys = 20;
 
     const SegmentTable& segments_;
     std::unique_ptr<i18n::phonenumbers::PhoneNumberOfflineGeocoder> geocoder_;
     std::unique_ptr<std::atomic<std::uint32_t>[]> byPrefix_;
     std::unique_ptr<std::atomic<std::uint32_t>[]> byAreaCode_; // by the area code after its 0: 10, 20..29, 300..999
+    std::array<std::atomic<std::uint32_t>, kIotKeys> byIot_{}; // 13-digit machine-to-machine numbers by their first five digits
     std::unique_ptr<std::atomic<std::uint32_t>[]> byBaked_;    // by the compiled-in answer; 0 not interned yet
 
     mutable std::mutex mutex_; // appending answers, learn()

@@ -112,7 +112,7 @@ int main(int argc, char** argv)
                       << teloria::data::kLearnOptionsHelp;
             return 0;
         } else if (arg == "--version" || arg == "-v") {
-            std::cout << "teloria-lookupd " << TELORIA_VERSION << '\n';
+            std::cout << "teloria-lookupd " << TELORIA_VERSION << '\n' << teloria::data::versionDataLine() << '\n';
             return 0;
         } else if (arg == "--listen") {
             const auto v = value();

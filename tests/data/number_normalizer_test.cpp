@@ -28,6 +28,7 @@ TEST_P(CleanNumberTest, ReadsTheNumberAsUsersPasteIt)
 
 constexpr auto M = NumberKind::Mobile;
 constexpr auto L = NumberKind::Landline;
+constexpr auto I = NumberKind::Iot;
 
 INSTANTIATE_TEST_SUITE_P(Cases, CleanNumberTest, ::testing::Values(
     // mobile numbers and their pasted forms
@@ -62,8 +63,31 @@ INSTANTIATE_TEST_SUITE_P(Cases, CleanNumberTest, ::testing::Values(
     CleanCase{"010-123456", std::nullopt, "", 0},      // subscriber too short
     CleanCase{"0755-123456789", std::nullopt, "", 0},  // subscriber too long
     CleanCase{"00755123456", std::nullopt, "", 0},
-    CleanCase{"138.0013.8000", std::nullopt, "", 0},
-    CleanCase{"１３８００１３８０００", std::nullopt, "", 0} // full-width digits
+    // what people paste: full-width digits and signs, dots and brackets, a name or a note beside the number
+    CleanCase{"138.0013.8000", M, "13800138000", 0},
+    CleanCase{"１３８００１３８０００", M, "13800138000", 0},
+    CleanCase{"＋８６　１３８－００１３－８０００", M, "13800138000", 0},
+    CleanCase{"（+86）138 0013 8000", M, "13800138000", 0},
+    CleanCase{"(+86)13800138000", M, "13800138000", 0},
+    CleanCase{"(010) 1234-5678", L, "01012345678", 3},
+    CleanCase{"０７５５－１２３４５６７８", L, "075512345678", 4},
+    CleanCase{"138。0013。8000", M, "13800138000", 0},
+    CleanCase{"张三\t13800138000", M, "13800138000", 0},
+    CleanCase{"13800138000\t张三", M, "13800138000", 0},
+    CleanCase{"张三 138 0013 8000 （客户）", M, "13800138000", 0},
+    CleanCase{"2023年 李四：13800138000", M, "13800138000", 0},
+    CleanCase{"13800138000 13800138000", M, "13800138000", 0}, // the same number twice is still one
+    CleanCase{"张三 13800138000 李四 13900139000", std::nullopt, "", 0}, // two numbers: which one?
+    CleanCase{"13800138000\t13900139000", std::nullopt, "", 0},
+    CleanCase{"张三", std::nullopt, "", 0},
+    CleanCase{"１２３", std::nullopt, "", 0},
+    CleanCase{"\xff\xfe13800138000", M, "13800138000", 0}, // broken UTF-8 beside ASCII digits
+    CleanCase{"\xe4\xb8", std::nullopt, "", 0},
+    // 13-digit machine-to-machine numbers
+    CleanCase{"1064812345678", I, "1064812345678", 0},
+    CleanCase{"1440 1234 56789", I, "1440123456789", 0},
+    CleanCase{"+86 1064912345678", I, "1064912345678", 0},
+    CleanCase{"1065012345678", std::nullopt, "", 0}
 ));
 
 } // namespace
