@@ -1,7 +1,9 @@
 #include "data_command.h"
+#include "data_subcommands.h"
 
 #include "data/data_files.h"
 #include "data/learned_store.h"
+#include "data/learning.h"
 #include "data/number_normalizer.h"
 #include "data/override_file.h"
 #include "data/phone_dat.h"
@@ -37,7 +39,20 @@ Commands:
   lookup NUMBER...         the answer for each number and the source that gave it
   stats [FILE...]          per 3-digit segment: prefixes held, with a location,
                            with an operator, and totals; without FILE, the store
-                           as the programs build it
+                           as the programs build it, and each source with its date
+  info                     every source the programs load, in load order, with
+                           its kind, prefixes and date
+  update [SOURCE]          fetch a prefix file (http/https URL or file), check it,
+                           report what it changes and install it in the user data
+                           folder; without SOURCE, the last one again.
+                           --dry-run: the report only; --force: install a file
+                           that drops more than a tenth of today's prefixes;
+                           --rollback: put back the file the last update replaced
+  learn --upstream URL     ask the upstream about every held 7-digit prefix local
+                           data lack a location or operator for, once each,
+                           resuming where a stopped walk ended.
+                           --segments 190-199,162 (default every held segment),
+                           --rate R requests a second (default 2), --max N
   convert IN OUT           phone.dat <-> TSV, by the file names' extensions
   merge A B... -o OUT      later files win per prefix; OUT in either format
   check FILE               exit 0 for a sound file, 1 with its first fault
@@ -54,8 +69,10 @@ Options:
   -h, --help               show this text
   -v, --version            show the version
 
-The programs load every *.dat and *.tsv in $XDG_DATA_HOME/teloria/ (default
-~/.local/share/teloria/) and then /usr/share/teloria/, in name order.
+The programs load every *.dat and *.tsv in /usr/share/teloria/ and then in
+$XDG_DATA_HOME/teloria/ (default ~/.local/share/teloria/), each folder in name
+order, then each --data FILE in the order given: a later file wins over an
+earlier one (override tables over learned answers over phone.dat files).
 
 Exit status: 0 done, 1 a file or number could not be used, 2 bad usage.
 )";
@@ -197,10 +214,17 @@ int stats(const std::vector<std::string>& files, const data::DataSettings& setti
                 ++bySource[a.source];
         }
         printStats(bySegment, out);
-        // Each source on a line of its own; the learned answers are one.
-        out << "\nsource\tprefixes\n";
-        for (const auto& [source, count] : bySource)
-            out << source << '\t' << count << '\n';
+        // Each source on a line of its own, with its date; the learned answers are one.
+        std::map<std::string, std::string> dateOf{{std::string(data::kBuiltInSource), data::builtInReport().date}};
+        for (const auto& report : loaded.reports)
+            dateOf[report.path] = report.date;
+        if (loaded.learning && !loaded.learning->databasePath().empty() && !loaded.reports.empty())
+            dateOf[std::string(data::kLearnedSource)] = loaded.reports.back().date;
+        out << "\nsource\tprefixes\tdate\n";
+        for (const auto& [source, count] : bySource) {
+            const std::string& date = dateOf[source];
+            out << source << '\t' << count << '\t' << (date.empty() ? "-" : date) << '\n';
+        }
         return 0;
     }
     std::map<std::uint32_t, PhoneDat::Row> merged;
@@ -394,6 +418,12 @@ int runDataCommand(const std::vector<std::string>& arguments, std::ostream& out,
     }
     if (command == "stats")
         return stats(rest, settings, out, err);
+    if (command == "info")
+        return dataInfo(rest, settings, out, err, usage);
+    if (command == "update")
+        return dataUpdate(rest, settings, out, err, usage);
+    if (command == "learn")
+        return dataLearn(rest, settings, out, err, usage);
     if (command == "convert") {
         if (rest.size() != 2)
             return usage("convert takes IN and OUT");

@@ -88,7 +88,10 @@ std::string modificationDay(const std::string& path)
     const auto written = std::filesystem::last_write_time(path, ec);
     if (ec)
         return {};
-    const auto system = std::chrono::clock_cast<std::chrono::system_clock>(written);
+    // The file clock's distance from now, on the system clock.
+    const auto system = std::chrono::system_clock::now()
+                        + std::chrono::duration_cast<std::chrono::system_clock::duration>(
+                            written - std::filesystem::file_time_type::clock::now());
     return dayOf(std::chrono::duration_cast<std::chrono::seconds>(system.time_since_epoch()).count());
 }
 

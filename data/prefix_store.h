@@ -126,7 +126,7 @@ private:
     std::unique_ptr<i18n::phonenumbers::PhoneNumberOfflineGeocoder> geocoder_;
     std::unique_ptr<std::atomic<std::uint32_t>[]> byPrefix_;
     std::unique_ptr<std::atomic<std::uint32_t>[]> byAreaCode_; // by the area code after its 0: 10, 20..29, 300..999
-    std::array<std::atomic<std::uint32_t>, kIotKeys> byIot_{}; // 13-digit machine-to-machine numbers by their first five digits
+    mutable std::array<std::atomic<std::uint32_t>, kIotKeys> byIot_{}; // 13-digit machine-to-machine numbers by their first five digits
     std::unique_ptr<std::atomic<std::uint32_t>[]> byBaked_;    // by the compiled-in answer; 0 not interned yet
 
     mutable std::mutex mutex_; // appending answers, learn()

@@ -1,5 +1,8 @@
 #include "number_normalizer.h"
 
+#include "number_kind.h"
+#include "prefix_store.h"
+
 #include <gtest/gtest.h>
 
 namespace teloria::data {
@@ -81,13 +84,52 @@ INSTANTIATE_TEST_SUITE_P(Cases, CleanNumberTest, ::testing::Values(
     CleanCase{"13800138000\t13900139000", std::nullopt, "", 0},
     CleanCase{"张三", std::nullopt, "", 0},
     CleanCase{"１２３", std::nullopt, "", 0},
-    CleanCase{"\xff\xfe13800138000", M, "13800138000", 0}, // broken UTF-8 beside ASCII digits
+    CleanCase{"\xff\xfe" "13800138000", M, "13800138000", 0}, // broken UTF-8 beside ASCII digits
     CleanCase{"\xe4\xb8", std::nullopt, "", 0},
     // 13-digit machine-to-machine numbers
     CleanCase{"1064812345678", I, "1064812345678", 0},
     CleanCase{"1440 1234 56789", I, "1440123456789", 0},
     CleanCase{"+86 1064912345678", I, "1064912345678", 0},
     CleanCase{"1065012345678", std::nullopt, "", 0}
+));
+
+struct KindCase {
+    const char* typed;
+    const char* kind;
+    const char* cardType; // what the store answers; "" for a line it does not answer
+};
+
+class NumberKindTest : public ::testing::TestWithParam<KindCase> {};
+
+// The kind a row says and the card type the built-in data give it, one table.
+TEST_P(NumberKindTest, FollowsTheCleanerAndTheSegment)
+{
+    static const PrefixStore store;
+    const KindCase& c = GetParam();
+    const auto number = cleanNumber(c.typed);
+    const std::string card = number ? store.lookup(*number).cardType : std::string();
+    EXPECT_EQ(card, c.cardType) << c.typed;
+    EXPECT_EQ(numberKind(c.typed, card), c.kind) << c.typed;
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, NumberKindTest, ::testing::Values(
+    KindCase{"13800138000", "mobile", "中国移动"},
+    KindCase{"１３８００１３８０００", "mobile", "中国移动"},
+    KindCase{"14612345678", "iot", "中国联通物联网"},
+    KindCase{"14812345678", "iot", "中国移动物联网"},
+    KindCase{"14401234567", "iot", "中国移动物联网"},
+    KindCase{"1064812345678", "iot", "中国移动物联网"},
+    KindCase{"1064612345678", "iot", "中国联通物联网"},
+    KindCase{"1064912345678", "iot", "中国电信物联网"},
+    KindCase{"1440512345678", "iot", "中国移动物联网"},
+    KindCase{"010-12345678", "landline", "固定电话"},
+    KindCase{"10086", "service", ""},
+    KindCase{"95588", "service", ""},
+    KindCase{"400-123-4567", "service", ""},
+    KindCase{"110", "service", ""},
+    KindCase{"abc", "not a number", ""},
+    KindCase{"", "not a number", ""},
+    KindCase{"12", "not a number", ""}
 ));
 
 } // namespace
