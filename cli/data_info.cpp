@@ -20,9 +20,12 @@ std::string kindOf(const data::LoadReport& report, bool learned)
 
 } // namespace
 
-int dataInfo(const std::vector<std::string>& args, const data::DataSettings& settings, std::ostream& out,
-             std::ostream& err, const UsageError& usage)
+int runInfo(const DataArguments& args, DataContext& context)
 {
+    const data::DataSettings& settings = context.settings;
+    std::ostream& out = context.out;
+    std::ostream& err = context.err;
+    const auto& usage = context.usage;
     if (!args.empty())
         return usage("info takes no arguments");
     const auto loaded = data::loadStore(settings);

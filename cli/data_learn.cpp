@@ -49,9 +49,12 @@ std::string barLine(const data::WalkStatus& s)
 
 } // namespace
 
-int dataLearn(const std::vector<std::string>& args, const data::DataSettings& settings, std::ostream& out,
-              std::ostream& err, const UsageError& usage)
+int runLearn(const DataArguments& args, DataContext& context)
 {
+    const data::DataSettings& settings = context.settings;
+    std::ostream& out = context.out;
+    std::ostream& err = context.err;
+    const auto& usage = context.usage;
     data::WalkOptions options;
     options.learn = settings.learn;
     for (std::size_t i = 0; i < args.size(); ++i) {

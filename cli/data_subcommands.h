@@ -1,6 +1,6 @@
 #pragma once
-// The teloria-data commands kept in files of their own: info, update and
-// learn. Each returns the exit status: 0 done, 1 failed, 2 bad usage.
+// The subcommands of teloria-data. Each takes the arguments after its name
+// and returns the exit status: 0 done, 1 failed, 2 bad usage.
 
 #include "data/data_files.h"
 
@@ -11,19 +11,31 @@
 
 namespace teloria::cli {
 
-// Writes one line to standard error as "teloria-data: MESSAGE" plus the hint, and gives 2.
-using UsageError = std::function<int(const std::string&)>;
+struct DataContext {
+    data::DataSettings settings;
+    std::ostream& out;
+    std::ostream& err;
+    // Prints the message and the hint to --help; returns 2.
+    std::function<int(const std::string&)> usage;
+};
 
-// Every source the programs load, with its kind, prefixes and date.
-int dataInfo(const std::vector<std::string>& args, const data::DataSettings& settings, std::ostream& out,
-             std::ostream& err, const UsageError& usage);
+using DataArguments = std::vector<std::string>;
 
-// teloria-data update [SOURCE] [--dry-run] [--force] [--rollback]
-int dataUpdate(const std::vector<std::string>& args, const data::DataSettings& settings, std::ostream& out,
-               std::ostream& err, const UsageError& usage);
-
-// teloria-data learn [--upstream URL] [--segments LIST] [--rate R] [--max N]
-int dataLearn(const std::vector<std::string>& args, const data::DataSettings& settings, std::ostream& out,
-              std::ostream& err, const UsageError& usage);
+// data_lookup.cpp
+int runLookup(const DataArguments& args, DataContext& context);
+int runStats(const DataArguments& args, DataContext& context);
+// data_file_tools.cpp
+int runConvert(const DataArguments& args, DataContext& context);
+int runMerge(const DataArguments& args, DataContext& context);
+int runCheck(const DataArguments& args, DataContext& context);
+// data_learned.cpp
+int runExportLearned(const DataArguments& args, DataContext& context);
+int runForget(const DataArguments& args, DataContext& context);
+// data_info.cpp: every source the programs load, with its kind, prefixes and date
+int runInfo(const DataArguments& args, DataContext& context);
+// data_update.cpp: update [SOURCE] [--dry-run] [--force] [--rollback]
+int runUpdate(const DataArguments& args, DataContext& context);
+// data_learn.cpp: learn [--upstream URL] [--segments LIST] [--rate R] [--max N]
+int runLearn(const DataArguments& args, DataContext& context);
 
 } // namespace teloria::cli

@@ -269,9 +269,12 @@ int rollback(std::ostream& out, std::ostream& err)
 
 } // namespace
 
-int dataUpdate(const std::vector<std::string>& args, const data::DataSettings& settings, std::ostream& out,
-               std::ostream& err, const UsageError& usage)
+int runUpdate(const DataArguments& args, DataContext& context)
 {
+    const data::DataSettings& settings = context.settings;
+    std::ostream& out = context.out;
+    std::ostream& err = context.err;
+    const auto& usage = context.usage;
     bool dryRun = false, force = false, back = false;
     std::string source;
     for (const std::string& arg : args) {
