@@ -159,6 +159,12 @@ std::optional<CleanNumber> cleanNumber(std::string_view typed)
         return number; // the common case: a number as it is, no copy of the text
     if (typed.empty() || typed.size() > kMaxLineBytes)
         return std::nullopt;
+    // A control character (NUL, ESC ...) beside a number is no pasted text: nothing is picked out of it.
+    if (std::any_of(typed.begin(), typed.end(), [](char c) {
+            const auto u = static_cast<unsigned char>(c);
+            return (u < 0x20 && !isBlank(c)) || u == 0x7F;
+        }))
+        return std::nullopt;
     if (std::any_of(typed.begin(), typed.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; })) {
         const auto normal = compatibilityForm(typed);
         if (!normal)

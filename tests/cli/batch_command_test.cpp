@@ -613,7 +613,7 @@ TEST(BatchSummary, CountsUnknownLocationsAndOperators)
         << o.err.toStdString();
 }
 
-struct EncodingCase {
+struct FormatEncodingCase {
     const char* name;
     QStringList args;
     int status;
@@ -621,13 +621,13 @@ struct EncodingCase {
     const char* error;  // part of stderr, when status is 2
 };
 
-void PrintTo(const EncodingCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const FormatEncodingCase& c, std::ostream* os) { *os << c.name; }
 
-class BatchEncoding : public ::testing::TestWithParam<EncodingCase> {};
+class BatchOutputEncoding : public ::testing::TestWithParam<FormatEncodingCase> {};
 
-TEST_P(BatchEncoding, AppliesToCsvAndTsvAndIsRefusedForJsonl)
+TEST_P(BatchOutputEncoding, AppliesToCsvAndTsvAndIsRefusedForJsonl)
 {
-    const EncodingCase& c = GetParam();
+    const FormatEncodingCase& c = GetParam();
     const Outcome o = runBatch(c.args, "13800138000\n");
     EXPECT_EQ(o.status, c.status) << o.err.toStdString();
     if (c.status == 0)
@@ -637,16 +637,16 @@ TEST_P(BatchEncoding, AppliesToCsvAndTsvAndIsRefusedForJsonl)
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Cases, BatchEncoding,
+    Cases, BatchOutputEncoding,
     ::testing::Values(
-        EncodingCase{"TsvDefaultsToUtf8", {"--format", "tsv", "--no-header", "--fields", "location"}, 0,
+        FormatEncodingCase{"TsvDefaultsToUtf8", {"--format", "tsv", "--no-header", "--fields", "location"}, 0,
                      QByteArray("北京\n"), ""},
-        EncodingCase{"TsvInGbk", {"--format", "tsv", "--encoding", "gbk", "--no-header", "--fields", "location,card"}, 0,
+        FormatEncodingCase{"TsvInGbk", {"--format", "tsv", "--encoding", "gbk", "--no-header", "--fields", "location,card"}, 0,
                      QByteArray("\xb1\xb1\xbe\xa9\t\xd6\xd0\xb9\xfa\xd2\xc6\xb6\xaf\n"), ""},
-        EncodingCase{"CsvInGbkStays", {"--fields", "location"}, 0, QByteArray("\xb1\xb1\xbe\xa9\r\n"), ""},
-        EncodingCase{"JsonlInUtf8", {"--format", "jsonl", "--encoding", "utf-8", "--fields", "location"}, 0,
+        FormatEncodingCase{"CsvInGbkStays", {"--fields", "location"}, 0, QByteArray("\xb1\xb1\xbe\xa9\r\n"), ""},
+        FormatEncodingCase{"JsonlInUtf8", {"--format", "jsonl", "--encoding", "utf-8", "--fields", "location"}, 0,
                      QByteArray("{\"location\":\"北京\"}\n"), ""},
-        EncodingCase{"JsonlInGbkIsRefused", {"--format", "jsonl", "--encoding", "gbk"}, 2, {}, "jsonl is UTF-8 only"}),
+        FormatEncodingCase{"JsonlInGbkIsRefused", {"--format", "jsonl", "--encoding", "gbk"}, 2, {}, "jsonl is UTF-8 only"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(BatchVerbose, PrintsTheStartAndEndMessages)

@@ -154,7 +154,7 @@ TEST_F(UpdateTest, InstallsRepeatsCheaplyPicksUpANewerFileAndRollsBack)
     std::string v2 = datFile(1900000, 1100, "四川", "成都", "2402");
     std::vector<PhoneDat::Row> rows;
     for (std::uint32_t p = 1900000; p < 1901100; ++p)
-        rows.push_back({p, p == 1900005 ? "广东" : "四川", p == 1900005 ? "深圳" : "成都", "", "", p == 1900007 ? 1 : 3});
+        rows.push_back({p, p == 1900005 ? "广东" : "四川", p == 1900005 ? "深圳" : "成都", "", "", static_cast<std::uint8_t>(p == 1900007 ? 1 : 3)});
     v2 = *PhoneDat::serialise(rows, "2402");
     server.serve(v2, "\"v2\"");
     const Outcome newer = run({"update"});

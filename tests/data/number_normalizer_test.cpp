@@ -86,6 +86,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, CleanNumberTest, ::testing::Values(
     CleanCase{"１２３", std::nullopt, "", 0},
     CleanCase{"\xff\xfe" "13800138000", M, "13800138000", 0}, // broken UTF-8 beside ASCII digits
     CleanCase{"\xe4\xb8", std::nullopt, "", 0},
+    CleanCase{"13800138000\x1b[31m", std::nullopt, "", 0}, // a control character: nothing is picked out
     // 13-digit machine-to-machine numbers
     CleanCase{"1064812345678", I, "1064812345678", 0},
     CleanCase{"1440 1234 56789", I, "1440123456789", 0},
