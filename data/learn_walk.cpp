@@ -148,9 +148,15 @@ std::optional<WalkStatus> runLearnWalk(const WalkOptions& options, const PrefixS
         }
         return moved;
     };
-    auto publish = [&] {
+    // The place is written at most once a second of the walk's clock, and at the end: a crash asks
+    // again at most what that second asked.
+    Clock::TimePoint lastSaved = start;
+    auto publish = [&](bool last) {
         const std::uint32_t at = windowStart < prefixes.size() ? prefixes[windowStart] : 2'000'000;
-        place.save(walk, at, clock.unixSeconds());
+        if (last || clock.now() - lastSaved >= std::chrono::seconds(1)) {
+            place.save(walk, at, clock.unixSeconds());
+            lastSaved = clock.now();
+        }
         status.done = windowStart;
         status.learned = static_cast<std::size_t>(asker.stats().learned);
         status.seconds = std::chrono::duration<double>(clock.now() - start).count();
@@ -188,12 +194,12 @@ std::optional<WalkStatus> runLearnWalk(const WalkOptions& options, const PrefixS
         }
         if (settle(lock) > 0) {
             lock.unlock();
-            publish();
+            publish(false);
             lock.lock();
         }
     }
     lock.unlock();
-    publish();
+    publish(true);
     status.finished = status.done == status.total;
     return status;
 }
