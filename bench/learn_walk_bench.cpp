@@ -4,7 +4,7 @@
 #include "data/data_files.h"
 #include "data/learn_walk.h"
 #include "data/fake_upstream.h"
-#include "lookup/page_fetch.h"
+#include "net/page_fetch.h"
 #include "support/temp_folder.h"
 
 #include <curl/curl.h>

@@ -1,6 +1,6 @@
-#include "data_command.h"
+#include "cli/data_command.h"
 
-#include "data_subcommands.h"
+#include "cli/data_subcommands.h"
 
 #include <ostream>
 

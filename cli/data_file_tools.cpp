@@ -1,6 +1,6 @@
 // teloria-data convert, merge and check: the tools for data files.
-#include "data_rows.h"
-#include "data_subcommands.h"
+#include "cli/data_rows.h"
+#include "cli/data_subcommands.h"
 
 #include "data/data_files.h"
 #include "data/override_file.h"

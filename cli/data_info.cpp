@@ -1,5 +1,5 @@
 // teloria-data info: what the programs load and how old each source is.
-#include "data_subcommands.h"
+#include "cli/data_subcommands.h"
 
 #include "data/learning.h"
 

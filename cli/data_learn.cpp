@@ -1,6 +1,6 @@
 // teloria-data learn: the walk over the prefixes local data do not know,
 // with a progress bar on a terminal and Ctrl-C stopping it cleanly.
-#include "data_subcommands.h"
+#include "cli/data_subcommands.h"
 
 #include "data/learn_walk.h"
 

@@ -1,7 +1,7 @@
 // teloria-data export-learned and forget: the answers learned from an online
 // lookup service.
-#include "data_rows.h"
-#include "data_subcommands.h"
+#include "cli/data_rows.h"
+#include "cli/data_subcommands.h"
 
 #include "data/learned_store.h"
 #include "data/override_file.h"

@@ -1,6 +1,6 @@
 // teloria-data lookup and stats: what the store answers.
-#include "data_rows.h"
-#include "data_subcommands.h"
+#include "cli/data_rows.h"
+#include "cli/data_subcommands.h"
 
 #include "data/learning.h"
 #include "data/number_normalizer.h"

@@ -1,4 +1,4 @@
-#include "data_rows.h"
+#include "cli/data_rows.h"
 
 #include "data/data_files.h"
 #include "data/override_file.h"

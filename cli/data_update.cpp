@@ -1,13 +1,13 @@
 // teloria-data update: a prefix file fetched (or copied), checked, compared
 // with the store the programs build today, and installed in the user data
 // folder in one rename, the file it replaces kept as NAME.previous.
-#include "data_subcommands.h"
+#include "cli/data_subcommands.h"
 
 #include "data/override_file.h"
 #include "data/phone_dat.h"
 #include "data/prefix_store.h"
 #include "export/replacing_file.h"
-#include "lookup/page_fetch.h"
+#include "net/page_fetch.h"
 
 #include <QSettings>
 #include <QString>

@@ -1,7 +1,7 @@
-#include "http_resolver.h"
+#include "cli/http_resolver.h"
 
-#include "lookup/field_extract.h"
-#include "lookup/service_url.h"
+#include "text/field_extract.h"
+#include "net/service_url.h"
 
 #include <QRegularExpression>
 #include <memory>

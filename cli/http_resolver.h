@@ -2,10 +2,10 @@
 // The HTTP path: one GET per number to a lookup service, N in flight, the
 // cells cut out of each page with the one field extraction.
 
-#include "ordered_fetcher.h"
-#include "resolver.h"
+#include "cli/ordered_fetcher.h"
+#include "cli/resolver.h"
 
-#include "lookup/page_fetch.h"
+#include "net/page_fetch.h"
 
 namespace teloria::cli {
 

@@ -1,7 +1,7 @@
-#include "row_format.h"
+#include "cli/row_format.h"
 
 #include "data/number_kind.h"
-#include "lookup/text_codec.h"
+#include "text/text_codec.h"
 
 #include <QStringList>
 

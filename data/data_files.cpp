@@ -1,10 +1,10 @@
-#include "data_files.h"
+#include "data/data_files.h"
 
-#include "learning.h"
-#include "override_file.h"
-#include "phone_dat.h"
+#include "data/learning.h"
+#include "data/override_file.h"
+#include "data/phone_dat.h"
 
-#include "segment_table.h"
+#include "data/segment_table.h"
 
 #include <algorithm>
 #include <chrono>

@@ -1,4 +1,4 @@
-#include "learn_progress.h"
+#include "data/learn_progress.h"
 
 #include <sqlite3.h>
 

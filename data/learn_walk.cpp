@@ -1,4 +1,4 @@
-#include "learn_walk.h"
+#include "data/learn_walk.h"
 
 #include "data/learn_progress.h"
 #include "data/learning.h"

@@ -1,4 +1,4 @@
-#include "learning.h"
+#include "data/learning.h"
 
 #include <algorithm>
 

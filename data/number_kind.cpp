@@ -1,6 +1,6 @@
-#include "number_kind.h"
+#include "data/number_kind.h"
 
-#include "number_normalizer.h"
+#include "data/number_normalizer.h"
 
 #include <algorithm>
 #include <string>

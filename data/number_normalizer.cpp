@@ -1,4 +1,4 @@
-#include "number_normalizer.h"
+#include "data/number_normalizer.h"
 
 #include <unicode/normalizer2.h>
 #include <unicode/unistr.h>
@@ -9,8 +9,8 @@
 namespace teloria::data {
 namespace {
 
-// Longer text than this is no pasted number, with or without a note beside it.
-constexpr std::size_t kMaxLineBytes = 256;
+// Longer text than this is no pasted number, with or without a note beside it (the service cuts there too).
+constexpr std::size_t kMaxLineBytes = kMaxNumberBytes;
 
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f'; }

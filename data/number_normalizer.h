@@ -5,11 +5,16 @@
 // "0086") dropped before the lookup. A line that holds exactly one number
 // among other text (a name, a tab, a note) is read as that number.
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
 
 namespace teloria::data {
+
+// Typed text longer than this is no number, whatever it holds: the service
+// refuses such a "mobile" value (400) and the in-process batch passes it over.
+inline constexpr std::size_t kMaxNumberBytes = 64;
 
 // Mobile: an 11-digit number of a 13-19 segment. Landline: trunk 0, area
 // code, subscriber. Iot: a 13-digit machine-to-machine number (10 64x…, 14 40x…).

@@ -1,8 +1,8 @@
-#include "form1.h"
+#include "ui/form1.h"
 
 #include "export/result_file.h"
 #include "lookup/batch_run.h"
-#include "lookup/page_fetch.h"
+#include "net/page_fetch.h"
 #include "lookup/result_table.h"
 
 #include <QCloseEvent>

@@ -1,4 +1,4 @@
-#include "modxp.h"
+#include "ui/modxp.h"
 
 #include "data/data_files.h"
 #include "lookup/service_choice.h"

@@ -1,7 +1,7 @@
 #include "cli/data_command.h"
 
-#include "data_files.h"
-#include "phone_dat.h"
+#include "data/data_files.h"
+#include "data/phone_dat.h"
 #include "service/service_test_support.h"
 
 #include <QDir>

@@ -3,7 +3,7 @@
 // shrinking one, and --rollback.
 #include "cli/data_command.h"
 
-#include "phone_dat.h"
+#include "data/phone_dat.h"
 #include "service/service_test_support.h"
 #include "support/test_server.h"
 

@@ -1,11 +1,11 @@
 // teloria-data learn's walk on the fake upstream, on a clock the test owns:
 // every prefix asked once over stopped and resumed sittings, at the rate.
-#include "learn_walk.h"
+#include "data/learn_walk.h"
 
 #include "cli/data_command.h"
-#include "data_files.h"
-#include "fake_upstream.h"
-#include "prefix_store.h"
+#include "data/data_files.h"
+#include "data/fake_upstream.h"
+#include "data/prefix_store.h"
 #include "service/service_test_support.h"
 #include "support/temp_folder.h"
 

@@ -1,7 +1,7 @@
-#include "number_normalizer.h"
+#include "data/number_normalizer.h"
 
-#include "number_kind.h"
-#include "prefix_store.h"
+#include "data/number_kind.h"
+#include "data/prefix_store.h"
 
 #include <gtest/gtest.h>
 
