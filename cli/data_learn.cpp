@@ -122,6 +122,11 @@ int runLearn(const DataArguments& args, DataContext& context)
         err << "teloria-data: " << why << '\n';
         return 1;
     }
+    if (status->upstreamFailed) {
+        err << "teloria-data: the upstream answered none of " << status->sitting
+            << " requests; nothing learned, the walk stays where it was\n";
+        return 1;
+    }
     out << "asked " << status->sitting << " prefixes in " << clockText(status->seconds) << ", learned "
         << status->learned << "; " << status->done << " of " << status->total << " prefixes of the walk done\n";
     if (!status->finished)

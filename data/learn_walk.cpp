@@ -164,10 +164,16 @@ std::optional<WalkStatus> runLearnWalk(const WalkOptions& options, const PrefixS
             progress(status);
     };
 
+    // An upstream that answers none of the first requests of a sitting is down
+    // or not one: the walk stops and keeps its place, rather than pass over
+    // prefixes it never learned.
+    constexpr std::uint64_t kFailedBeforeStopping = 10;
+    bool upstreamDown = false;
     std::unique_lock lock(mutex);
     for (;;) {
         const bool full = window.size() >= static_cast<std::size_t>(kMaxUpstreamInFlight);
-        const bool more = next < prefixes.size() && !stop.load() && (options.max == 0 || status.sitting < options.max);
+        const bool more = next < prefixes.size() && !stop.load() && !upstreamDown
+                          && (options.max == 0 || status.sitting < options.max);
         if (!more && window.empty())
             break;
         if (more && !full) {
@@ -194,11 +200,20 @@ std::optional<WalkStatus> runLearnWalk(const WalkOptions& options, const PrefixS
         }
         if (settle(lock) > 0) {
             lock.unlock();
+            const UpstreamAsker::Stats seen = asker.stats();
+            upstreamDown = seen.learned == 0 && seen.failed >= kFailedBeforeStopping;
             publish(false);
             lock.lock();
         }
     }
     lock.unlock();
+    const UpstreamAsker::Stats seen = asker.stats();
+    if (status.sitting > 0 && seen.learned == 0 && seen.failed >= std::min<std::uint64_t>(status.sitting, kFailedBeforeStopping)) {
+        // Nothing learned, every answer failed: the place stays where the sitting found it.
+        windowStart = static_cast<std::size_t>(std::lower_bound(prefixes.begin(), prefixes.end(), resumeAt)
+                                               - prefixes.begin());
+        status.upstreamFailed = true;
+    }
     publish(true);
     status.finished = status.done == status.total;
     return status;

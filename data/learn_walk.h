@@ -48,6 +48,9 @@ struct WalkStatus {
     std::size_t learned = 0;  // answers kept in this sitting
     double seconds = 0;       // this sitting, on the walk's clock
     bool finished = false;    // every prefix asked about
+    // Every request of the sitting failed (the first ten at most were sent):
+    // the walk's place was kept where the sitting found it.
+    bool upstreamFailed = false;
 };
 
 // Walks, calling progress after every answer; ends when every prefix has

@@ -130,6 +130,43 @@ TEST(LearnWalk, AsksEveryPrefixOnceAcrossStoppedAndResumedSittings)
     EXPECT_EQ(loadStore(withLearned).store->mobile(1909999).location, "四川 成都");
 }
 
+// An upstream that cannot be reached: the walk stops after a few requests and keeps its place.
+TEST(LearnWalk, KeepsItsPlaceWhenTheUpstreamAnswersNothing)
+{
+    testing::TempFolder folder;
+    const std::string table = (folder.path / "known.tsv").string();
+    service::testing::writeFile(table, "1900\t四川\t成都\t中国电信\n1901\t四川\t成都\t中国电信\n");
+    DataSettings settings{{table}, false, {}};
+    settings.learn.noLearn = true;
+    const LoadedStore local = loadStore(settings);
+    WalkOptions options;
+    options.learn.rate = 1000;
+    options.learn.learnedFile = folder.path / "learned.sqlite";
+    options.segments = {{190, 190}};
+    VirtualClock clock;
+    std::atomic<bool> stop{false};
+    std::string why;
+    {
+        const testing::RefusingPort dead;
+        options.learn.upstream = QString::fromStdString(dead.baseUrl());
+        const auto down = runLearnWalk(options, *local.store, clock, {}, stop, &why);
+        ASSERT_TRUE(down) << why;
+        EXPECT_TRUE(down->upstreamFailed);
+        EXPECT_LT(down->sitting, 1000u) << "stopped early, after the first ten failures and those in flight";
+        EXPECT_EQ(down->done, 0u);
+    }
+    testing::FakeUpstream upstream([](const std::string&) {
+        return testing::Reply{.body = testing::gbkPage(QStringLiteral("四川 成都"), QStringLiteral("中国电信"))};
+    });
+    options.learn.upstream = QString::fromStdString(upstream.baseUrl());
+    options.max = 5;
+    const auto up = runLearnWalk(options, *local.store, clock, {}, stop, &why);
+    ASSERT_TRUE(up) << why;
+    EXPECT_FALSE(up->upstreamFailed);
+    EXPECT_EQ(upstream.asked(), (std::vector<std::string>{"19020000000", "19020010000", "19020020000", "19020030000",
+                                                          "19020040000"}));
+}
+
 struct LearnUsageCase {
     std::vector<std::string> args;
     const char* message;
