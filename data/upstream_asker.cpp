@@ -14,16 +14,6 @@ namespace teloria::data {
 
 namespace {
 
-class SystemClock final : public Clock {
-public:
-    TimePoint now() const override { return std::chrono::steady_clock::now(); }
-    std::int64_t unixSeconds() const override { return static_cast<std::int64_t>(std::time(nullptr)); }
-    void waitUntil(std::unique_lock<std::mutex>& lock, std::condition_variable& cv, TimePoint deadline) override
-    {
-        cv.wait_until(lock, deadline);
-    }
-};
-
 bool isPrefix(const std::string& text)
 {
     return text.size() == 7 && text[0] == '1'
@@ -31,38 +21,6 @@ bool isPrefix(const std::string& text)
 }
 
 } // namespace
-
-Clock& Clock::system()
-{
-    static SystemClock clock;
-    return clock;
-}
-
-TokenBucket::TokenBucket(double ratePerSecond, double burst)
-    : interval_(std::chrono::duration_cast<Clock::duration>(
-          std::chrono::duration<double>(1.0 / std::max(ratePerSecond, 1e-3))))
-    , depth_(interval_ * (static_cast<long>(std::max(burst, 1.0)) - 1))
-{
-    if (interval_ <= Clock::duration::zero())
-        interval_ = Clock::duration(1);
-}
-
-bool TokenBucket::tryTake(Clock::TimePoint now)
-{
-    lastSeen_ = std::max(lastSeen_, now);
-    const Clock::TimePoint full = full_.value_or(now);
-    if (now < full - depth_)
-        return false;
-    full_ = std::max(full, now) + interval_;
-    return true;
-}
-
-Clock::TimePoint TokenBucket::nextToken() const
-{
-    if (!full_)
-        return lastSeen_;
-    return std::max(*full_ - depth_, lastSeen_);
-}
 
 QString UpstreamAsker::requestUrl(const QString& base, const std::string& prefix)
 {
@@ -111,6 +69,8 @@ void UpstreamAsker::wake()
 {
     std::lock_guard lock(mutex_);
     workCv_.notify_all();
+    doneCv_.notify_all();
+    waiterCv_.notify_all();
 }
 
 UpstreamAsker::Stats UpstreamAsker::stats() const
@@ -121,8 +81,9 @@ UpstreamAsker::Stats UpstreamAsker::stats() const
 
 bool UpstreamAsker::fresh(const LearnedEntry& entry) const
 {
-    const std::int64_t age = clock_.unixSeconds() - entry.askedAt;
-    return age <= std::int64_t(options_.refreshDays) * 86'400;
+    // Compared as a point in time, not an age: asked_at comes from a file and may be anything.
+    const std::int64_t oldest = clock_.unixSeconds() - std::int64_t(options_.refreshDays) * 86'400;
+    return entry.askedAt >= oldest;
 }
 
 bool UpstreamAsker::resting(const std::string& prefix)
@@ -178,7 +139,9 @@ std::optional<LearnedEntry> UpstreamAsker::ask(const std::string& prefix)
     if (!flight)
         return std::nullopt;
     ++stats_.waiting;
-    doneCv_.wait_for(lock, options_.timeout, [&] { return flight->done || stopping_; });
+    const Clock::TimePoint deadline = clock_.now() + options_.timeout;
+    while (!flight->done && !stopping_ && clock_.now() < deadline)
+        clock_.waitUntil(lock, doneCv_, deadline);
     --stats_.waiting;
     return flight->done ? flight->answer : std::nullopt;
 }
@@ -202,7 +165,7 @@ bool UpstreamAsker::askAsync(const std::string& prefix, std::function<void()> do
         return false;
     if (!done)
         return true;
-    const WaiterKey key{std::chrono::steady_clock::now() + options_.timeout, nextWaiter_++};
+    const WaiterKey key{clock_.now() + options_.timeout, nextWaiter_++};
     const bool soonest = waiters_.empty() || key < waiters_.begin()->first;
     waiters_.emplace(key, Waiter{flight, std::move(done)});
     flight->waiters.push_back(key);
@@ -235,10 +198,10 @@ void UpstreamAsker::expireWaiters()
             waiterCv_.wait(lock);
             continue;
         }
-        const auto now = std::chrono::steady_clock::now();
+        const auto now = clock_.now();
         const auto soonest = waiters_.begin()->first.first; // a copy: the waiter may go while this waits
         if (soonest > now) {
-            waiterCv_.wait_until(lock, soonest);
+            clock_.waitUntil(lock, waiterCv_, soonest);
             continue;
         }
         std::vector<std::function<void()>> calls;
