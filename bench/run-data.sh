@@ -45,3 +45,20 @@ print(fmt.format(header[0], *header[1:], *header[1:]))
 for k in keys:
     print(fmt.format(k, *before.get(k, ["-"] * 3), *after.get(k, ["-"] * 3)))
 PY
+
+echo
+echo "-- teloria-data update of the 500,000-prefix file (report and install; reference: teloria-data check of the same file)"
+export XDG_CONFIG_HOME="$work/config"
+measure() { # prints "seconds peak-MB" of one run
+  /usr/bin/time -f '%e %M' -o "$work/time.txt" "$@" > "$work/cmd.out" 2> "$work/cmd.err" \
+    || { echo "failed: $*" >&2; cat "$work/cmd.err" >&2; exit 1; }
+  awk '{ printf "%s %.1f", $1, $2 / 1024 }' "$work/time.txt"
+}
+read -r check_s check_mb <<< "$(measure "$bin/teloria-data" check "$work/500k.dat")"
+read -r new_s new_mb <<< "$(measure "$bin/teloria-data" update "$work/500k.dat")"
+read -r again_s again_mb <<< "$(measure "$bin/teloria-data" update "$work/500k.dat")"
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.1f", (b > 0 ? a / b : 0) }'; }
+printf '%-48s %6s s %8s MB peak\n' "teloria-data check (reference)" "$check_s" "$check_mb"
+printf '%-48s %6s s %8s MB peak  %5sx the reference\n' "teloria-data update, new file" "$new_s" "$new_mb" "$(ratio "$new_s" "$check_s")"
+printf '%-48s %6s s %8s MB peak  %5sx the reference\n' "teloria-data update, replacing it (NAME.previous)" "$again_s" "$again_mb" "$(ratio "$again_s" "$check_s")"
+grep -m1 '^prefixes added' "$work/cmd.out" || true

@@ -6,3 +6,8 @@ set -euo pipefail
 source "$(dirname "$0")/lib.sh" "$@"
 require_built learn_bench
 "$bin/learn_bench"
+
+echo
+echo "-- teloria-data learn: 2,000 prefixes on the fake upstream"
+require_built learn_walk_bench
+"$bin/learn_walk_bench"

@@ -20,6 +20,7 @@
 #include <QByteArray>
 #include <QHash>
 #include <chrono>
+#include <climits>
 #include <memory>
 #include <vector>
 
@@ -67,6 +68,11 @@ QString plural(qint64 n, const char* one, const char* many)
     return QStringLiteral("%1 %2").arg(n).arg(QLatin1String(n == 1 ? one : many));
 }
 
+bool isUnknown(const QString& cell)
+{
+    return cell.isEmpty() || cell == u"未知";
+}
+
 // What happened to the rows of a run, for the lines on standard error and the exit status.
 struct Tally {
     qint64 numbers = 0;
@@ -75,14 +81,36 @@ struct Tally {
     qint64 failed = 0;
     qint64 notAsked = 0;
     qint64 unreachable = 0; // failed requests that got no answer at all
+    qint64 unknownLocation = 0; // answered rows whose location is 未知
+    qint64 unknownOperator = 0; // answered rows whose card type is 未知
     QStringList reasons; // each distinct failure reason once, in the order first seen
     QHash<QString, qint64> reasonCounts;
+
+    // Bit 0: the location is unknown; bit 1: the operator is.
+    static std::uint8_t unknownsOf(const RowCells& cells)
+    {
+        return static_cast<std::uint8_t>((isUnknown(cells.location) ? 1 : 0) | (isUnknown(cells.card) ? 2 : 0));
+    }
+    void countAnswer(std::uint8_t unknowns)
+    {
+        ++answered;
+        unknownLocation += unknowns & 1;
+        unknownOperator += unknowns >> 1;
+    }
+    // A row answered in-process from its prefix, its unknowns worked out once per answer.
+    void addAnswered(std::uint8_t unknowns)
+    {
+        ++numbers;
+        countAnswer(unknowns);
+    }
 
     void add(const Resolution& r)
     {
         ++numbers;
         switch (r.outcome) {
-        case Outcome::Answered: ++answered; break;
+        case Outcome::Answered:
+            countAnswer(unknownsOf(*r.cells));
+            break;
         case Outcome::NotANumber: ++notNumbers; break;
         case Outcome::NotAsked: ++notAsked; break;
         case Outcome::Failed:
@@ -109,8 +137,10 @@ struct Tally {
 void report(std::FILE* err, const Tally& t, const QString& gaveUp, std::uint32_t elapsedMs)
 {
     const auto line = [err](const QString& text) { std::fprintf(err, "%s\n", text.toLocal8Bit().constData()); };
-    line(QStringLiteral("%1, %2, %3 s")
+    line(QStringLiteral("%1, %2, %3 with location 未知, %4 with operator 未知, %5 s")
              .arg(plural(t.numbers, "number", "numbers"), plural(t.failed, "failed request", "failed requests"))
+             .arg(t.unknownLocation)
+             .arg(t.unknownOperator)
              .arg(formatSeconds(elapsedMs)));
     if (t.notNumbers > 0)
         line(QStringLiteral("%1 not numbers").arg(plural(t.notNumbers, "line is", "lines are")));
@@ -140,7 +170,7 @@ int runBatchCommand(const QStringList& arguments, const CommandStreams& streams)
         return kAllAnswered;
     }
     if (options.version) {
-        std::fprintf(streams.out, "teloria-batch %s\n", TELORIA_VERSION);
+        std::fprintf(streams.out, "teloria-batch %s\n%s\n", TELORIA_VERSION, data::versionDataLine().c_str());
         return kAllAnswered;
     }
 
@@ -213,6 +243,7 @@ int runBatchCommand(const QStringList& arguments, const CommandStreams& streams)
     QStringList numbers;
     std::vector<Resolution> resolved;
     Tally tally;
+    std::vector<std::uint8_t> unknownsByKey; // Tally::unknownsOf of each answer met in-process
     qint64 bytesRead = 0;
     const auto flushIfFull = [&] {
         if (out.size() >= kBlockBytes) {
@@ -254,7 +285,6 @@ int runBatchCommand(const QStringList& arguments, const CommandStreams& streams)
         // ASCII lines: an 11-digit mobile number goes straight to its prefix's
         // row in-process; every other line is looked up as text. The prefixes
         // of the block are hinted first, so that their reads overlap.
-        static const Resolution answered{};
         prefixes.resize(asciiLines.size());
         for (std::size_t i = 0; i < asciiLines.size(); ++i) {
             prefixes[i] = inProcess && isPlainMobile(asciiLines[i]) ? prefix7Of(asciiLines[i]) : 0;
@@ -266,9 +296,14 @@ int runBatchCommand(const QStringList& arguments, const CommandStreams& streams)
             if (prefixes[i] != 0) {
                 resolveNumbers(); // the lines before it first
                 const std::uint32_t key = resolver->mobileKey(prefixes[i]);
-                if (!format.knowsKey(key))
-                    format.learnKey(key, resolver->cellsOfKey(key));
-                tally.add(answered);
+                if (!format.knowsKey(key)) {
+                    const RowCells& cells = resolver->cellsOfKey(key);
+                    format.learnKey(key, cells);
+                    if (key >= unknownsByKey.size())
+                        unknownsByKey.resize(std::max<std::size_t>(key + 1, unknownsByKey.size() * 2));
+                    unknownsByKey[key] = Tally::unknownsOf(cells);
+                }
+                tally.addAnswered(unknownsByKey[key]);
                 format.appendDigits(out, tally.numbers, line, key);
                 flushIfFull();
             } else {
@@ -300,9 +335,13 @@ int runBatchCommand(const QStringList& arguments, const CommandStreams& streams)
                                   sink.error()));
         return kCouldNotRun;
     }
-    if (options.verbose)
+    if (options.verbose) {
+        // The count is known only once the input has been read to its end.
+        std::fprintf(streams.err, "%s %s\n", QString::fromUtf16(kRunMessageTitle).toLocal8Bit().constData(),
+                     startMessage(static_cast<int>(std::min<qint64>(tally.numbers, INT_MAX))).toLocal8Bit().constData());
         std::fprintf(streams.err, "%s %s\n", QString::fromUtf16(kRunMessageTitle).toLocal8Bit().constData(),
                      endMessage(elapsedMs).toLocal8Bit().constData());
+    }
     report(streams.err, tally, resolver->gaveUpReason(), elapsedMs);
     return tally.status();
 }

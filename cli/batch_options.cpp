@@ -35,18 +35,23 @@ struct Parser {
                               QStringLiteral("csv|tsv|jsonl"), QStringLiteral("csv")};
     QCommandLineOption fields{QStringList{QStringLiteral("fields")},
                               QStringLiteral("Columns, in order, from: id, number, location, card, province, "
-                                             "city, area_code, zip, source (default id,number,location,card)."),
+                                             "city, area_code, zip, source, kind (default id,number,location,card). "
+                                             "kind is mobile, iot, landline, service or not a number. The card "
+                                             "type is the operator the number's segment was allocated to: a number "
+                                             "ported since (携号转网) may be served by another."),
                               QStringLiteral("LIST"), QStringLiteral("id,number,location,card")};
     QCommandLineOption noHeader{QStringList{QStringLiteral("no-header")},
                                 QStringLiteral("No line of column names before the tsv rows.")};
     QCommandLineOption encoding{QStringList{QStringLiteral("encoding")},
-                                QStringLiteral("csv encoding: gbk (default) or utf-8."),
+                                QStringLiteral("Encoding of csv (default gbk) and tsv (default utf-8): gbk or "
+                                               "utf-8. jsonl is UTF-8 only."),
                                 QStringLiteral("gbk|utf-8"), QStringLiteral("gbk")};
     QCommandLineOption output{QStringList{QStringLiteral("o"), QStringLiteral("output")},
                               QStringLiteral("Write the result file to FILE instead of standard output."),
                               QStringLiteral("FILE")};
     QCommandLineOption verbose{QStringList{QStringLiteral("verbose")},
-                               QStringLiteral("Print the run's start and end messages on standard error.")};
+                               QStringLiteral("Print the run's start message (with the count of lines, once read) "
+                                              "and end message on standard error.")};
     QCommandLineOption help{QStringList{QStringLiteral("help"), QStringLiteral("h")},
                             QStringLiteral("Show this help.")};
     QCommandLineOption version{QStringList{QStringLiteral("version"), QStringLiteral("v")},
@@ -83,8 +88,11 @@ QString usageText()
     Parser p;
     QString text = p.parser.helpText();
     text += QStringLiteral("\nExit status: 0 every request answered, 3 some requests failed "
-                           "or the run gave up\n(their rows have empty cells), 2 bad usage or unreadable input, "
-                           "1 every request failed,\nthe service could not be started or the output not written.\n");
+                           "or the run gave up\n(their rows have empty cells), 2 bad usage, unreadable input or an "
+                           "output that cannot be created\n(a folder that does not exist), 1 every request failed, "
+                           "the service could not be started\nor the output could not be written to the end.\n"
+                           "The summary on standard error counts the rows with location 未知 and with\n"
+                           "operator 未知 beside the failed requests.\n");
     return text;
 }
 
@@ -134,7 +142,7 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments)
     const auto fields = fieldsByNames(p.parser.value(p.fields), &badField);
     if (!fields) {
         result.error = QStringLiteral("--fields: no field '%1' (id, number, location, card, province, city, "
-                                      "area_code, zip, source)")
+                                      "area_code, zip, source, kind)")
                            .arg(badField);
         return result;
     }
@@ -148,6 +156,15 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments)
         return result;
     }
     options.encoding = *encoding;
+    if (p.parser.isSet(p.encoding)) {
+        if (options.format == OutputFormat::Jsonl && options.encoding != FileEncoding::Utf8) {
+            result.error = QStringLiteral("--encoding %1: jsonl is UTF-8 only (JSON text is UTF-8)")
+                               .arg(p.parser.value(p.encoding));
+            return result;
+        }
+    } else if (options.format != OutputFormat::Csv) {
+        options.encoding = FileEncoding::Utf8; // tsv and jsonl are UTF-8 unless told otherwise
+    }
 
     if (p.parser.isSet(p.service)) {
         options.serviceUrl = p.parser.value(p.service);

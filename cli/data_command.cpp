@@ -20,7 +20,20 @@ Commands:
                            zip) and the source that gave it
   stats [FILE...]          per 3-digit segment: prefixes held, with a location,
                            with an operator, and totals; without FILE, the store
-                           as the programs build it
+                           as the programs build it, and each source with its date
+  info                     every source the programs load, in load order, with
+                           its kind, prefixes and date
+  update [SOURCE]          fetch a prefix file (http/https URL or file), check it,
+                           report what it changes and install it in the user data
+                           folder; without SOURCE, the last one again.
+                           --dry-run: the report only; --force: install a file
+                           that drops more than a tenth of today's prefixes;
+                           --rollback: put back the file the last update replaced
+  learn --upstream URL     ask the upstream about every held 7-digit prefix local
+                           data lack a location or operator for, once each,
+                           resuming where a stopped walk ended.
+                           --segments 190-199,162 (default every held segment),
+                           --rate R requests a second (default 2), --max N
   convert IN OUT           phone.dat <-> TSV, by the file names' extensions
   merge A B... -o OUT      later files go over earlier ones per prefix (an
                            empty field keeps the earlier one); OUT in either format
@@ -38,8 +51,10 @@ Options:
   -h, --help               show this text
   -v, --version            show the version
 
-The programs load every *.dat and *.tsv in $XDG_DATA_HOME/teloria/ (default
-~/.local/share/teloria/) and then /usr/share/teloria/, in name order.
+The programs load every *.dat and *.tsv in /usr/share/teloria/ and then in
+$XDG_DATA_HOME/teloria/ (default ~/.local/share/teloria/), each folder in name
+order, then each --data FILE in the order given: a later file wins over an
+earlier one (override tables over learned answers over phone.dat files).
 
 Exit status: 0 done, 1 a file or number could not be used, 2 bad usage.
 )";
@@ -58,6 +73,9 @@ constexpr Subcommand kSubcommands[] = {
     {"check", runCheck},
     {"export-learned", runExportLearned},
     {"forget", runForget},
+    {"info", runInfo},
+    {"update", runUpdate},
+    {"learn", runLearn},
 };
 
 } // namespace
@@ -77,7 +95,7 @@ int runDataCommand(const std::vector<std::string>& arguments, std::ostream& out,
             return 0;
         }
         if (arg == "-v" || arg == "--version") {
-            out << "teloria-data " TELORIA_VERSION "\n";
+            out << "teloria-data " TELORIA_VERSION "\n" << data::versionDataLine() << '\n';
             return 0;
         }
         if (arg == "--data") {

@@ -2,6 +2,7 @@
 #include "cli/data_rows.h"
 #include "cli/data_subcommands.h"
 
+#include "data/learning.h"
 #include "data/number_normalizer.h"
 #include "data/place_names.h"
 #include "data/prefix_store.h"
@@ -85,10 +86,17 @@ int runStats(const DataArguments& files, DataContext& context)
                 ++bySource[a.source];
         }
         printStats(bySegment, out);
-        // Each source on a line of its own; the learned answers are one.
-        out << "\nsource\tprefixes\n";
-        for (const auto& [source, count] : bySource)
-            out << source << '\t' << count << '\n';
+        // Each source on a line of its own, with its date; the learned answers are one.
+        std::map<std::string, std::string> dateOf{{std::string(data::kBuiltInSource), data::builtInReport().date}};
+        for (const auto& report : loaded.reports)
+            dateOf[report.path] = report.date;
+        if (loaded.learning && !loaded.learning->databasePath().empty() && !loaded.reports.empty())
+            dateOf[std::string(data::kLearnedSource)] = loaded.reports.back().date;
+        out << "\nsource\tprefixes\tdate\n";
+        for (const auto& [source, count] : bySource) {
+            const std::string& date = dateOf[source];
+            out << source << '\t' << count << '\t' << (date.empty() ? "-" : date) << '\n';
+        }
         return 0;
     }
     data::PrefixRows merged;

@@ -31,5 +31,11 @@ int runCheck(const DataArguments& args, DataContext& context);
 // data_learned.cpp
 int runExportLearned(const DataArguments& args, DataContext& context);
 int runForget(const DataArguments& args, DataContext& context);
+// data_info.cpp: every source the programs load, with its kind, prefixes and date
+int runInfo(const DataArguments& args, DataContext& context);
+// data_update.cpp: update [SOURCE] [--dry-run] [--force] [--rollback]
+int runUpdate(const DataArguments& args, DataContext& context);
+// data_learn.cpp: learn [--upstream URL] [--segments LIST] [--rate R] [--max N]
+int runLearn(const DataArguments& args, DataContext& context);
 
 } // namespace teloria::cli

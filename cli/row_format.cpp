@@ -1,5 +1,8 @@
 #include "cli/row_format.h"
 
+#include "data/number_kind.h"
+#include "text/text_codec.h"
+
 #include <QStringList>
 
 #include <array>
@@ -11,13 +14,14 @@ namespace teloria::cli {
 
 namespace {
 
-constexpr std::array<const char*, 9> kFieldNames = {"id",   "number", "location", "card",  "province",
-                                                     "city", "area_code", "zip",   "source"};
+constexpr std::array<const char*, 10> kFieldNames = {"id",   "number",    "location", "card",   "province",
+                                                      "city", "area_code", "zip",      "source", "kind"};
 
-// A tsv cell: tab, line breaks and the backslash written as \t \n \r \\.
-void appendTsvCell(QByteArray& out, const QString& cell)
+// A tsv cell: tab, line breaks and the backslash written as \t \n \r \\
+// (GBK keeps every ASCII byte as it is, so the escapes hold in both encodings).
+void appendTsvCell(QByteArray& out, const QString& cell, FileEncoding encoding)
 {
-    const QByteArray utf8 = cell.toUtf8();
+    const QByteArray utf8 = encoding == FileEncoding::Gbk ? encodeGbk(cell) : cell.toUtf8();
     for (const char c : utf8) {
         switch (c) {
         case '\t': out.append("\\t"); break;
@@ -53,6 +57,19 @@ void appendJsonString(QByteArray& out, const QString& text)
         }
     }
     out.append('"');
+}
+
+// The kind column: one shared text per kind, so that a row refers to it.
+const QString& kindCell(const QString& number, const QString& card)
+{
+    static const std::array<QString, 5> kinds = {QStringLiteral("mobile"), QStringLiteral("iot"),
+                                                 QStringLiteral("landline"), QStringLiteral("service"),
+                                                 QStringLiteral("not a number")};
+    const std::string_view kind = data::numberKind(number.toStdString(), card.toStdString());
+    for (const QString& k : kinds)
+        if (k == QLatin1StringView(kind.data(), static_cast<qsizetype>(kind.size())))
+            return k;
+    return kinds.back();
 }
 
 } // namespace
@@ -95,8 +112,8 @@ std::optional<std::vector<Field>> fieldsByNames(const QString& list, QString* ba
     return fields;
 }
 
-RowFormat::RowFormat(OutputFormat format, std::vector<Field> fields, FileEncoding csvEncoding, bool header)
-    : format_(format), fields_(std::move(fields)), encoding_(csvEncoding), header_(header)
+RowFormat::RowFormat(OutputFormat format, std::vector<Field> fields, FileEncoding encoding, bool header)
+    : format_(format), fields_(std::move(fields)), encoding_(encoding), header_(header)
 {
     for (const Field f : fields_) {
         if (f == Field::Id || f == Field::Number)
@@ -130,6 +147,7 @@ const QString& RowFormat::cell(Field field, const QString& number, const RowCell
     case Field::AreaCode: return cells.areaCode;
     case Field::Zip: return cells.zip;
     case Field::Source: return cells.source;
+    case Field::Kind: return kindCell(number, cells.card);
     }
     return number;
 }
@@ -184,7 +202,10 @@ void RowFormat::learnKey(std::uint32_t key, const RowCells& cells) const
         tails_.resize(std::max<std::size_t>(key + 1, tails_.size() * 2));
     RowTail& tail = tails_[key];
     tail = RowTail{};
-    appendRow(tail.bytes, {}, QString(), cells, &tail.cuts);
+    // Tails serve 11-digit mobile lines only; the number is cut out, but the
+    // kind column is worked out from one such number.
+    static const QString kMobileLine = QStringLiteral("13800000000");
+    appendRow(tail.bytes, {}, kMobileLine, cells, &tail.cuts);
     tail.cuts.push_back(tail.bytes.size());
 }
 
@@ -245,7 +266,7 @@ void RowFormat::appendRow(QByteArray& out, QByteArrayView idText, const QString&
         for (std::size_t i = 0; i < fields_.size(); ++i) {
             if (i > 0)
                 out.append('\t');
-            dynamic(fields_[i], [&](const QString& c) { appendTsvCell(out, c); });
+            dynamic(fields_[i], [&](const QString& c) { appendTsvCell(out, c, encoding_); });
         }
         out.append('\n');
         return;

@@ -18,7 +18,7 @@
 namespace teloria::cli {
 
 enum class OutputFormat { Csv, Tsv, Jsonl };
-enum class Field { Id, Number, Location, Card, Province, City, AreaCode, Zip, Source };
+enum class Field { Id, Number, Location, Card, Province, City, AreaCode, Zip, Source, Kind };
 
 std::optional<OutputFormat> formatByName(const QString& name);
 // "id,number,location" -> the fields; nothing (and the bad name in *bad) when one is unknown.
@@ -27,7 +27,8 @@ QString fieldName(Field field);
 
 class RowFormat {
 public:
-    RowFormat(OutputFormat format, std::vector<Field> fields, FileEncoding csvEncoding, bool header);
+    // encoding: of csv and tsv; jsonl is UTF-8 whatever it says.
+    RowFormat(OutputFormat format, std::vector<Field> fields, FileEncoding encoding, bool header);
 
     // The first line: column names for tsv (unless there is no header); nothing
     // for csv, whose file has none, and for jsonl, whose lines carry their keys.

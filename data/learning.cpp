@@ -1,5 +1,7 @@
 #include "data/learning.h"
 
+#include <algorithm>
+
 #include "data/place_names.h"
 #include "data/prefix_store.h"
 
@@ -58,6 +60,7 @@ std::unique_ptr<Learning> Learning::start(const LearnSettings& settings, PrefixS
             if (!store.learn(prefix7, e.location, e.cardType))
                 continue;
             ++learning->loaded_;
+            learning->newest_ = std::max(learning->newest_, e.askedAt);
             if (e.askedAt < oldest) {
                 const std::uint32_t bit = prefix7 - PrefixStore::kFirstPrefix;
                 learning->stale_[bit / 64].fetch_or(std::uint64_t{1} << (bit % 64), std::memory_order_relaxed);

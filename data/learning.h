@@ -39,6 +39,8 @@ public:
     bool askAsync(std::uint32_t prefix7, std::function<void()> done);
 
     std::size_t loadedCount() const { return loaded_; }
+    // When the newest of the answers read at start was asked (Unix seconds); 0 when none.
+    std::int64_t newestAskedAt() const { return newest_; }
     // The database read at start; empty with --no-learn.
     const std::filesystem::path& databasePath() const { return databasePath_; }
     UpstreamAsker* asker() { return asker_.get(); }
@@ -56,6 +58,7 @@ private:
     std::unique_ptr<UpstreamAsker> asker_;
     std::unique_ptr<std::atomic<std::uint64_t>[]> stale_; // one bit per prefix: learned long ago, not yet asked again
     std::size_t loaded_ = 0;
+    std::int64_t newest_ = 0;
     std::filesystem::path databasePath_;
 };
 

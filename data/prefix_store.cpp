@@ -169,6 +169,8 @@ const Answer& PrefixStore::lookup(const CleanNumber& number) const
 {
     if (number.kind == NumberKind::Mobile)
         return mobile(mobilePrefix(number));
+    if (number.kind == NumberKind::Iot)
+        return machineToMachine(number.digits);
     // Landline: the area code after its 0 ("10", "755") indexes a small table.
     const std::string area = number.digits.substr(0, static_cast<std::size_t>(number.areaCodeLength));
     const auto code = static_cast<std::size_t>(std::stoul(area.substr(1)));
@@ -180,6 +182,22 @@ const Answer& PrefixStore::lookup(const CleanNumber& number) const
                         Tier::BuiltIn, std::string(kBuiltInSource));
     a.areaCode = area;
     std::uint32_t index = intern(std::move(a));
+    std::uint32_t expected = 0;
+    if (!slot.compare_exchange_strong(expected, index, std::memory_order_acq_rel, std::memory_order_acquire))
+        index = expected;
+    return at(index);
+}
+
+const Answer& PrefixStore::machineToMachine(const std::string& digits13) const
+{
+    // 1064x -> 0..9, 1440x -> 10..19: the first five digits of every number the cleaner reads as one.
+    const std::size_t key = (digits13.starts_with("1440") ? 10 : 0) + static_cast<std::size_t>(digits13[4] - '0');
+    auto& slot = byIot_[key % kIotKeys];
+    if (const std::uint32_t seen = slot.load(std::memory_order_acquire))
+        return at(seen);
+    const std::string_view op = segments_.iotOperatorOf(digits13);
+    std::uint32_t index = intern(answerOf(Place{}, std::string(op.empty() ? kUnknown : op), Tier::BuiltIn,
+                                          std::string(kBuiltInSource)));
     std::uint32_t expected = 0;
     if (!slot.compare_exchange_strong(expected, index, std::memory_order_acq_rel, std::memory_order_acquire))
         index = expected;

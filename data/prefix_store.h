@@ -140,10 +140,13 @@ private:
     std::uint32_t intern(Answer answer) const;             // takes mutex_
     std::uint32_t internLocked(Answer answer) const;
     std::uint32_t overlay(std::uint32_t below, const PrefixFacts& facts, Tier tier, const std::string& source) const;
+    const Answer& machineToMachine(const std::string& digits13) const;
+    static constexpr std::size_t kIotKeys = 20;
 
     const SegmentTable& segments_;
     AtomicSlots byPrefix_;
     AtomicSlots byAreaCode_; // by the area code after its 0: 10, 20..29, 300..999
+    mutable std::array<std::atomic<std::uint32_t>, kIotKeys> byIot_{}; // 13-digit machine-to-machine numbers by their first five digits
     AtomicSlots byBaked_;    // by the compiled-in answer; 0 not interned yet
 
     mutable std::mutex mutex_; // appending answers, learn()

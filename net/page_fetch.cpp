@@ -82,6 +82,20 @@ FetchResult failure(FetchError error, const char* text) noexcept
 
 using Clock = std::chrono::steady_clock;
 
+// A header of the last answer, as sent; empty when it has none. The value
+// goes back to the same server only, in a later request's header, so it is
+// kept to printable ASCII.
+std::string headerValue(CURL* curl, const char* name)
+{
+    curl_header* header = nullptr;
+    if (curl_easy_header(curl, name, 0, CURLH_HEADER, -1, &header) != CURLHE_OK || !header || !header->value)
+        return {};
+    std::string value = header->value;
+    if (value.size() > 256 || !std::all_of(value.begin(), value.end(), [](unsigned char c) { return c >= 0x20 && c < 0x7F; }))
+        return {};
+    return value;
+}
+
 // The host part of a URL, lower-cased; empty when it cannot be parsed.
 std::string hostOf(const char* url)
 {
@@ -104,10 +118,20 @@ std::string hostOf(const char* url)
 // One transfer of one URL, no redirect followed unless libcurl follows them
 // itself (follow). Every option is set here, on a handle that is new or has
 // just been reset, so the fresh fetch and the session behave alike. No
-// request header beyond libcurl's own is sent.
+// request header beyond libcurl's own and the options' is sent.
 FetchResult transfer(CURL* curl, const char* url, const FetchOptions& options, bool follow,
                      long totalTimeoutMs, std::string* redirectTo)
 {
+    struct HeaderList {
+        curl_slist* list = nullptr;
+        ~HeaderList() { curl_slist_free_all(list); }
+    } headers;
+    for (const std::string& header : options.requestHeaders) {
+        curl_slist* longer = curl_slist_append(headers.list, header.c_str());
+        if (!longer)
+            return failure(FetchError::OutOfMemory, "no memory for the request headers");
+        headers.list = longer;
+    }
     BodySink sink;
     sink.curl = curl;
     sink.limit = options.maxBodyBytes;
@@ -128,7 +152,8 @@ FetchResult transfer(CURL* curl, const char* url, const FetchOptions& options, b
         && curl_easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(options.maxBodyBytes)) == CURLE_OK
         && curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, appendBody) == CURLE_OK
         && curl_easy_setopt(curl, CURLOPT_WRITEDATA, &sink) == CURLE_OK
-        && curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errorBuffer) == CURLE_OK;
+        && curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errorBuffer) == CURLE_OK
+        && curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers.list) == CURLE_OK;
     if (!configured) {
         curl_easy_reset(curl); // drop the pointers to this frame
         return failure(FetchError::Transfer, "the request could not be set up");
@@ -137,6 +162,7 @@ FetchResult transfer(CURL* curl, const char* url, const FetchOptions& options, b
     const CURLcode code = curl_easy_perform(curl);
     curl_easy_setopt(curl, CURLOPT_WRITEDATA, nullptr);
     curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, nullptr);
+    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, nullptr);
     long status = 0;
     curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
     const char* contentType = nullptr; // owned by the handle: the last answer's header
@@ -160,8 +186,13 @@ FetchResult transfer(CURL* curl, const char* url, const FetchOptions& options, b
     FetchResult result;
     result.ok = true;
     result.status = status;
-    result.text = decodePage(QByteArrayView(sink.bytes.data(), qsizetype(sink.bytes.size())),
-                             QByteArrayView(contentType));
+    result.etag = headerValue(curl, "ETag");
+    result.lastModified = headerValue(curl, "Last-Modified");
+    if (options.keepBytes)
+        result.bytes = QByteArray(sink.bytes.data(), qsizetype(sink.bytes.size()));
+    else
+        result.text = decodePage(QByteArrayView(sink.bytes.data(), qsizetype(sink.bytes.size())),
+                                 QByteArrayView(contentType));
     return result;
 }
 

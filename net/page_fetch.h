@@ -1,11 +1,14 @@
 #pragma once
 // The page fetch: one synchronous HTTP GET with libcurl, the body decoded to
-// text. Failures never throw; they give empty text. Safe to call from several
+// text (or kept as bytes, for a data file). Failures never throw; they give empty text. Safe to call from several
 // threads at once, once the program's main has called curl_global_init.
 
+#include <QByteArray>
 #include <QString>
 #include <cstddef>
 #include <memory>
+#include <string>
+#include <vector>
 
 namespace teloria {
 
@@ -17,6 +20,11 @@ struct FetchOptions {
     // When false, a redirect to another host is not followed: the fetch fails
     // with OtherHost. Redirects on the same host are followed all the same.
     bool followRedirectsToOtherHosts = true;
+    // When true the body is handed over as it came (FetchResult::bytes) and
+    // not decoded to text: a data file, not a page.
+    bool keepBytes = false;
+    // Extra request headers, each "Name: value" ("If-None-Match: \"v1\"").
+    std::vector<std::string> requestHeaders;
 };
 
 enum class FetchError {
@@ -35,7 +43,10 @@ enum class FetchError {
 struct FetchResult {
     bool ok = false;  // an HTTP answer arrived (any status)
     long status = 0;
-    QString text;     // the decoded body; empty when !ok
+    QString text;     // the decoded body; empty when !ok or with keepBytes
+    QByteArray bytes; // the body as it came, with keepBytes only
+    std::string etag;         // the answer's ETag header, as sent; empty when none
+    std::string lastModified; // the answer's Last-Modified header; empty when none
     FetchError error = FetchError::None;
     QString errorText; // libcurl's description of the failure; empty when ok
 };

@@ -33,13 +33,14 @@ Options:
   --data FILE         also load FILE (repeatable): a prefix database in the
                       phone.dat layout, or an override table if it ends in .tsv
                       (prefix<TAB>province<TAB>city<TAB>card type); a file named
-                      earlier wins over a later one of the same kind
+                      later wins over an earlier one of the same kind
   --quiet             print nothing but errors
   -v, --version       print the version and exit
   --help              show this text
 
-Besides --data, every *.dat and *.tsv file in $XDG_DATA_HOME/teloria/ (default
-~/.local/share/teloria/) and then /usr/share/teloria/ is loaded, in name order.
+Before --data, every *.dat and *.tsv file in /usr/share/teloria/ and then in
+$XDG_DATA_HOME/teloria/ (default ~/.local/share/teloria/) is loaded, each folder
+in name order; a later file wins, so --data wins over both folders.
 Override tables win over phone.dat files, which win over the built-in data.
 Each file loaded or skipped is reported on standard error, one line each.
 
@@ -112,7 +113,7 @@ int main(int argc, char** argv)
                       << teloria::data::kLearnOptionsHelp;
             return 0;
         } else if (arg == "--version" || arg == "-v") {
-            std::cout << "teloria-lookupd " << TELORIA_VERSION << '\n';
+            std::cout << "teloria-lookupd " << TELORIA_VERSION << '\n' << teloria::data::versionDataLine() << '\n';
             return 0;
         } else if (arg == "--listen") {
             const auto v = value();

@@ -1,5 +1,6 @@
 #include "ui/modxp.h"
 
+#include "data/data_files.h"
 #include "lookup/service_choice.h"
 #include "service/bundled_service.h"
 #include "teloria/version.h"
@@ -85,8 +86,10 @@ int Main(int argc, char* argv[])
     }
     if (parser.isSet(QStringLiteral("help")))
         parser.showHelp(0);
-    if (parser.isSet(QStringLiteral("version")))
-        parser.showVersion();
+    if (parser.isSet(QStringLiteral("version"))) {
+        std::printf("teloria %s\n%s\n", TELORIA_VERSION, teloria::data::versionDataLine().c_str());
+        return 0;
+    }
     if (!parser.positionalArguments().isEmpty()) {
         reportStartFailure(QStringLiteral("unexpected argument: %1").arg(parser.positionalArguments().first()));
         return 2;

@@ -620,10 +620,86 @@ TEST(BatchStandardError, HoldsOnlyTheSummaryWhenItIsNotATerminal)
     const Outcome o = runBatch({"--service", base(server)}, "1\n2\n3\n");
     EXPECT_EQ(o.status, 0);
     const QString err = QString::fromUtf8(o.err);
-    EXPECT_TRUE(QRegularExpression(QStringLiteral(R"(^3 numbers, 0 failed requests, \d+(\.\d+)? s\n$)"))
+    EXPECT_TRUE(QRegularExpression(QStringLiteral(R"(^3 numbers, 0 failed requests, 0 with location 未知, )"
+                                                  R"(0 with operator 未知, \d+(\.\d+)? s\n$)"))
                     .match(err)
                     .hasMatch())
         << err.toStdString();
+}
+
+// In-process, on the built-in data: 未知 locations and operators are counted
+// beside the failures; 19x and 154 have neither a built-in location nor (154) an operator.
+TEST(BatchSummary, CountsUnknownLocationsAndOperators)
+{
+    const Outcome o = runBatch({}, "13800138000\n19012345678\n15412345678\nabc\n");
+    EXPECT_EQ(o.status, 0);
+    EXPECT_TRUE(QString::fromUtf8(o.err).startsWith(
+        QStringLiteral("4 numbers, 0 failed requests, 2 with location 未知, 1 with operator 未知, ")))
+        << o.err.toStdString();
+}
+
+struct FormatEncodingCase {
+    const char* name;
+    QStringList args;
+    int status;
+    QByteArray out;     // exactly, when status is 0
+    const char* error;  // part of stderr, when status is 2
+};
+
+void PrintTo(const FormatEncodingCase& c, std::ostream* os) { *os << c.name; }
+
+class BatchOutputEncoding : public ::testing::TestWithParam<FormatEncodingCase> {};
+
+TEST_P(BatchOutputEncoding, AppliesToCsvAndTsvAndIsRefusedForJsonl)
+{
+    const FormatEncodingCase& c = GetParam();
+    const Outcome o = runBatch(c.args, "13800138000\n");
+    EXPECT_EQ(o.status, c.status) << o.err.toStdString();
+    if (c.status == 0)
+        EXPECT_EQ(o.out, c.out);
+    else
+        EXPECT_TRUE(o.err.contains(c.error)) << o.err.toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, BatchOutputEncoding,
+    ::testing::Values(
+        FormatEncodingCase{"TsvDefaultsToUtf8", {"--format", "tsv", "--no-header", "--fields", "location"}, 0,
+                     QByteArray("北京\n"), ""},
+        FormatEncodingCase{"TsvInGbk", {"--format", "tsv", "--encoding", "gbk", "--no-header", "--fields", "location,card"}, 0,
+                     QByteArray("\xb1\xb1\xbe\xa9\t\xd6\xd0\xb9\xfa\xd2\xc6\xb6\xaf\n"), ""},
+        FormatEncodingCase{"CsvInGbkStays", {"--fields", "location"}, 0, QByteArray("\xb1\xb1\xbe\xa9\r\n"), ""},
+        FormatEncodingCase{"JsonlInUtf8", {"--format", "jsonl", "--encoding", "utf-8", "--fields", "location"}, 0,
+                     QByteArray("{\"location\":\"北京\"}\n"), ""},
+        FormatEncodingCase{"JsonlInGbkIsRefused", {"--format", "jsonl", "--encoding", "gbk"}, 2, {}, "jsonl is UTF-8 only"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(BatchVerbose, PrintsTheStartAndEndMessages)
+{
+    const Outcome o = runBatch({"--verbose"}, "13800138000\n13900139000\n");
+    EXPECT_EQ(o.status, 0);
+    const QString err = QString::fromUtf8(o.err);
+    EXPECT_TRUE(err.contains(QStringLiteral("提示： 共2条数据，查询即将开始。\n"))) << err.toStdString();
+    EXPECT_TRUE(err.contains(QStringLiteral("秒查询完毕。"))) << err.toStdString();
+    EXPECT_LT(err.indexOf(QStringLiteral("查询即将开始")), err.indexOf(QStringLiteral("查询完毕")));
+}
+
+// The kind column, in-process: one table for what a pipeline filters on.
+TEST(BatchKind, TellsMobileIotLandlineServiceAndNotANumber)
+{
+    const QByteArray input = "13800138000\n14612345678\n1064812345678\n010-12345678\n10086\n95588\nabc\n"
+                             "张三\t138 0013 8000\n";
+    const Outcome o = runBatch({"--format", "tsv", "--fields", "number,card,kind"}, input);
+    EXPECT_EQ(o.status, 0) << o.err.toStdString();
+    EXPECT_EQ(QString::fromUtf8(o.out), QStringLiteral("number\tcard\tkind\n"
+                                                       "13800138000\t中国移动\tmobile\n"
+                                                       "14612345678\t中国联通物联网\tiot\n"
+                                                       "1064812345678\t中国移动物联网\tiot\n"
+                                                       "010-12345678\t固定电话\tlandline\n"
+                                                       "10086\t\tservice\n"
+                                                       "95588\t\tservice\n"
+                                                       "abc\t\tnot a number\n"
+                                                       "张三\\t138 0013 8000\t中国移动\tmobile\n"));
 }
 
 } // namespace

@@ -96,6 +96,7 @@ struct FormatCase {
     QString fields;
     bool header;
     QByteArray expected; // header (if any), then the two rows below
+    FileEncoding encoding = FileEncoding::Utf8; // as teloria-batch's options give it: csv GBK, the others UTF-8
 };
 
 class RowFormats : public ::testing::TestWithParam<FormatCase> {};
@@ -106,7 +107,7 @@ TEST_P(RowFormats, WriteTheChosenColumnsEscapedForTheFormat)
     QString bad;
     const auto fields = fieldsByNames(c.fields, &bad);
     ASSERT_TRUE(fields) << bad.toStdString();
-    const RowFormat format(c.format, *fields, FileEncoding::Gbk, c.header);
+    const RowFormat format(c.format, *fields, c.encoding, c.header);
     QByteArray out = format.header();
     RowCells plain;
     plain.location = QStringLiteral("广东 深圳");
@@ -126,7 +127,10 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         FormatCase{"CsvIsTheResultFileInGbk", OutputFormat::Csv, "id,number,location,card", true,
                    "1,13800138000,\xB9\xE3\xB6\xAB \xC9\xEE\xDB\xDA,\xD2\xC6\xB6\xAF\r\n"
-                   "2,\" 1,\"\"2\"\" \",\"a\tb\\c\r\nd\"\"e,f\",\x01\r\n"},
+                   "2,\" 1,\"\"2\"\" \",\"a\tb\\c\r\nd\"\"e,f\",\x01\r\n", FileEncoding::Gbk},
+        FormatCase{"TsvInGbkWhenAsked", OutputFormat::Tsv, "location", false,
+                   "\xB9\xE3\xB6\xAB \xC9\xEE\xDB\xDA\n"
+                   "a\\tb\\\\c\\r\\nd\"e,f\n", FileEncoding::Gbk},
         FormatCase{"TsvWithHeader", OutputFormat::Tsv, "number,province,city,card", true,
                    "number\tprovince\tcity\tcard\n"
                    "13800138000\t广东\t深圳\t移动\n"

@@ -1,11 +1,13 @@
 #include "cli/data_command.h"
 
+#include "data/data_files.h"
 #include "data/phone_dat.h"
 #include "data/prefix_rows.h"
 #include "service/service_test_support.h"
 
 #include <sys/stat.h>
 
+#include <QDir>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -36,6 +38,7 @@ public:
         writeFile(path("good.dat"), *PhoneDat::serialise({{1380013, "广东", "深圳", "518000", "0755", 1},
                                                           {1500000, "湖北", "武汉", "", "", 2}}));
         writeFile(path("good.tsv"), "1380013\t上海\t\t\n151\t广东\t广州\t电信\n");
+        writeFile(path("other.dat"), *PhoneDat::serialise({{1380013, "浙江", "杭州", "", "", 1}}, "2402"));
         writeFile(path("short.dat"), "2301\x08");
         std::string truncated = *PhoneDat::serialise({{1380013, "广东", "深圳", "", "", 1}});
         writeFile(path("truncated.dat"), truncated.substr(0, truncated.size() - 2));
@@ -97,7 +100,15 @@ INSTANTIATE_TEST_SUITE_P(Cases, DataCommandExitTest, ::testing::Values(
     ExitCase{{"lookup", "13800138000"}, 0, "13800138000\t北京\t中国移动\t010\t\tbuilt-in"},
     ExitCase{{"--data", "@good.dat", "lookup", "+86 138 0013 0000"}, 0, "广东 深圳\t中国移动\t0755\t518000\t"},
     ExitCase{{"--data", "@good.dat", "--data", "@good.tsv", "lookup", "13800130000"}, 0, "上海\t中国移动\t021\t"},
+    // the later source wins, and lookup names it
+    ExitCase{{"--data", "@good.dat", "--data", "@other.dat", "lookup", "13800130000"}, 0, "浙江 杭州\t中国移动\t"},
+    ExitCase{{"--data", "@other.dat", "--data", "@good.dat", "lookup", "13800130000"}, 0, "广东 深圳\t中国移动\t"},
     ExitCase{{"lookup", "13800138000", "hello"}, 1, "'hello' is not a phone number"},
+    ExitCase{{"lookup", "（+86）138 0013 8000"}, 0, "13800138000\t北京\t中国移动\t010\t\tbuilt-in"},
+    ExitCase{{"info", "x"}, 2, "info takes no arguments"},
+    ExitCase{{"--data", "@other.dat", "info"}, 0, "\tphone.dat\t1\t2024-02\t"},
+    ExitCase{{"info"}, 0, "built-in\tbuilt-in\t-\t20"},
+    ExitCase{{"--data", "@other.dat", "stats"}, 0, "other.dat\t1\t2024-02\n"},
     ExitCase{{"check", "@good.dat"}, 0, "sound, 2 prefixes"},
     ExitCase{{"check", "@good.tsv"}, 0, "sound, 10001 prefixes"},
     ExitCase{{"check", "@short.dat"}, 1, "byte 0: too short"},
@@ -130,6 +141,38 @@ TEST(DataCommandFiles, ConvertAndMergeWriteSoundFiles)
     // A failed conversion leaves no file behind.
     EXPECT_EQ(command.run({"convert", "@short.dat", "@never.tsv"}).status, 1);
     EXPECT_FALSE(QFile::exists(QString::fromStdString(command.path("never.tsv"))));
+}
+
+// One rule in every layer: the user folder's files in name order, then each --data in order; the later wins.
+TEST(DataCommandPrecedence, TheLaterSourceWins)
+{
+    const DataCommand command;
+    QDir().mkpath(QString::fromStdString(command.path("xdg/teloria")));
+    writeFile(command.path("xdg/teloria/01-a.dat"), *PhoneDat::serialise({{1380013, "广东", "深圳", "", "", 1},
+                                                                          {1380014, "广东", "深圳", "", "", 1}}));
+    writeFile(command.path("xdg/teloria/02-b.dat"), *PhoneDat::serialise({{1380013, "浙江", "杭州", "", "", 1}}));
+    const Outcome folder = command.run({"lookup", "13800130000", "13800140000"});
+    EXPECT_EQ(folder.out, "13800130000\t浙江 杭州\t中国移动\t0571\t\t" + command.path("xdg/teloria/02-b.dat") + "\n"
+                          "13800140000\t广东 深圳\t中国移动\t0755\t\t" + command.path("xdg/teloria/01-a.dat") + "\n");
+    // --data after the folders; a folder file named again with --data takes its --data place.
+    const Outcome given = command.run({"--data", "@good.dat", "lookup", "13800130000"});
+    EXPECT_NE(given.out.find("广东 深圳\t中国移动\t0755\t518000\t" + command.path("good.dat")), std::string::npos) << given.out;
+    const Outcome again = command.run({"--data", "@xdg/teloria/01-a.dat", "lookup", "13800130000"});
+    EXPECT_NE(again.out.find("01-a.dat"), std::string::npos) << again.out;
+    // info lists them in load order.
+    const std::string info = command.run({"--data", "@good.dat", "info"}).out;
+    EXPECT_LT(info.find("01-a.dat"), info.find("02-b.dat"));
+    EXPECT_LT(info.find("02-b.dat"), info.find("good.dat"));
+    // merge lets the later file win the same way.
+    ASSERT_EQ(command.run({"merge", "@xdg/teloria/01-a.dat", "@xdg/teloria/02-b.dat", "-o", "@m.tsv"}).status, 0);
+    EXPECT_NE(command.run({"stats", "@m.tsv"}).status, 1);
+    const std::string merged = command.run({"--data", "@m.tsv", "lookup", "13800130000"}).out;
+    EXPECT_NE(merged.find("浙江 杭州"), std::string::npos) << merged;
+    // The system folder comes before the user's.
+    const auto folders = data::dataFolders();
+    ASSERT_EQ(folders.size(), 2u);
+    EXPECT_EQ(folders.front(), "/usr/share/teloria");
+    EXPECT_EQ(folders.back(), command.path("xdg/teloria"));
 }
 
 // A merged file answers as its files loaded one over the other do: a field
@@ -165,8 +208,8 @@ TEST(DataCommandFiles, MergedFileAnswersAsTheFilesLoadedTogether)
         writeFile(command.path(c.correctionName), c.correction);
         const std::string base = "@" + std::string(c.baseName);
         const std::string fix = "@" + std::string(c.correctionName);
-        // Earlier --data files win over later ones; later merged files win over earlier ones.
-        const Outcome loaded = command.run({"--data", fix, "--data", base, "lookup", "13800130000"});
+        // A later --data file wins over an earlier one, as a later merged file does.
+        const Outcome loaded = command.run({"--data", base, "--data", fix, "lookup", "13800130000"});
         EXPECT_NE(loaded.out.find(c.expected), std::string::npos) << loaded.out << loaded.err;
         for (const char* out : {"@merged.dat", "@merged.tsv"}) {
             SCOPED_TRACE(out);

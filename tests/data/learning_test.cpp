@@ -239,7 +239,7 @@ TEST(Learning, DataCommandExportsAndForgets)
         {{"--learned", db, "export-learned"}, 0, "1990001\t广东\t深圳\t中国移动\n1990002\t北京\t\t\n1990003\t海南\t\t中国电信\n"},
         {{"--learned", db, "export-learned", "-o", dat}, 0, nullptr},
         {{"check", dat}, 0, ": sound, 3 prefixes"},
-        {{"--learned", db, "--data", (dir.path / "none.tsv").string(), "stats"}, 0, "\nlearned\t3\n"},
+        {{"--learned", db, "--data", (dir.path / "none.tsv").string(), "stats"}, 0, "\nlearned\t3\t"},
         {{"--learned", db, "forget", "1990001", "1880000"}, 0, "forgot 1 of 2 prefixes"},
         {{"--learned", db, "export-learned"}, 0, "1990002\t北京\t\t\n1990003"},
         {{"--learned", db, "forget", "199000"}, 2, nullptr},

@@ -1,5 +1,8 @@
 #include "data/number_normalizer.h"
 
+#include "data/number_kind.h"
+#include "data/prefix_store.h"
+
 #include <gtest/gtest.h>
 
 namespace teloria::data {
@@ -28,6 +31,7 @@ TEST_P(CleanNumberTest, ReadsTheNumberAsUsersPasteIt)
 
 constexpr auto M = NumberKind::Mobile;
 constexpr auto L = NumberKind::Landline;
+constexpr auto I = NumberKind::Iot;
 
 INSTANTIATE_TEST_SUITE_P(Cases, CleanNumberTest, ::testing::Values(
     // mobile numbers and their pasted forms
@@ -62,8 +66,71 @@ INSTANTIATE_TEST_SUITE_P(Cases, CleanNumberTest, ::testing::Values(
     CleanCase{"010-123456", std::nullopt, "", 0},      // subscriber too short
     CleanCase{"0755-123456789", std::nullopt, "", 0},  // subscriber too long
     CleanCase{"00755123456", std::nullopt, "", 0},
-    CleanCase{"138.0013.8000", std::nullopt, "", 0},
-    CleanCase{"１３８００１３８０００", std::nullopt, "", 0} // full-width digits
+    // what people paste: full-width digits and signs, dots and brackets, a name or a note beside the number
+    CleanCase{"138.0013.8000", M, "13800138000", 0},
+    CleanCase{"１３８００１３８０００", M, "13800138000", 0},
+    CleanCase{"＋８６　１３８－００１３－８０００", M, "13800138000", 0},
+    CleanCase{"（+86）138 0013 8000", M, "13800138000", 0},
+    CleanCase{"(+86)13800138000", M, "13800138000", 0},
+    CleanCase{"(010) 1234-5678", L, "01012345678", 3},
+    CleanCase{"０７５５－１２３４５６７８", L, "075512345678", 4},
+    CleanCase{"138。0013。8000", M, "13800138000", 0},
+    CleanCase{"张三\t13800138000", M, "13800138000", 0},
+    CleanCase{"13800138000\t张三", M, "13800138000", 0},
+    CleanCase{"张三 138 0013 8000 （客户）", M, "13800138000", 0},
+    CleanCase{"2023年 李四：13800138000", M, "13800138000", 0},
+    CleanCase{"13800138000 13800138000", M, "13800138000", 0}, // the same number twice is still one
+    CleanCase{"张三 13800138000 李四 13900139000", std::nullopt, "", 0}, // two numbers: which one?
+    CleanCase{"13800138000\t13900139000", std::nullopt, "", 0},
+    CleanCase{"张三", std::nullopt, "", 0},
+    CleanCase{"１２３", std::nullopt, "", 0},
+    CleanCase{"\xff\xfe" "13800138000", M, "13800138000", 0}, // broken UTF-8 beside ASCII digits
+    CleanCase{"\xe4\xb8", std::nullopt, "", 0},
+    CleanCase{"13800138000\x1b[31m", std::nullopt, "", 0}, // a control character: nothing is picked out
+    // 13-digit machine-to-machine numbers
+    CleanCase{"1064812345678", I, "1064812345678", 0},
+    CleanCase{"1440 1234 56789", I, "1440123456789", 0},
+    CleanCase{"+86 1064912345678", I, "1064912345678", 0},
+    CleanCase{"1065012345678", std::nullopt, "", 0}
+));
+
+struct KindCase {
+    const char* typed;
+    const char* kind;
+    const char* cardType; // what the store answers; "" for a line it does not answer
+};
+
+class NumberKindTest : public ::testing::TestWithParam<KindCase> {};
+
+// The kind a row says and the card type the built-in data give it, one table.
+TEST_P(NumberKindTest, FollowsTheCleanerAndTheSegment)
+{
+    static const PrefixStore store;
+    const KindCase& c = GetParam();
+    const auto number = cleanNumber(c.typed);
+    const std::string card = number ? store.lookup(*number).cardType : std::string();
+    EXPECT_EQ(card, c.cardType) << c.typed;
+    EXPECT_EQ(numberKind(c.typed, card), c.kind) << c.typed;
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, NumberKindTest, ::testing::Values(
+    KindCase{"13800138000", "mobile", "中国移动"},
+    KindCase{"１３８００１３８０００", "mobile", "中国移动"},
+    KindCase{"14612345678", "iot", "中国联通物联网"},
+    KindCase{"14812345678", "iot", "中国移动物联网"},
+    KindCase{"14401234567", "iot", "中国移动物联网"},
+    KindCase{"1064812345678", "iot", "中国移动物联网"},
+    KindCase{"1064612345678", "iot", "中国联通物联网"},
+    KindCase{"1064912345678", "iot", "中国电信物联网"},
+    KindCase{"1440512345678", "iot", "中国移动物联网"},
+    KindCase{"010-12345678", "landline", "固定电话"},
+    KindCase{"10086", "service", ""},
+    KindCase{"95588", "service", ""},
+    KindCase{"400-123-4567", "service", ""},
+    KindCase{"110", "service", ""},
+    KindCase{"abc", "not a number", ""},
+    KindCase{"", "not a number", ""},
+    KindCase{"12", "not a number", ""}
 ));
 
 } // namespace

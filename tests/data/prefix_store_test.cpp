@@ -114,8 +114,13 @@ INSTANTIATE_TEST_SUITE_P(Cases, PriorityTest, ::testing::Values(
 TEST_F(PriorityTest, ReportsEveryFileWithItsPrefixes)
 {
     ASSERT_EQ(loaded_->reports.size(), 2u);
-    EXPECT_EQ(reportLine(loaded_->reports[0]), "loaded 6 prefixes from " + folder_->file("a.dat"));
-    EXPECT_EQ(reportLine(loaded_->reports[1]), "loaded 10003 prefixes from " + folder_->file("b.tsv"));
+    // A phone.dat is dated by its version (2301), a table without a "# date:" line by its modification time.
+    EXPECT_EQ(reportLine(loaded_->reports[0]), "loaded 6 prefixes from " + folder_->file("a.dat") + ", dated 2023-01");
+    EXPECT_EQ(loaded_->reports[0].date, "2023-01");
+    EXPECT_TRUE(reportLine(loaded_->reports[1]).starts_with("loaded 10003 prefixes from " + folder_->file("b.tsv")
+                                                            + ", dated 20"))
+        << reportLine(loaded_->reports[1]);
+    EXPECT_EQ(loaded_->reports[1].date.size(), 10u);
 }
 
 // Learned answers sit above phone.dat files and built-in data, below override tables.
@@ -182,15 +187,17 @@ TEST(DataFiles, FoundInNameOrderAndABrokenOneIsSkipped)
                                         folder.file("d.tsv")}));
 
     const LoadedStore loaded = loadStore(DataSettings{{folder.outside("given.tsv")}, true, {}});
+    // Load order: the folders' files in name order, then --data.
     ASSERT_GE(loaded.reports.size(), 5u);
     EXPECT_TRUE(loaded.reports[0].loaded);
     EXPECT_TRUE(loaded.reports[1].loaded);
-    EXPECT_TRUE(loaded.reports[2].loaded);
+    EXPECT_FALSE(loaded.reports[2].loaded);
+    EXPECT_NE(reportLine(loaded.reports[2]).find("c.dat: not a usable phone.dat file: too short"), std::string::npos);
     EXPECT_FALSE(loaded.reports[3].loaded);
-    EXPECT_NE(reportLine(loaded.reports[3]).find("c.dat: not a usable phone.dat file: too short"), std::string::npos);
-    EXPECT_FALSE(loaded.reports[4].loaded);
-    EXPECT_NE(loaded.reports[4].reason.find("line 1 (byte 0): 2 fields"), std::string::npos) << loaded.reports[4].reason;
-    EXPECT_EQ(loaded.store->mobile(1380013).location, "广东 广州"); // a.dat before b.dat
+    EXPECT_NE(loaded.reports[3].reason.find("line 1 (byte 0): 2 fields"), std::string::npos) << loaded.reports[3].reason;
+    EXPECT_TRUE(loaded.reports[4].loaded);
+    EXPECT_EQ(loaded.reports[4].path, folder.outside("given.tsv"));
+    EXPECT_EQ(loaded.store->mobile(1380013).location, "广东 深圳"); // b.dat after a.dat: the later file wins
     EXPECT_EQ(loaded.store->mobile(1380015).location, "广东 珠海");
 
     const LoadedStore noDiscovery = loadStore(DataSettings{{}, false, {}});
@@ -210,7 +217,7 @@ TEST(DataFiles, RecordsCarryingMarkupAreRefusedAtLoad)
     const LoadedStore loaded = loadStore(DataSettings{});
     ASSERT_EQ(loaded.reports.size(), 2u);
     EXPECT_EQ(reportLine(loaded.reports[0]), "loaded 1 prefixes from " + folder.file("evil.dat")
-                                                 + " (skipped 1 records, the first: record at offset 8 holds markup "
+                                                 + ", dated 2023-01 (skipped 1 records, the first: record at offset 8 holds markup "
                                                    "(an angle bracket or ampersand))");
     EXPECT_NE(reportLine(loaded.reports[1]).find("skipped 1 lines, the first: line 1 (byte 0) holds a control character"),
               std::string::npos);

@@ -46,16 +46,21 @@ INSTANTIATE_TEST_SUITE_P(Cases, BuiltInSegmentsTest, ::testing::Values(
     OperatorCase{"19612345678", "中国联通"},
     OperatorCase{"19812345678", "中国移动"},
     OperatorCase{"19912345678", "中国电信"},
+    // machine-to-machine segments say so beside their operator
+    OperatorCase{"14612345678", "中国联通物联网"},
+    OperatorCase{"14812345678", "中国移动物联网"},
+    OperatorCase{"14401234567", "中国移动物联网"},
     OperatorCase{"15412345678", ""}, // held by nobody
     OperatorCase{"12345678901", ""},
     OperatorCase{"138", ""}
 ));
 
 // Every segment in use today has a line: the 3-digit segments not listed here
-// are the unassigned ones (and 140/141/144, issued only as 13-digit IoT numbers).
+// are the unassigned ones (and 140, issued only as 13-digit IoT numbers; 144
+// is held through its machine-to-machine sub-segment 1440).
 TEST(BuiltInSegments, CoverEverySegmentInUse)
 {
-    const std::set<int> unassigned = {140, 142, 143, 144, 154, 160, 161, 163, 164, 168, 169, 179, 194};
+    const std::set<int> unassigned = {140, 142, 143, 154, 160, 161, 163, 164, 168, 169, 179, 194};
     for (int segment = 130; segment <= 199; ++segment) {
         bool held = false;
         for (int sub = 0; sub <= 9; ++sub)
@@ -83,7 +88,7 @@ TEST_P(BadSegmentTableTest, IsRefusedWithTheLine)
 INSTANTIATE_TEST_SUITE_P(Cases, BadSegmentTableTest, ::testing::Values(
     BadTableCase{"130 中国联通\n", "line 1: no tab"},
     BadTableCase{"# c\n\n13\t中国联通\n", "line 3: '13' is not"},
-    BadTableCase{"13000\t中国联通\n", "'13000' is not"},
+    BadTableCase{"130000\t中国联通\n", "'130000' is not"},
     BadTableCase{"230\t中国联通\n", "'230' is not"},
     BadTableCase{"13a\t中国联通\n", "'13a' is not"},
     BadTableCase{"130\t\n", "no operator name for 130"},
@@ -98,6 +103,23 @@ TEST(SegmentTableParse, ReadsCrLfLinesAndNotesAfterTheName)
     EXPECT_EQ(table->operatorOf("13001234567"), "中国联通");
     EXPECT_EQ(table->operatorOf("13011234567"), "测试");
     EXPECT_EQ(table->operatorOf("13112345678"), "");
+}
+
+TEST(SegmentTableParse, ReadsFiveDigitLinesForThirteenDigitNumbersAndTheDate)
+{
+    const auto table = SegmentTable::parse("# Segments\n# date: 2024-05-01\n10648\t甲物联网\n130\t乙\n");
+    ASSERT_TRUE(table);
+    EXPECT_EQ(table->date(), "2024-05-01");
+    EXPECT_EQ(table->iotOperatorOf("1064812345678"), "甲物联网");
+    EXPECT_EQ(table->iotOperatorOf("1064712345678"), "");
+    EXPECT_EQ(table->iotOperatorOf("10648123"), ""); // not 13 digits
+    EXPECT_EQ(table->operatorOf("10648123456"), ""); // a 5-digit line is no 11-digit segment
+    EXPECT_EQ(SegmentTable::parse("130\t乙\n")->date(), "");
+    // the built-in table covers the machine-to-machine numbers the cleaner reads
+    EXPECT_EQ(SegmentTable::builtIn().iotOperatorOf("1064812345678"), "中国移动物联网");
+    EXPECT_EQ(SegmentTable::builtIn().iotOperatorOf("1064612345678"), "中国联通物联网");
+    EXPECT_EQ(SegmentTable::builtIn().iotOperatorOf("1440123456789"), "中国移动物联网");
+    EXPECT_FALSE(SegmentTable::builtIn().date().empty());
 }
 
 } // namespace

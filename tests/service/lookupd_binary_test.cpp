@@ -143,7 +143,7 @@ TEST(Lookupd, LoadsTheDataFolderAndSkipsABrokenFile)
     QDir(xdg.path()).mkpath(QStringLiteral("teloria"));
     const QString folder = xdg.filePath(QStringLiteral("teloria/"));
     testing::writeFile((folder + "a-broken.dat").toStdString(), "2301");
-    testing::writeFile((folder + "b.tsv").toStdString(), "1380013\t广东\t深圳\t\n");
+    testing::writeFile((folder + "b.tsv").toStdString(), "# date: 2024-05-01\n1380013\t广东\t深圳\t\n");
     testing::writeFile(xdg.filePath(QStringLiteral("given.dat")).toStdString(), testing::sampleDat().build());
 
     Lookupd d({"--listen", "127.0.0.1:0", "--data", xdg.filePath(QStringLiteral("given.dat"))});
@@ -154,11 +154,13 @@ TEST(Lookupd, LoadsTheDataFolderAndSkipsABrokenFile)
     EXPECT_EQ(lookup(port, "13800138000").cardType.toStdString(), "中国联通");  // given.dat's operator stays
     EXPECT_EQ(lookup(port, "19212340000").location.toStdString(), "甲省 乙市");
     const QStringList lines = d.stdErr().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    // In load order (the folder in name order, then --data), each with its date.
     EXPECT_EQ(lines, (QStringList{
-        QStringLiteral("teloria-lookupd: loaded 4 prefixes from ") + xdg.filePath(QStringLiteral("given.dat")),
         QStringLiteral("teloria-lookupd: skipped ") + folder + QStringLiteral("a-broken.dat: not a usable phone.dat file: "
                                                                               "too short for the 8-byte header (4 bytes)"),
-        QStringLiteral("teloria-lookupd: loaded 1 prefixes from ") + folder + QStringLiteral("b.tsv")}));
+        QStringLiteral("teloria-lookupd: loaded 1 prefixes from ") + folder + QStringLiteral("b.tsv, dated 2024-05-01"),
+        QStringLiteral("teloria-lookupd: loaded 4 prefixes from ") + xdg.filePath(QStringLiteral("given.dat"))
+            + QStringLiteral(", dated 2023-01")}));
     d.signal(SIGTERM);
     EXPECT_EQ(d.waitForExit(), 0);
 }
