@@ -20,15 +20,22 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// Time that passes only when someone waits for it: a wait until a deadline
-// moves the clock there at once, so a walk at 50 requests a second takes no
-// real time and its seconds are exact.
+// Time that passes only when someone waits for the rate: a wait until a near
+// deadline moves the clock there at once, so a walk at 50 requests a second
+// takes no real time and its seconds are exact.
 class VirtualClock final : public Clock {
 public:
     TimePoint now() const override { return TimePoint{} + std::chrono::nanoseconds(offset_.load()); }
     std::int64_t unixSeconds() const override { return 1'750'000'000 + offset_.load() / 1'000'000'000; }
-    void waitUntil(std::unique_lock<std::mutex>&, std::condition_variable&, TimePoint deadline) override
+    // A near deadline (the rate's next token) is reached at once; a far one (a
+    // waiter's time-out) is waited for on the condition, briefly, so that an
+    // answer on its way is not given up on.
+    void waitUntil(std::unique_lock<std::mutex>& lock, std::condition_variable& cv, TimePoint deadline) override
     {
+        if (deadline - now() > std::chrono::seconds(1)) {
+            cv.wait_for(lock, std::chrono::milliseconds(20));
+            return;
+        }
         std::int64_t target = (deadline - TimePoint{}).count();
         std::int64_t seen = offset_.load();
         while (seen < target && !offset_.compare_exchange_weak(seen, target)) {
