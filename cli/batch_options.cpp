@@ -84,7 +84,7 @@ QString usageText()
     QString text = p.parser.helpText();
     text += QStringLiteral("\nExit status: 0 every request answered, 3 some requests failed "
                            "or the run gave up\n(their rows have empty cells), 2 bad usage or unreadable input, "
-                           "1 every request failed,\nthe service could not be started or the output not written.\n");
+                           "1 every request failed\n(the service could not be reached) or the output could not be written.\n");
     return text;
 }
 

@@ -1,6 +1,7 @@
 #include "cli/local_resolver.h"
 
 #include "data/data_files.h"
+#include "data/data_service.h"
 #include "data/learning.h"
 #include "data/number_normalizer.h"
 #include "data/prefix_store.h"
@@ -8,17 +9,17 @@
 namespace teloria::cli {
 
 LocalResolver::LocalResolver(const data::DataSettings& settings, std::FILE* err)
+    : data_(settings)
 {
-    data::LoadedStore loaded = data::loadStore(settings);
     if (!settings.program.empty()) {
-        for (const data::LoadReport& report : loaded.reports)
+        for (const data::LoadReport& report : data_.reports())
             std::fprintf(err, "%s: %s\n", settings.program.c_str(), data::reportLine(report).c_str());
     }
-    store_ = std::move(loaded.store);
-    learning_ = std::move(loaded.learning);
+    store_ = data_.store();
+    learning_ = data_.learning();
 }
 
-LocalResolver::~LocalResolver() = default;
+LocalResolver::~LocalResolver() = default; // data_ last: its upstream asker stops before the store goes
 
 const RowCells& LocalResolver::cellsOf(const data::Answer& answer)
 {

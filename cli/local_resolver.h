@@ -5,6 +5,7 @@
 
 #include "cli/resolver.h"
 
+#include "data/data_service.h"
 #include "data/number_normalizer.h"
 
 #include <cstdio>
@@ -33,6 +34,7 @@ public:
 private:
     const RowCells& cellsOf(const data::Answer& answer);
 
+    data::DataService data_; // the store, the learning and the upstream asker, owned here
     std::shared_ptr<data::PrefixStore> store_;
     std::shared_ptr<data::Learning> learning_; // with --upstream, or learned answers on disk
     // The store keeps one answer per distinct set of fields, never moved; so

@@ -32,10 +32,9 @@ bool isPrefix(const std::string& text)
 
 } // namespace
 
-Clock& Clock::system()
+std::shared_ptr<Clock> Clock::system()
 {
-    static SystemClock clock;
-    return clock;
+    return std::make_shared<SystemClock>();
 }
 
 TokenBucket::TokenBucket(double ratePerSecond, double burst)
@@ -69,12 +68,12 @@ QString UpstreamAsker::requestUrl(const QString& base, const std::string& prefix
     return lookupUrl(base, QString::fromStdString(prefix) + QStringLiteral("0000"));
 }
 
-UpstreamAsker::UpstreamAsker(UpstreamOptions options, LearnedStore* store, Clock& clock,
+UpstreamAsker::UpstreamAsker(UpstreamOptions options, LearnedStore* store, std::shared_ptr<Clock> clock,
                              Normaliser normalise, LearnedHook onLearned)
     : options_(std::move(options))
     , host_(QUrl(options_.baseUrl).host().toStdString())
     , store_(store)
-    , clock_(clock)
+    , clock_(clock ? std::move(clock) : Clock::system())
     , normalise_(std::move(normalise))
     , onLearned_(std::move(onLearned))
     , bucket_(options_.rate)
@@ -89,15 +88,24 @@ UpstreamAsker::UpstreamAsker(UpstreamOptions options, LearnedStore* store, Clock
 
 UpstreamAsker::~UpstreamAsker()
 {
+    stop();
+}
+
+void UpstreamAsker::stop()
+{
+    std::lock_guard stopLock(stopMutex_);
     std::vector<std::function<void()>> calls;
     {
         std::lock_guard lock(mutex_);
+        if (stopping_ && workers_.empty())
+            return;
         stopping_ = true;
         for (auto& [key, waiter] : waiters_)
             calls.push_back(std::move(waiter.done));
         stats_.waiting -= waiters_.size();
         waiters_.clear();
     }
+    canceller_.cancel();
     workCv_.notify_all();
     doneCv_.notify_all();
     waiterCv_.notify_all();
@@ -105,12 +113,16 @@ UpstreamAsker::~UpstreamAsker()
         call();
     for (std::thread& worker : workers_)
         worker.join();
+    std::lock_guard lock(mutex_);
+    workers_.clear();
 }
 
 void UpstreamAsker::wake()
 {
     std::lock_guard lock(mutex_);
     workCv_.notify_all();
+    doneCv_.notify_all();
+    waiterCv_.notify_all();
 }
 
 UpstreamAsker::Stats UpstreamAsker::stats() const
@@ -121,7 +133,7 @@ UpstreamAsker::Stats UpstreamAsker::stats() const
 
 bool UpstreamAsker::fresh(const LearnedEntry& entry) const
 {
-    const std::int64_t age = clock_.unixSeconds() - entry.askedAt;
+    const std::int64_t age = clock_->unixSeconds() - entry.askedAt;
     return age <= std::int64_t(options_.refreshDays) * 86'400;
 }
 
@@ -130,7 +142,7 @@ bool UpstreamAsker::resting(const std::string& prefix)
     const auto it = restingUntil_.find(prefix);
     if (it == restingUntil_.end())
         return false;
-    if (clock_.now() < it->second)
+    if (clock_->now() < it->second)
         return true;
     restingUntil_.erase(it);
     return false;
@@ -178,7 +190,9 @@ std::optional<LearnedEntry> UpstreamAsker::ask(const std::string& prefix)
     if (!flight)
         return std::nullopt;
     ++stats_.waiting;
-    doneCv_.wait_for(lock, options_.timeout, [&] { return flight->done || stopping_; });
+    const Clock::TimePoint deadline = clock_->now() + options_.timeout;
+    while (!flight->done && !stopping_ && clock_->now() < deadline)
+        clock_->waitUntil(lock, doneCv_, deadline);
     --stats_.waiting;
     return flight->done ? flight->answer : std::nullopt;
 }
@@ -202,7 +216,7 @@ bool UpstreamAsker::askAsync(const std::string& prefix, std::function<void()> do
         return false;
     if (!done)
         return true;
-    const WaiterKey key{std::chrono::steady_clock::now() + options_.timeout, nextWaiter_++};
+    const WaiterKey key{clock_->now() + options_.timeout, nextWaiter_++};
     const bool soonest = waiters_.empty() || key < waiters_.begin()->first;
     waiters_.emplace(key, Waiter{flight, std::move(done)});
     flight->waiters.push_back(key);
@@ -235,10 +249,10 @@ void UpstreamAsker::expireWaiters()
             waiterCv_.wait(lock);
             continue;
         }
-        const auto now = std::chrono::steady_clock::now();
+        const auto now = clock_->now();
         const auto soonest = waiters_.begin()->first.first; // a copy: the waiter may go while this waits
         if (soonest > now) {
-            waiterCv_.wait_until(lock, soonest);
+            clock_->waitUntil(lock, waiterCv_, soonest);
             continue;
         }
         std::vector<std::function<void()>> calls;
@@ -264,8 +278,8 @@ void UpstreamAsker::work()
             workCv_.wait(lock);
             continue;
         }
-        if (!bucket_.tryTake(clock_.now())) {
-            clock_.waitUntil(lock, workCv_, bucket_.nextToken());
+        if (!bucket_.tryTake(clock_->now())) {
+            clock_->waitUntil(lock, workCv_, bucket_.nextToken());
             continue;
         }
         std::shared_ptr<Flight> flight = queue_.front();
@@ -274,6 +288,8 @@ void UpstreamAsker::work()
         lock.unlock();
 
         std::optional<LearnedEntry> answer = fetch(flight->prefix);
+        if (canceller_.cancelled())
+            answer.reset(); // stopped: nothing more is kept or told
         if (answer && store_)
             store_->upsert(*answer); // a failed write warns once; the answer still serves this process
         if (answer && onLearned_)
@@ -285,7 +301,7 @@ void UpstreamAsker::work()
             learned_[flight->prefix] = *answer;
         } else {
             ++stats_.failed;
-            restingUntil_[flight->prefix] = clock_.now() + options_.retryAfterFailure;
+            restingUntil_[flight->prefix] = clock_->now() + options_.retryAfterFailure;
         }
         flight->answer = std::move(answer);
         flight->done = true;
@@ -309,6 +325,7 @@ std::optional<LearnedEntry> UpstreamAsker::fetch(const std::string& prefix) cons
     fetchOptions.maxBodyBytes = options_.maxBodyBytes;
     // The prefix goes to the configured host only: a redirect elsewhere is a failed answer.
     fetchOptions.followRedirectsToOtherHosts = false;
+    fetchOptions.canceller = &canceller_;
     const FetchResult page = fetchPage(requestUrl(options_.baseUrl, prefix), fetchOptions);
     if (!page.ok || page.status != 200)
         return std::nullopt;
@@ -332,7 +349,7 @@ std::optional<LearnedEntry> UpstreamAsker::fetch(const std::string& prefix) cons
     entry.location = std::move(*location);
     entry.cardType = std::move(cardType);
     entry.upstream = host_;
-    entry.askedAt = clock_.unixSeconds();
+    entry.askedAt = clock_->unixSeconds();
     if (normalise_)
         return normalise_(std::move(entry));
     return entry;

@@ -10,6 +10,7 @@
 // request. Answers are kept in memory and, given a store, on disk.
 
 #include "data/learned_store.h"
+#include "net/page_fetch.h"
 
 #include <QString>
 
@@ -30,7 +31,8 @@
 
 namespace teloria::data {
 
-// The time the asker runs on. Tests inject one they move by hand.
+// The time the asker runs on. Tests inject one they move by hand; whoever
+// waits on it holds a share of it, so it outlives every wait.
 class Clock {
 public:
     using TimePoint = std::chrono::steady_clock::time_point;
@@ -41,7 +43,7 @@ public:
     // Waits on cv (lock held) until this clock reaches deadline or cv is notified.
     virtual void waitUntil(std::unique_lock<std::mutex>& lock, std::condition_variable& cv, TimePoint deadline) = 0;
 
-    static Clock& system(); // steady_clock and the system's wall clock
+    static std::shared_ptr<Clock> system(); // steady_clock and the system's wall clock
 };
 
 // Tokens flow in at `rate` a second up to `burst`; a request takes one. Kept
@@ -82,11 +84,15 @@ public:
 
     // store may be null (nothing written to disk); otherwise its rows are
     // known from the start and new answers are written to it.
-    UpstreamAsker(UpstreamOptions options, LearnedStore* store, Clock& clock = Clock::system(),
+    UpstreamAsker(UpstreamOptions options, LearnedStore* store, std::shared_ptr<Clock> clock = Clock::system(),
                   Normaliser normalise = {}, LearnedHook onLearned = {});
-    // Waits for requests under way (each at most the time-out); clients
-    // still waiting without a thread are called back first.
-    ~UpstreamAsker();
+    ~UpstreamAsker(); // stop()
+    // Stops asking: requests under way are aborted, clients still waiting
+    // (with or without a thread) get no answer at once, and the asker's
+    // threads have ended when it returns, so no callback runs afterwards.
+    // Later asks answer nothing. Idempotent, and safe from any thread but
+    // the asker's own (a callback).
+    void stop();
     UpstreamAsker(const UpstreamAsker&) = delete;
     UpstreamAsker& operator=(const UpstreamAsker&) = delete;
 
@@ -121,7 +127,7 @@ public:
 
 private:
     // A client waiting without a thread: when it gives up, and in what order.
-    using WaiterKey = std::pair<std::chrono::steady_clock::time_point, std::uint64_t>;
+    using WaiterKey = std::pair<Clock::TimePoint, std::uint64_t>;
 
     struct Flight {
         std::string prefix;
@@ -146,7 +152,8 @@ private:
     const UpstreamOptions options_;
     const std::string host_;
     LearnedStore* store_;
-    Clock& clock_;
+    const std::shared_ptr<Clock> clock_;
+    mutable FetchCanceller canceller_; // ends the requests under way at stop()
     Normaliser normalise_;
     LearnedHook onLearned_;
 
@@ -163,6 +170,7 @@ private:
     std::condition_variable waiterCv_;
     Stats stats_;
     bool stopping_ = false;
+    std::mutex stopMutex_; // one stop() at a time; the second waits for the first
     std::vector<std::thread> workers_;
 };
 

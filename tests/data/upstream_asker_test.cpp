@@ -199,7 +199,7 @@ TEST(TokenBucket, LetsRateRequestsASecond)
 TEST(UpstreamAsker, RateLimitRunsOnTheInjectedClock)
 {
     FakeUpstream upstream(answerWithPlace);
-    FakeClock clock;
+    const auto clock = std::make_shared<FakeClock>();
     UpstreamAsker asker(optionsFor(upstream.baseUrl(), 2), nullptr, clock);
     std::vector<std::future<std::optional<LearnedEntry>>> answers;
     for (const char* p : {"1990001", "1990002", "1990003"})
@@ -207,15 +207,15 @@ TEST(UpstreamAsker, RateLimitRunsOnTheInjectedClock)
 
     ASSERT_TRUE(upstream.waitForRequests(1));
     ASSERT_TRUE(eventually([&] { return asker.stats().learned == 1 && asker.stats().waiting == 2; }));
-    clock.advance(499ms);
+    clock->advance(499ms);
     asker.wake();
     EXPECT_EQ(upstream.asked().size(), 1u);
-    clock.advance(1ms);
+    clock->advance(1ms);
     asker.wake();
     ASSERT_TRUE(upstream.waitForRequests(2));
     ASSERT_TRUE(eventually([&] { return asker.stats().learned == 2; }));
     EXPECT_EQ(upstream.asked().size(), 2u);
-    clock.advance(500ms);
+    clock->advance(500ms);
     asker.wake();
     for (auto& a : answers)
         EXPECT_TRUE(a.get().has_value());
@@ -266,7 +266,7 @@ TEST(UpstreamAsker, BadUpstreamAnswersAreNotKeptAndRest)
         otherHost = "http://localhost:" + upstream.baseUrl().substr(upstream.baseUrl().rfind(':') + 1);
         if (c.refused)
             upstream.stop();
-        FakeClock clock;
+        const auto clock = std::make_shared<FakeClock>();
         UpstreamOptions options = optionsFor(upstream.baseUrl());
         options.timeout = 300ms;
         UpstreamAsker asker(options, &store, clock);
@@ -276,13 +276,13 @@ TEST(UpstreamAsker, BadUpstreamAnswersAreNotKeptAndRest)
         const std::size_t sent = upstream.asked().size();
         EXPECT_EQ(sent, c.refused ? 0u : 1u);
         EXPECT_FALSE(asker.ask("1990001").has_value());
-        clock.advance(599s);
+        clock->advance(599s);
         EXPECT_FALSE(asker.ask("1990001").has_value());
         EXPECT_EQ(asker.stats().requests, 1u);
         EXPECT_TRUE(store.loadAll().empty());
         EXPECT_FALSE(asker.known("1990001").has_value());
 
-        clock.advance(1s);
+        clock->advance(1s);
         EXPECT_FALSE(asker.ask("1990001").has_value());
         EXPECT_TRUE(eventually([&] { return asker.stats().failed == 2; }));
         EXPECT_EQ(asker.stats().requests, 2u);
@@ -314,11 +314,11 @@ TEST(UpstreamAsker, GoodPagesAreCleanedAndKept)
             return mobile == "good" ? Reply{.body = gbkPage(QStringLiteral("广东 深圳"), QStringLiteral("中国移动"))}
                                     : c.reply;
         });
-        FakeClock clock;
+        const auto clock = std::make_shared<FakeClock>();
         UpstreamAsker asker(optionsFor(upstream.baseUrl()), &store, clock);
         const auto answer = asker.ask("1740123");
         ASSERT_TRUE(answer.has_value());
-        const LearnedEntry expected{"1740123", c.location, c.cardType, "127.0.0.1", clock.unixSeconds()};
+        const LearnedEntry expected{"1740123", c.location, c.cardType, "127.0.0.1", clock->unixSeconds()};
         EXPECT_EQ(*answer, expected);
         EXPECT_EQ(store.loadAll(), std::vector<LearnedEntry>{expected});
     }
@@ -329,10 +329,10 @@ TEST(UpstreamAsker, OldAnswersAreServedWhileAskedAgain)
 {
     TempDir dir;
     LearnedStore store(dir.path / "learned.sqlite");
-    FakeClock clock;
+    const auto clock = std::make_shared<FakeClock>();
     const std::int64_t day = 86'400;
-    store.upsert({"1990001", "湖北 襄樊", "中国移动", "old.example", clock.unixSeconds() - 181 * day});
-    store.upsert({"1990002", "湖北 武汉", "中国移动", "old.example", clock.unixSeconds() - 179 * day});
+    store.upsert({"1990001", "湖北 襄樊", "中国移动", "old.example", clock->unixSeconds() - 181 * day});
+    store.upsert({"1990002", "湖北 武汉", "中国移动", "old.example", clock->unixSeconds() - 179 * day});
     FakeUpstream upstream([](const std::string&) {
         return Reply{.body = gbkPage(QStringLiteral("湖北 襄阳"), QStringLiteral("中国移动")), .gated = true};
     });
