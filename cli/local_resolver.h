@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <memory>
 #include <optional>
+#include <string>
 #include <unordered_map>
 #include <vector>
 
@@ -31,8 +32,12 @@ public:
     ~LocalResolver() override;
     void resolve(const QStringList& numbers, std::vector<Resolution>& out) override;
 
+    // Failed upstream answers in a row after which the upstream is asked no more.
+    static constexpr int kGiveUpAfter = 3;
+
 private:
     const RowCells& cellsOf(const data::Answer& answer);
+    void askUpstream();
 
     data::DataService data_; // the store, the learning and the upstream asker, owned here
     std::shared_ptr<data::PrefixStore> store_;
@@ -47,6 +52,10 @@ private:
     };
     std::vector<Recent> recent_ = std::vector<Recent>(4096);
     std::vector<std::optional<data::CleanNumber>> clean_; // the block's numbers, cleaned
+    std::FILE* err_;
+    std::string program_;
+    int upstreamFailures_ = 0; // failed upstream answers in a row
+    bool upstreamGivenUp_ = false;
 };
 
 } // namespace teloria::cli
