@@ -13,7 +13,7 @@ constexpr char kUsage[] = R"(Usage: teloria-data [--data FILE]... COMMAND [ARGUM
 
 Looks after the location data that teloria, teloria-batch and teloria-lookupd
 load: phone.dat files (*.dat) and override tables (*.tsv:
-prefix<TAB>province<TAB>city<TAB>card type).
+prefix<TAB>province<TAB>city<TAB>card type[<TAB>postcode<TAB>area code]).
 
 Commands:
   lookup NUMBER...         the answer for each number and the source that gave it
@@ -21,7 +21,8 @@ Commands:
                            with an operator, and totals; without FILE, the store
                            as the programs build it
   convert IN OUT           phone.dat <-> TSV, by the file names' extensions
-  merge A B... -o OUT      later files win per prefix; OUT in either format
+  merge A B... -o OUT      later files go over earlier ones per prefix (an
+                           empty field keeps the earlier one); OUT in either format
   check FILE               exit 0 for a sound file, 1 with its first fault
   export-learned [-o FILE] the answers learned from an online lookup service,
                            as TSV (standard output without -o) or phone.dat

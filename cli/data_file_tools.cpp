@@ -12,51 +12,54 @@ namespace teloria::cli {
 
 using data::PhoneDat;
 
+namespace {
+
+bool isTsv(const std::string& path)
+{
+    return data::fileKindOf(path) == data::FileKind::Overrides;
+}
+
+} // namespace
+
 int runConvert(const DataArguments& rest, DataContext& context)
 {
     if (rest.size() != 2)
         return context.usage("convert takes IN and OUT");
     std::string error;
-    auto rows = readRows(rest[0], &error);
-    if (!rows || !writeRows(rest[1], std::move(*rows), &error)) {
+    const auto rows = data::readPrefixRows(rest[0], &error);
+    if (!rows) {
         context.err << "teloria-data: " << error << '\n';
         return 1;
     }
-    return 0;
+    return writeRows(rest[1], *rows, context.err) ? 0 : 1;
 }
 
 int runMerge(const DataArguments& rest, DataContext& context)
 {
-    std::ostream& err = context.err;
-        std::string output;
-        std::vector<std::string> inputs;
-        for (std::size_t i = 0; i < rest.size(); ++i) {
-            if (rest[i] == "-o" || rest[i] == "--output") {
-                if (i + 1 >= rest.size())
-                    return context.usage("-o needs a file name");
-                output = rest[++i];
-            } else {
-                inputs.push_back(rest[i]);
-            }
+    std::string output;
+    std::vector<std::string> inputs;
+    for (std::size_t i = 0; i < rest.size(); ++i) {
+        if (rest[i] == "-o" || rest[i] == "--output") {
+            if (i + 1 >= rest.size())
+                return context.usage("-o needs a file name");
+            output = rest[++i];
+        } else {
+            inputs.push_back(rest[i]);
         }
-        if (output.empty() || inputs.empty())
-            return context.usage("merge takes files and -o OUT");
-        Rows all;
-        for (const auto& input : inputs) {
-            std::string error;
-            const auto rows = readRows(input, &error);
-            if (!rows) {
-                err << "teloria-data: " << error << '\n';
-                return 1;
-            }
-            all.insert(all.end(), rows->begin(), rows->end()); // a later file's row of a prefix comes last and wins
-        }
+    }
+    if (output.empty() || inputs.empty())
+        return context.usage("merge takes files and -o OUT");
+    data::PrefixRows merged;
+    for (const auto& input : inputs) {
         std::string error;
-        if (!writeRows(output, std::move(all), &error)) {
-            err << "teloria-data: " << error << '\n';
+        const auto rows = data::readPrefixRows(input, &error);
+        if (!rows) {
+            context.err << "teloria-data: " << error << '\n';
             return 1;
         }
-        return 0;
+        merged = data::overlayRows(merged, *rows); // a later file goes over the earlier ones
+    }
+    return writeRows(output, merged, context.err) ? 0 : 1;
 }
 
 int runCheck(const DataArguments& args, DataContext& context)

@@ -22,18 +22,25 @@ std::filesystem::path learnedPath(const data::DataSettings& settings)
     return settings.learn.learnedFile.empty() ? data::LearnedStore::defaultPath() : settings.learn.learnedFile;
 }
 
-// The learned-answer database, only if it is there: looking must not make one.
-std::unique_ptr<data::LearnedStore> openLearned(const data::DataSettings& settings, std::ostream& err)
+// The learned-answer database, only if it is there: looking must not make
+// one, nor change the one there. Nothing when there is none or it is not ours
+// (said on err).
+std::unique_ptr<data::LearnedStore> openLearned(const data::DataSettings& settings, data::LearnedAccess access,
+                                                std::ostream& err)
 {
     const std::filesystem::path path = learnedPath(settings);
     std::error_code ec;
-    if (path.empty() || !std::filesystem::is_regular_file(path, ec)) {
+    if (path.empty() || !std::filesystem::exists(path, ec)) {
         err << "teloria-data: no learned answers at " << (path.empty() ? std::string("(no data folder)") : path.string())
             << '\n';
         return nullptr;
     }
-    return std::make_unique<data::LearnedStore>(
-        path, [&err](const std::string& line) { err << "teloria-data: warning: " << line << '\n'; });
+    auto store = std::make_unique<data::LearnedStore>(
+        path, [&err](const std::string& line) { err << "teloria-data: warning: " << line << '\n'; },
+        data::LearnedStore::Options{access});
+    if (!store->refusal().empty())
+        return nullptr;
+    return store;
 }
 
 } // namespace
@@ -50,32 +57,29 @@ int runExportLearned(const DataArguments& args, DataContext& context)
         else
             return context.usage("export-learned takes only -o FILE");
     }
-    const auto store = openLearned(settings, err);
+    const auto store = openLearned(settings, data::LearnedAccess::ReadOnly, err);
     if (!store)
         return 1;
-    Rows rows;
+    data::PrefixRows rows;
     for (const data::LearnedEntry& e : store->loadAll()) {
         // "广东 深圳" is province and city; "北京" or "海南" stands alone.
         const auto space = e.location.find(' ');
-        PhoneDat::Row row;
+        data::PrefixRow row;
         row.prefix = static_cast<std::uint32_t>(std::stoul(e.prefix));
-        row.province = e.location.substr(0, space);
-        row.city = space == std::string::npos ? std::string() : e.location.substr(space + 1);
-        row.cardTypeCode = PhoneDat::cardTypeCode(data::canonicalCardType(e.cardType));
+        row.facts.province = e.location.substr(0, space);
+        row.facts.city = space == std::string::npos ? std::string() : e.location.substr(space + 1);
+        row.facts.cardType = e.cardType;
         rows.push_back(std::move(row));
     }
+    if (!output.empty())
+        return writeRows(output, rows, err) ? 0 : 1;
     std::string error;
-    if (output.empty()) {
-        const auto bytes = rowBytes("-.tsv", std::move(rows), &error);
-        if (bytes)
-            out << *bytes;
-    } else if (writeRows(output, std::move(rows), &error)) {
-        return 0;
-    }
-    if (!error.empty()) {
+    const auto bytes = data::prefixRowBytes("-.tsv", rows, nullptr, &error);
+    if (!bytes) {
         err << "teloria-data: " << error << '\n';
         return 1;
     }
+    out << *bytes;
     return 0;
 }
 
@@ -89,13 +93,16 @@ int runForget(const DataArguments& prefixes, DataContext& context)
     for (const std::string& p : prefixes)
         if (p.size() != 7 || p[0] != '1' || p.find_first_not_of("0123456789") != std::string::npos)
             return context.usage("'" + p + "' is not a 7-digit mobile prefix");
-    const auto store = openLearned(settings, err);
+    const auto store = openLearned(settings, data::LearnedAccess::ReadWrite, err);
     if (!store)
         return 1;
-    if (!store->writable())
+    std::string why;
+    const std::optional<int> removed = store->forget(prefixes, &why);
+    if (!removed) {
+        err << "teloria-data: forgetting in " << store->path().string() << " failed: " << why << '\n';
         return 1;
-    const int removed = store->forget(prefixes);
-    out << "forgot " << removed << " of " << prefixes.size() << " prefixes in " << store->path().string() << '\n';
+    }
+    out << "forgot " << *removed << " of " << prefixes.size() << " prefixes in " << store->path().string() << '\n';
     return 0;
 }
 

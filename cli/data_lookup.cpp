@@ -90,22 +90,21 @@ int runStats(const DataArguments& files, DataContext& context)
             out << source << '\t' << count << '\n';
         return 0;
     }
-    std::map<std::uint32_t, data::PhoneDat::Row> merged;
+    data::PrefixRows merged;
     for (const auto& file : files) {
         std::string error;
-        const auto rows = readRows(file, &error);
+        const auto rows = data::readPrefixRows(file, &error);
         if (!rows) {
             err << "teloria-data: " << error << '\n';
             return 1;
         }
-        for (const auto& r : *rows)
-            merged[r.prefix] = r;
+        merged = data::overlayRows(merged, *rows);
     }
-    for (const auto& [prefix, r] : merged) {
-        Counts& c = bySegment[prefix / 10000 - 100];
+    for (const data::PrefixRow& r : merged) {
+        Counts& c = bySegment[r.prefix / 10000 - 100];
         ++c.held;
-        c.located += !data::placeFromFields(r.province, r.city).text().empty();
-        c.withOperator += r.cardTypeCode >= 1 && r.cardTypeCode <= 8;
+        c.located += data::hasPlace(r.facts);
+        c.withOperator += data::hasCardType(r.facts);
     }
     printStats(bySegment, out);
     return 0;

@@ -1,24 +1,17 @@
 #pragma once
-// Data files as 7-digit rows, for the subcommands that read and write them.
+// Writing data files for the subcommands: the rows in the format the name
+// asks for, through the one replacing-file writer (a regular file is replaced
+// whole or not at all; a device or a pipe is written in place).
 
-#include "data/phone_dat.h"
+#include "data/prefix_rows.h"
 
-#include <optional>
+#include <iosfwd>
 #include <string>
-#include <vector>
 
 namespace teloria::cli {
 
-using Rows = std::vector<data::PhoneDat::Row>;
-
-bool isTsv(const std::string& path);
-
-// Any data file as 7-digit rows, in ascending prefix order for a phone.dat,
-// file order (shorter prefixes first) for a table.
-std::optional<Rows> readRows(const std::string& path, std::string* error);
-// The bytes of a file of path's kind.
-std::optional<std::string> rowBytes(const std::string& path, Rows rows, std::string* error);
-// Written to a temporary file and renamed over path, so a reader never sees half a file.
-bool writeRows(const std::string& path, Rows rows, std::string* error);
+// False with the reason on err ("teloria-data: path: why"); what the format
+// cannot hold is said on err as a warning.
+bool writeRows(const std::string& path, const data::PrefixRows& rows, std::ostream& err);
 
 } // namespace teloria::cli

@@ -5,6 +5,9 @@
 // mode, every write is its own transaction and a busy database is waited for.
 // A process killed at any moment leaves a database that opens.
 
+#include "data/learned_database.h"
+
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -43,18 +46,27 @@ std::optional<std::string> cleanLearnedText(std::string_view utf8);
 // anything the upstream sent.
 using WarningSink = std::function<void(const std::string&)>;
 
+struct LearnedStoreOptions {
+    LearnedAccess access = LearnedAccess::ReadWrite;
+    std::chrono::milliseconds busyTimeout{10'000}; // another process writing
+};
+
 class LearnedStore {
 public:
     // $XDG_DATA_HOME/teloria/learned.sqlite, $XDG_DATA_HOME defaulting to
     // ~/.local/share; empty when neither it nor HOME is set.
     static std::filesystem::path defaultPath();
 
-    // Opens or creates the database at path, making its folder. A file that
-    // is not a sound learned-answer database is renamed aside as
-    // "<name>.corrupt-YYYYMMDD-HHMMSS" with a warning, and a fresh one is
-    // started. A location that cannot be written gives one warning; the
-    // store then serves what it could read and learns nothing.
-    explicit LearnedStore(std::filesystem::path path, WarningSink warn = {});
+    using Options = LearnedStoreOptions;
+
+    // Opens the database at path; for writing, creates it and its folder
+    // when missing. A damaged file (SQLite finds it corrupt or not a
+    // database) is renamed aside as "<name>.corrupt-YYYYMMDD-HHMMSS" with a
+    // warning, and a fresh one is started. A file that is not ours (a folder,
+    // other tables, a newer layout) is left untouched, with its reason in
+    // refusal() and a warning. A location that cannot be written gives one
+    // warning; the store then serves what it could read and learns nothing.
+    explicit LearnedStore(std::filesystem::path path, WarningSink warn = {}, Options options = {});
     ~LearnedStore();
     LearnedStore(const LearnedStore&) = delete;
     LearnedStore& operator=(const LearnedStore&) = delete;
@@ -63,24 +75,24 @@ public:
     bool writable() const { return writable_; }
     // Where a corrupt file went; empty when none was moved.
     const std::filesystem::path& movedAside() const { return movedAside_; }
+    // Why the file was left alone as not ours; empty when it is ours or missing.
+    const std::string& refusal() const { return refusal_; }
 
     // Every row, in prefix order. Thread-safe, as are the others.
     std::vector<LearnedEntry> loadAll();
     // Inserts or replaces the prefix's row. False when nothing was written.
     bool upsert(const LearnedEntry& entry);
-    // Removes the prefixes' rows; the number of rows removed.
-    int forget(const std::vector<std::string>& prefixes);
+    // Removes the prefixes' rows in one transaction; the number of rows
+    // removed, or nothing and *why when nothing could be removed (a busy
+    // database past the time-out, a read-only one).
+    std::optional<int> forget(const std::vector<std::string>& prefixes, std::string* why = nullptr);
 
 private:
-    bool openFresh();
-    bool prepareSchema();
-    void close();
-    void moveAside(const std::string& reason);
     void warn(const std::string& message);
-    void readOnlyFallback(const std::string& reason);
 
     std::filesystem::path path_;
     std::filesystem::path movedAside_;
+    std::string refusal_;
     WarningSink warn_;
     std::mutex mutex_;
     sqlite3* db_ = nullptr;

@@ -50,7 +50,10 @@ std::unique_ptr<Learning> Learning::start(const LearnSettings& settings, PrefixS
     std::unique_ptr<Learning> learning(new Learning(store));
     learning->stale_ = std::make_unique<std::atomic<std::uint64_t>[]>(kStaleWords);
     if (reading) {
-        learning->database_ = std::make_unique<LearnedStore>(file, warn);
+        // Without an upstream nothing is written: the file is only looked at.
+        LearnedStore::Options access;
+        access.access = asking ? LearnedAccess::ReadWrite : LearnedAccess::ReadOnly;
+        learning->database_ = std::make_unique<LearnedStore>(file, warn, access);
         const std::int64_t oldest = clock->unixSeconds() - std::int64_t(settings.refreshDays) * 86'400;
         for (const LearnedEntry& e : learning->database_->loadAll()) {
             const std::uint32_t prefix7 = static_cast<std::uint32_t>(std::stoul(e.prefix));

@@ -1,5 +1,6 @@
 #include "data/override_file.h"
 
+#include "data/outside_text.h"
 #include "data/place_names.h"
 #include "data/text_table.h"
 
@@ -13,6 +14,7 @@
 namespace teloria::data {
 namespace {
 constexpr std::size_t kMaxFileSize = 64u << 20; // far above any real prefix database
+constexpr std::size_t kMaxLineBytes = 1024;       // six bounded fields and room for a comment
 }
 
 std::uint32_t OverrideLine::firstPrefix() const
@@ -37,6 +39,8 @@ std::optional<OverrideTable> OverrideTable::parse(std::string_view text, std::st
     std::string fault;
     std::size_t faultOffset = 0;
     const char* const begin = text.data();
+    if (text.starts_with("\xEF\xBB\xBF"))
+        text.remove_prefix(3); // the byte-order mark some editors write first
     forEachLine(text, [&](int lineNo, std::string_view line) {
         if (!fault.empty())
             return;
@@ -45,9 +49,21 @@ std::optional<OverrideTable> OverrideTable::parse(std::string_view text, std::st
             fault = "line " + std::to_string(lineNo) + " (byte " + std::to_string(offset) + "): " + why;
             faultOffset = offset;
         };
+        auto skip = [&](const std::string& why) {
+            if (table.skippedLines++ == 0) {
+                table.skipReason = "line " + std::to_string(lineNo) + " (byte " + std::to_string(offset) + ") " + why;
+                table.skipOffset = offset;
+            }
+        };
+        if (line.size() > kMaxLineBytes) {
+            // Passed over without being split or copied: no sound line is this long.
+            skip("is longer than " + std::to_string(kMaxLineBytes) + " bytes");
+            return;
+        }
         const auto fields = splitTabs(line);
-        if (fields.size() != 4) {
-            refuse(std::to_string(fields.size()) + " fields instead of prefix, province, city, card type");
+        if (fields.size() != 4 && fields.size() != 6) {
+            refuse(std::to_string(fields.size())
+                   + " fields instead of prefix, province, city, card type (and postcode, area code)");
             return;
         }
         const std::string_view prefix = fields[0];
@@ -56,18 +72,20 @@ std::optional<OverrideTable> OverrideTable::parse(std::string_view text, std::st
             refuse("'" + std::string(prefix.substr(0, 16)) + "' is not a prefix of 3 to 7 digits starting with 1");
             return;
         }
-        for (std::size_t i = 1; i < 4; ++i) {
+        std::string kept[6];
+        for (std::size_t i = 1; i < fields.size(); ++i) {
             std::string why;
-            if (!isSafeText(fields[i], &why)) {
-                if (table.skippedLines++ == 0) {
-                    table.skipReason = "line " + std::to_string(lineNo) + " (byte " + std::to_string(offset) + ") " + why;
-                    table.skipOffset = offset;
-                }
+            const std::size_t bound = i <= 2 ? kMaxPlaceBytes : i == 3 ? kMaxCardTypeBytes : kMaxCodeBytes;
+            auto text = acceptOutsideText(fields[i], bound, &why);
+            if (!text) {
+                skip(why);
                 return;
             }
+            kept[i] = std::move(*text);
         }
-        table.lines.push_back({std::string(prefix), std::string(fields[1]), std::string(fields[2]),
-                               std::string(fields[3]), lineNo});
+        OverrideLine entry{std::string(prefix), std::move(kept[1]), std::move(kept[2]), std::move(kept[3]),
+                           std::move(kept[4]), std::move(kept[5]), lineNo};
+        table.lines.push_back(std::move(entry));
     });
     if (!fault.empty()) {
         if (error)
@@ -94,11 +112,21 @@ std::optional<OverrideTable> OverrideTable::parse(std::string_view text, std::st
 
 std::string OverrideTable::header()
 {
-    return "# prefix\tprovince\tcity\tcard type\n";
+    return "# prefix\tprovince\tcity\tcard type\tpostcode\tarea code\n";
 }
 
 std::optional<std::string> readDataFile(const std::string& path, std::string* error)
 {
+    // A pipe or a device would be waited on or read for ever: only a regular file is data.
+    std::error_code ec;
+    const auto status = std::filesystem::status(path, ec);
+    if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) {
+        if (error)
+            *error = std::filesystem::is_directory(status) ? "a folder, not a data file"
+                     : std::filesystem::is_fifo(status)    ? "a pipe, not a regular file"
+                                                           : "not a regular file";
+        return std::nullopt;
+    }
     std::ifstream in(path, std::ios::binary);
     if (!in) {
         if (error)
@@ -106,7 +134,6 @@ std::optional<std::string> readDataFile(const std::string& path, std::string* er
         return std::nullopt;
     }
     std::string bytes;
-    std::error_code ec;
     if (const auto size = std::filesystem::file_size(path, ec); !ec && size <= kMaxFileSize)
         bytes.reserve(static_cast<std::size_t>(size)); // a hint only: the file may change while it is read
     char buffer[1 << 16];

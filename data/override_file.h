@@ -1,10 +1,12 @@
 #pragma once
 // An override table, the user's own corrections:
-//   prefix <TAB> province <TAB> city <TAB> card type
-// one line each; prefixes of 3 to 7 digits starting with 1 (a shorter prefix
+//   prefix <TAB> province <TAB> city <TAB> card type [<TAB> postcode <TAB> area code]
+// one line each (four fields, or six); prefixes of 3 to 7 digits starting with 1 (a shorter prefix
 // covers every 7-digit prefix under it, a longer one wins over it); any of
 // the three texts may be empty, and the data below it then stays; lines
 // starting with '#' and blank lines are skipped.
+
+#include "data/prefix_facts.h"
 
 #include <cstdint>
 #include <optional>
@@ -19,7 +21,11 @@ struct OverrideLine {
     std::string province;
     std::string city;
     std::string cardType;
+    std::string zip;
+    std::string areaCode;
     int lineNumber = 0;
+
+    PrefixFacts facts() const { return {province, city, cardType, areaCode, zip}; }
 
     // The 7-digit prefixes this line covers: [first, first + count).
     std::uint32_t firstPrefix() const;
@@ -35,11 +41,12 @@ struct OverrideTable {
     // Nothing and "line N (byte B): why" in *error for a malformed line.
     static std::optional<OverrideTable> parse(std::string_view text, std::string* error = nullptr,
                                               std::size_t* errorOffset = nullptr);
-    // Rows written back in the same layout, 7-digit prefixes only.
+    // The first line of a table this program writes.
     static std::string header();
 };
 
-// Reads a whole file of at most 64 MiB; nothing and the reason otherwise.
+// Reads a whole regular file of at most 64 MiB; nothing and the reason
+// otherwise (a pipe, a device or a folder is refused without being opened).
 std::optional<std::string> readDataFile(const std::string& path, std::string* error);
 
 } // namespace teloria::data

@@ -1,5 +1,6 @@
 #include "data/phone_dat.h"
 
+#include "data/outside_text.h"
 #include "data/override_file.h"
 #include "data/place_names.h"
 
@@ -29,8 +30,23 @@ void putLe32(std::string& out, std::uint32_t v)
 }
 
 constexpr std::uint32_t kUnsafe = 0xFFFFFFFF; // a record skipped for its text
+// Four bounded fields and their three bars.
+constexpr std::size_t kMaxRecordBytes = 2 * kMaxPlaceBytes + 2 * kMaxCodeBytes + 3;
 
 } // namespace
+
+// The four fields of a record, checked and in normal form; nothing and *why
+// when one cannot be kept.
+std::optional<PhoneDat::Record> PhoneDat::readRecord(const std::vector<std::string_view>& fields, std::string* why)
+{
+    auto province = acceptOutsideText(fields[0], kMaxPlaceBytes, why);
+    auto city = province ? acceptOutsideText(fields[1], kMaxPlaceBytes, why) : std::nullopt;
+    auto zip = city ? acceptOutsideText(fields[2], kMaxCodeBytes, why) : std::nullopt;
+    auto areaCode = zip ? acceptOutsideText(fields[3], kMaxCodeBytes, why) : std::nullopt;
+    if (!areaCode)
+        return std::nullopt;
+    return Record{std::move(*province), std::move(*city), std::move(*zip), std::move(*areaCode)};
+}
 
 std::string_view PhoneDat::cardTypeName(std::uint8_t code)
 {
@@ -99,34 +115,42 @@ std::optional<PhoneDat> PhoneDat::parse(std::string_view bytes, std::string* err
         if (offset < kHeaderSize || offset >= indexStart)
             return fail(entry() + "record offset " + std::to_string(offset) + " lies outside the record area");
 
+        // Each record is read once, however many entries point into it, and
+        // no further than the longest record there can be.
         auto known = recordAt.find(offset);
         if (known == recordAt.end()) {
             faultAt = offset;
-            const auto end = recordArea.find('\0', offset);
-            if (end == std::string_view::npos)
+            const std::string_view window = recordArea.substr(offset, kMaxRecordBytes + 1);
+            const auto end = window.find('\0');
+            if (end == std::string_view::npos && offset + window.size() >= indexStart)
                 return fail("record at offset " + std::to_string(offset) + " has no closing NUL before the index");
-            const std::string_view text = recordArea.substr(offset, end - offset);
-            std::vector<std::string_view> fields;
-            for (std::size_t from = 0;;) {
-                const auto bar = text.find('|', from);
-                fields.push_back(text.substr(from, bar == std::string_view::npos ? std::string_view::npos : bar - from));
-                if (bar == std::string_view::npos)
-                    break;
-                from = bar + 1;
-            }
-            if (fields.size() != 4)
-                return fail("record at offset " + std::to_string(offset) + " has " + std::to_string(fields.size())
-                            + " fields instead of province|city|postcode|area code");
             std::string why;
-            if (!std::all_of(fields.begin(), fields.end(), [&why](std::string_view f) { return isSafeText(f, &why); })) {
+            std::optional<Record> record;
+            if (end == std::string_view::npos) {
+                why = "is longer than " + std::to_string(kMaxRecordBytes) + " bytes";
+            } else {
+                const std::string_view text = window.substr(0, end);
+                std::vector<std::string_view> fields;
+                for (std::size_t from = 0;;) {
+                    const auto bar = text.find('|', from);
+                    fields.push_back(text.substr(from, bar == std::string_view::npos ? std::string_view::npos : bar - from));
+                    if (bar == std::string_view::npos)
+                        break;
+                    from = bar + 1;
+                }
+                if (fields.size() != 4)
+                    return fail("record at offset " + std::to_string(offset) + " has " + std::to_string(fields.size())
+                                + " fields instead of province|city|postcode|area code");
+                record = readRecord(fields, &why);
+            }
+            if (!record) {
                 if (dat.skipped_++ == 0) {
                     dat.skipReason_ = "record at offset " + std::to_string(offset) + " " + why;
                     dat.skipOffset_ = offset;
                 }
                 known = recordAt.emplace(offset, kUnsafe).first;
             } else {
-                dat.records_.push_back({std::string(fields[0]), std::string(fields[1]), std::string(fields[2]),
-                                        std::string(fields[3])});
+                dat.records_.push_back(std::move(*record));
                 known = recordAt.emplace(offset, static_cast<std::uint32_t>(dat.records_.size() - 1)).first;
             }
         }

@@ -85,6 +85,8 @@ private:
         std::uint8_t cardType;
     };
     std::string version_;
+    static std::optional<Record> readRecord(const std::vector<std::string_view>& fields, std::string* why);
+
     std::vector<Record> records_;
     std::vector<Entry> entries_; // ascending by prefix
     std::size_t skipped_ = 0;

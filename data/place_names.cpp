@@ -278,28 +278,4 @@ std::string canonicalCardType(std::string_view name)
     return std::string(name);
 }
 
-bool isSafeText(std::string_view text, std::string* why)
-{
-    auto refuse = [why](std::string reason) {
-        if (why)
-            *why = std::move(reason);
-        return false;
-    };
-    if (!QByteArrayView(text.data(), static_cast<qsizetype>(text.size())).isValidUtf8())
-        return refuse("is not UTF-8 text");
-    for (const char c : text) {
-        const auto u = static_cast<unsigned char>(c);
-        if (u < 0x20 || u == 0x7F)
-            return refuse("holds a control character");
-        if (c == '<' || c == '>' || c == '&')
-            return refuse("holds markup (an angle bracket or ampersand)");
-        if (c == '|')
-            return refuse("holds a field separator (a vertical bar)");
-    }
-    for (const std::string_view marker : {"归属地", "卡类型"})
-        if (text.find(marker) != std::string_view::npos)
-            return refuse("holds a field marker (" + std::string(marker) + ")");
-    return true;
-}
-
 } // namespace teloria::data

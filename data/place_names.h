@@ -7,6 +7,8 @@
 // County-level names map to their prefecture where that is unambiguous
 // (延吉 -> 延边), and old names to the current ones (襄樊 -> 襄阳).
 
+#include "data/outside_text.h" // isSafeText, for the callers that spell places
+
 #include <string>
 #include <string_view>
 
@@ -34,9 +36,5 @@ Place placeFromDescription(std::string_view description);
 // this system does not know stays as given; empty stays empty.
 std::string canonicalCardType(std::string_view name);
 
-// True when text may go into a page, a file or a log line: valid UTF-8 with
-// no control characters, no markup ('<', '>', '&') and no field markers
-// ("归属地", "卡类型"). Otherwise *why says what it holds.
-bool isSafeText(std::string_view text, std::string* why = nullptr);
 
 } // namespace teloria::data

@@ -189,36 +189,34 @@ const Answer& PrefixStore::lookup(const CleanNumber& number) const
 std::uint32_t PrefixStore::overlay(std::uint32_t below, const PrefixFacts& facts, Tier tier,
                                    const std::string& source) const
 {
-    const Place place = placeFromFields(facts.province, facts.city);
-    const std::string cardType = canonicalCardType(facts.cardType);
-    const bool hasPlace = !place.text().empty();
-    const bool hasCard = !cardType.empty() && cardType != kUnknown;
-    Answer a;
-    if ((!hasPlace || !hasCard) && below != 0)
-        a = at(below); // copy what the lower sources know
-    if (hasPlace) {
-        a.province = place.province;
-        a.city = place.city;
-        a.location = place.text();
+    PrefixFacts merged;
+    if (below != 0 && !isComplete(facts)) {
+        const Answer& lower = at(below); // what the lower sources know
+        merged = {lower.province, lower.city, lower.hasCardType() ? lower.cardType : std::string(), lower.areaCode,
+                  lower.zip};
     }
-    if (hasCard)
-        a.cardType = cardType;
-    if (!facts.areaCode.empty())
-        a.areaCode = facts.areaCode;
-    if (!facts.zip.empty())
-        a.zip = facts.zip;
-    if (a.location.empty())
-        a.location = kUnknown;
-    if (a.cardType.empty())
+    merged = overlayFacts(std::move(merged), facts);
+    Answer a = answerOf(placeFromFields(merged.province, merged.city), canonicalCardType(merged.cardType), tier,
+                        source);
+    if (a.cardType == kUnknown || isBlank(a.cardType))
         a.cardType = kUnknown;
-    a.tier = tier;
-    a.source = source;
+    a.areaCode = std::move(merged.areaCode);
+    a.zip = std::move(merged.zip);
     return internLocked(std::move(a));
+}
+
+PrefixFacts PrefixStore::factsOf(const PhoneDat& dat, std::size_t entry)
+{
+    const PhoneDat::Hit hit = dat.entry(entry);
+    const bool knownCard = hit.cardTypeCode >= 1 && hit.cardTypeCode <= 8;
+    return PrefixFacts{std::string(hit.province), std::string(hit.city),
+                       knownCard ? std::string(hit.cardType) : std::string(), std::string(hit.areaCode),
+                       std::string(hit.zip)};
 }
 
 std::size_t PrefixStore::addPhoneDat(const PhoneDat& dat, const std::string& source)
 {
-    // Entries sharing a record and a card type share one answer: look each pair up once.
+    // Complete entries sharing a record and a card type share one answer: look each pair up once.
     struct PairHash {
         std::size_t operator()(const std::pair<const char*, std::uint8_t>& p) const
         {
@@ -229,27 +227,21 @@ std::size_t PrefixStore::addPhoneDat(const PhoneDat& dat, const std::string& sou
     std::size_t set = 0;
     for (std::size_t i = 0; i < dat.entryCount(); ++i) {
         const PhoneDat::Hit hit = dat.entry(i);
-        const bool knownCard = hit.cardTypeCode >= 1 && hit.cardTypeCode <= 8;
-        const bool hasPlace = !hit.province.empty() || !hit.city.empty();
+        const PrefixFacts facts = factsOf(dat, i);
         auto& slot = byPrefix_[hit.prefix - kFirstPrefix];
-        const auto facts = [&hit, knownCard] {
-            return PrefixFacts{std::string(hit.province), std::string(hit.city),
-                               knownCard ? std::string(hit.cardType) : std::string(), std::string(hit.areaCode),
-                               std::string(hit.zip)};
-        };
         std::uint32_t index = 0;
-        if (knownCard && hasPlace) {
+        if (isComplete(facts)) {
             const std::pair<const char*, std::uint8_t> key{hit.province.data(), hit.cardTypeCode};
             auto it = complete.find(key);
             if (it == complete.end()) {
                 std::lock_guard lock(mutex_);
-                it = complete.emplace(key, overlay(0, facts(), Tier::PhoneDat, source)).first;
+                it = complete.emplace(key, overlay(0, facts, Tier::PhoneDat, source)).first;
             }
             index = it->second;
         } else {
             const std::uint32_t below = resolved(hit.prefix);
             std::lock_guard lock(mutex_);
-            index = overlay(below, facts(), Tier::PhoneDat, source);
+            index = overlay(below, facts, Tier::PhoneDat, source);
         }
         if (index != 0) {
             slot.store(index, std::memory_order_release);
@@ -263,9 +255,8 @@ std::size_t PrefixStore::addOverrides(const OverrideTable& table, const std::str
 {
     std::size_t set = 0;
     for (const OverrideLine& line : table.lines) {
-        const PrefixFacts facts{line.province, line.city, line.cardType, {}, {}};
-        const bool complete = !placeFromFields(line.province, line.city).text().empty()
-                              && !canonicalCardType(line.cardType).empty();
+        const PrefixFacts facts = line.facts();
+        const bool complete = isComplete(facts);
         std::uint32_t completeIndex = 0;
         if (complete) {
             std::lock_guard lock(mutex_);

@@ -15,6 +15,7 @@
 // append an answer, then publish its index with a release store.
 
 #include "data/number_normalizer.h"
+#include "data/prefix_facts.h"
 
 #include <QByteArray>
 
@@ -61,15 +62,6 @@ struct Answer {
     bool hasCardType() const { return cardType != kUnknown; }
 };
 
-// What one source says about a prefix; empty fields say nothing.
-struct PrefixFacts {
-    std::string province;
-    std::string city;
-    std::string cardType;
-    std::string areaCode;
-    std::string zip;
-};
-
 class PrefixStore {
 public:
     static constexpr std::uint32_t kFirstPrefix = 1000000;
@@ -106,6 +98,9 @@ public:
     bool needsUpstream(std::uint32_t prefix7) const;
 
     std::size_t answerCount() const;
+
+    // What a phone.dat entry says: a card-type byte outside 1..8 says nothing.
+    static PrefixFacts factsOf(const PhoneDat& dat, std::size_t entry);
 
 private:
     static constexpr std::size_t kChunkBits = 10;

@@ -14,16 +14,6 @@ namespace teloria::data {
 
 namespace {
 
-class SystemClock final : public Clock {
-public:
-    TimePoint now() const override { return std::chrono::steady_clock::now(); }
-    std::int64_t unixSeconds() const override { return static_cast<std::int64_t>(std::time(nullptr)); }
-    void waitUntil(std::unique_lock<std::mutex>& lock, std::condition_variable& cv, TimePoint deadline) override
-    {
-        cv.wait_until(lock, deadline);
-    }
-};
-
 bool isPrefix(const std::string& text)
 {
     return text.size() == 7 && text[0] == '1'
@@ -31,37 +21,6 @@ bool isPrefix(const std::string& text)
 }
 
 } // namespace
-
-std::shared_ptr<Clock> Clock::system()
-{
-    return std::make_shared<SystemClock>();
-}
-
-TokenBucket::TokenBucket(double ratePerSecond, double burst)
-    : interval_(std::chrono::duration_cast<Clock::duration>(
-          std::chrono::duration<double>(1.0 / std::max(ratePerSecond, 1e-3))))
-    , depth_(interval_ * (static_cast<long>(std::max(burst, 1.0)) - 1))
-{
-    if (interval_ <= Clock::duration::zero())
-        interval_ = Clock::duration(1);
-}
-
-bool TokenBucket::tryTake(Clock::TimePoint now)
-{
-    lastSeen_ = std::max(lastSeen_, now);
-    const Clock::TimePoint full = full_.value_or(now);
-    if (now < full - depth_)
-        return false;
-    full_ = std::max(full, now) + interval_;
-    return true;
-}
-
-Clock::TimePoint TokenBucket::nextToken() const
-{
-    if (!full_)
-        return lastSeen_;
-    return std::max(*full_ - depth_, lastSeen_);
-}
 
 QString UpstreamAsker::requestUrl(const QString& base, const std::string& prefix)
 {
@@ -133,8 +92,9 @@ UpstreamAsker::Stats UpstreamAsker::stats() const
 
 bool UpstreamAsker::fresh(const LearnedEntry& entry) const
 {
-    const std::int64_t age = clock_->unixSeconds() - entry.askedAt;
-    return age <= std::int64_t(options_.refreshDays) * 86'400;
+    // Compared as a point in time, not an age: asked_at comes from a file and may be anything.
+    const std::int64_t oldest = clock_->unixSeconds() - std::int64_t(options_.refreshDays) * 86'400;
+    return entry.askedAt >= oldest;
 }
 
 bool UpstreamAsker::resting(const std::string& prefix)

@@ -9,8 +9,10 @@
 // asked again for ten minutes. Concurrent asks for one prefix share one
 // request. Answers are kept in memory and, given a store, on disk.
 
+#include "data/clock.h"
 #include "data/learned_store.h"
 #include "net/page_fetch.h"
+#include "data/token_bucket.h"
 
 #include <QString>
 
@@ -30,37 +32,6 @@
 #include <vector>
 
 namespace teloria::data {
-
-// The time the asker runs on. Tests inject one they move by hand; whoever
-// waits on it holds a share of it, so it outlives every wait.
-class Clock {
-public:
-    using TimePoint = std::chrono::steady_clock::time_point;
-    using duration = std::chrono::steady_clock::duration;
-    virtual ~Clock() = default;
-    virtual TimePoint now() const = 0;          // monotonic: rate limit, retry pause
-    virtual std::int64_t unixSeconds() const = 0; // wall time: when an answer was asked
-    // Waits on cv (lock held) until this clock reaches deadline or cv is notified.
-    virtual void waitUntil(std::unique_lock<std::mutex>& lock, std::condition_variable& cv, TimePoint deadline) = 0;
-
-    static std::shared_ptr<Clock> system(); // steady_clock and the system's wall clock
-};
-
-// Tokens flow in at `rate` a second up to `burst`; a request takes one. Kept
-// as the time the bucket is next full (whole nanoseconds, so no rounding
-// drifts), not as a count.
-class TokenBucket {
-public:
-    explicit TokenBucket(double ratePerSecond, double burst = 1.0);
-    bool tryTake(Clock::TimePoint now);
-    Clock::TimePoint nextToken() const; // when tryTake will next succeed, given no other taker
-
-private:
-    Clock::duration interval_;
-    Clock::duration depth_; // (burst - 1) intervals
-    std::optional<Clock::TimePoint> full_;
-    Clock::TimePoint lastSeen_{};
-};
 
 struct UpstreamOptions {
     QString baseUrl;                               // checked by parseServiceBase

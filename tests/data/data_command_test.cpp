@@ -1,12 +1,17 @@
 #include "cli/data_command.h"
 
 #include "data/phone_dat.h"
+#include "data/prefix_rows.h"
 #include "service/service_test_support.h"
+
+#include <sys/stat.h>
 
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <functional>
+#include <thread>
 #include <sstream>
 
 namespace teloria::cli {
@@ -128,6 +133,164 @@ TEST(DataCommandFiles, ConvertAndMergeWriteSoundFiles)
     // A failed conversion leaves no file behind.
     EXPECT_EQ(command.run({"convert", "@short.dat", "@never.tsv"}).status, 1);
     EXPECT_FALSE(QFile::exists(QString::fromStdString(command.path("never.tsv"))));
+}
+
+// A merged file answers as its files loaded one over the other do: a field
+// the higher file leaves empty or blank keeps the lower one's, whichever
+// format each is in.
+TEST(DataCommandFiles, MergedFileAnswersAsTheFilesLoadedTogether)
+{
+    struct Case {
+        const char* name;
+        std::string base; // bytes of base.dat or base.tsv
+        const char* baseName;
+        std::string correction;
+        const char* correctionName;
+        const char* expected; // lookup of 13800130000: location, card type
+    };
+    const std::vector<Case> cases = {
+        {"a table without card type over a phone.dat",
+         *PhoneDat::serialise({{1380013, "北京", "", "100000", "010", 2}}), "base.dat",
+         "1380013\t广东\t深圳\t\n", "fix.tsv", "广东 深圳\t中国联通"},
+        {"a table without place over a table", "138\t湖北\t武汉\t中国移动\n", "base.tsv",
+         "1380013\t \t　\t中国电信\n", "fix.tsv", "湖北 武汉\t中国电信"},
+        {"a phone.dat with a blank place over a phone.dat",
+         *PhoneDat::serialise({{1380013, "湖北", "武汉", "", "", 1}}), "base.dat",
+         *PhoneDat::serialise({{1380013, " ", " ", "", "", 3}}), "fix.dat", "湖北 武汉\t中国电信"},
+        {"a phone.dat with an unknown card byte over a phone.dat",
+         *PhoneDat::serialise({{1380013, "广东", "深圳", "", "", 2}}), "base.dat",
+         *PhoneDat::serialise({{1380013, "海南", "", "", "", 200}}), "fix.dat", "海南\t中国联通"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const DataCommand command;
+        writeFile(command.path(c.baseName), c.base);
+        writeFile(command.path(c.correctionName), c.correction);
+        const std::string base = "@" + std::string(c.baseName);
+        const std::string fix = "@" + std::string(c.correctionName);
+        // Earlier --data files win over later ones; later merged files win over earlier ones.
+        const Outcome loaded = command.run({"--data", fix, "--data", base, "lookup", "13800130000"});
+        EXPECT_NE(loaded.out.find(c.expected), std::string::npos) << loaded.out << loaded.err;
+        for (const char* out : {"@merged.dat", "@merged.tsv"}) {
+            SCOPED_TRACE(out);
+            ASSERT_EQ(command.run({"merge", base, fix, "-o", out}).status, 0);
+            const Outcome merged = command.run({"--data", out, "lookup", "13800130000"});
+            EXPECT_NE(merged.out.find(c.expected), std::string::npos) << merged.out << merged.err;
+        }
+    }
+}
+
+// Blank place fields in a phone.dat say nothing: the built-in place stays, as
+// it does for the same data in a table.
+TEST(DataCommandFiles, BlankPhoneDatPlaceKeepsTheBuiltInOne)
+{
+    const DataCommand command;
+    writeFile(command.path("blank.dat"), *PhoneDat::serialise({{1380013, " ", " ", "", "", 2}}));
+    writeFile(command.path("blank.tsv"), "1380013\t \t \t中国联通\n");
+    for (const char* file : {"@blank.dat", "@blank.tsv"}) {
+        SCOPED_TRACE(file);
+        EXPECT_NE(command.run({"--data", file, "lookup", "13800138000"}).out.find("\t北京\t中国联通\t"),
+                  std::string::npos);
+    }
+}
+
+// convert and merge keep every field the store keeps, in either format; a
+// card type with no phone.dat byte stays in a table and is named when a
+// phone.dat cannot hold it.
+TEST(DataCommandFiles, ConvertKeepsEveryField)
+{
+    const DataCommand command;
+    writeFile(command.path("full.tsv"),
+              "1380013\t广东\t深圳\t中国移动\t518000\t0755\n1349000\t北京\t\t中国电信卫星\n1500000\t湖北\t武汉\t\t430000\t\n");
+    std::string error;
+    const auto original = data::readPrefixRows(command.path("full.tsv"), &error);
+    ASSERT_TRUE(original) << error;
+    ASSERT_EQ(original->size(), 3u);
+    EXPECT_EQ((*original)[0].facts.cardType, "中国电信卫星");
+
+    ASSERT_EQ(command.run({"convert", "@full.tsv", "@copy.tsv"}).status, 0);
+    EXPECT_EQ(data::readPrefixRows(command.path("copy.tsv"), &error), original);
+    ASSERT_EQ(command.run({"merge", "@full.tsv", "-o", "@merged.tsv"}).status, 0);
+    EXPECT_EQ(data::readPrefixRows(command.path("merged.tsv"), &error), original);
+
+    const Outcome toDat = command.run({"convert", "@full.tsv", "@full.dat"});
+    ASSERT_EQ(toDat.status, 0) << toDat.err;
+    EXPECT_NE(toDat.err.find("card type 中国电信卫星 of 1 prefixes has no phone.dat byte"), std::string::npos)
+        << toDat.err;
+    ASSERT_EQ(command.run({"convert", "@full.dat", "@back.tsv"}).status, 0);
+    auto expected = *original;
+    expected[0].facts.cardType.clear(); // what a phone.dat cannot hold
+    EXPECT_EQ(data::readPrefixRows(command.path("back.tsv"), &error), expected);
+}
+
+// A table with outside text that could break a line or hide itself is not
+// sound, and a line far longer than any sound one is passed over; a table
+// that starts with a byte-order mark is.
+TEST(DataCommandFiles, TablesRefuseInvisibleAndOverlongTextAndAcceptAByteOrderMark)
+{
+    struct Case {
+        const char* name;
+        std::string text;
+        int status;
+        const char* said;
+    };
+    const std::vector<Case> cases = {
+        {"byte-order mark", "\xEF\xBB\xBF# prefix\tprovince\tcity\tcard type\n1380013\t广东\t深圳\t\n", 0, "sound, 1 prefixes"},
+        {"byte-order mark on a data line", "\xEF\xBB\xBF" "1380013\t广东\t深圳\t\n", 0, "sound, 1 prefixes"},
+        {"line separator", "1380013\t广东\u2028深圳\t\t\n", 1, "line 1 (byte 0) holds a line break (U+2028)"},
+        {"next line", "1380013\t广东\t深圳\u0085\t\n", 1, "holds a control character (U+0085)"},
+        {"right-to-left override", "1380013\t\u202E广东\t\t\n", 1, "format character (U+202E)"},
+        {"zero-width space", "1380013\t广东\t\t中国\u200B移动\n", 1, "format character (U+200B)"},
+        {"byte-order mark inside", "# a comment\n1380013\t\uFEFF广东\t\t\n", 1, "line 2 (byte 12)"},
+        {"a field of 2 MiB", "1380013\t广东\t" + std::string(2u << 20, 'x') + "\t\n", 1, "longer than 1024 bytes"},
+        {"a place of 65 bytes", "1380013\t" + std::string(65, 'x') + "\t\t\n", 1, "longer than 64 bytes"},
+        {"a card type of 33 bytes", "1380013\t广东\t\t" + std::string(33, 'x') + "\n", 1, "longer than 32 bytes"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const DataCommand command;
+        writeFile(command.path("t.tsv"), c.text);
+        const Outcome r = command.run({"check", "@t.tsv"});
+        EXPECT_EQ(r.status, c.status) << r.err;
+        EXPECT_NE((r.out + r.err).find(c.said), std::string::npos) << r.out << r.err;
+        // What the programs load: the line is skipped with its reason, never served.
+        const Outcome loaded = command.run({"--data", "@t.tsv", "lookup", "13800130000"});
+        if (c.status != 0)
+            EXPECT_NE(loaded.out.find("\t北京\t"), std::string::npos) << loaded.out;
+        else
+            EXPECT_NE(loaded.out.find("\t广东 深圳\t"), std::string::npos) << loaded.out;
+    }
+}
+
+// A pipe is never read as a data file (it would block) and is written in
+// place, never replaced by a regular file.
+TEST(DataCommandFiles, PipesAreRefusedAsInputAndWrittenInPlace)
+{
+    const DataCommand command;
+    const std::string fifo = command.path("pipe.dat");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"check", "@pipe.dat"}, {"convert", "@pipe.dat", "@out.tsv"},
+          {"--data", "@pipe.dat", "lookup", "13800138000"}}) {
+        const Outcome r = command.run(args);
+        EXPECT_NE(r.err.find("pipe.dat: a pipe, not a regular file"), std::string::npos) << r.err;
+        if (args[0] != "--data")
+            EXPECT_EQ(r.status, 1);
+    }
+
+    std::string received;
+    std::thread reader([&] {
+        std::ifstream in(fifo, std::ios::binary);
+        received.assign(std::istreambuf_iterator<char>(in), {});
+    });
+    const Outcome r = command.run({"convert", "@good.dat", "@pipe.dat"});
+    reader.join();
+    EXPECT_EQ(r.status, 0) << r.err;
+    struct stat st {};
+    ASSERT_EQ(::stat(fifo.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
+    EXPECT_EQ(received, *PhoneDat::serialise({{1380013, "广东", "深圳", "518000", "0755", 1},
+                                              {1500000, "湖北", "武汉", "", "", 2}}));
 }
 
 } // namespace

@@ -12,6 +12,7 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <map>
 #include <regex>
 #include <thread>
 
@@ -42,6 +43,30 @@ std::string readBytes(const fs::path& path)
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), {}};
 }
+
+// Runs SQL on a file the way another program would.
+void runSql(const fs::path& file, const char* sql)
+{
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(file.c_str(), &db), SQLITE_OK);
+    char* message = nullptr;
+    EXPECT_EQ(sqlite3_exec(db, sql, nullptr, nullptr, &message), SQLITE_OK) << (message ? message : "");
+    sqlite3_free(message);
+    sqlite3_close(db);
+}
+
+// The file names in a folder with their bytes: what a look must leave as it was.
+std::map<std::string, std::string> folderBytes(const fs::path& folder)
+{
+    std::map<std::string, std::string> files;
+    for (const auto& e : fs::directory_iterator(folder))
+        files[e.path().filename().string()] = e.is_regular_file() ? readBytes(e.path()) : std::string("(folder)");
+    return files;
+}
+
+constexpr char kOurTable[] = "CREATE TABLE learned (prefix TEXT PRIMARY KEY NOT NULL, location TEXT NOT NULL,"
+                             " card_type TEXT NOT NULL, upstream TEXT NOT NULL, asked_at INTEGER NOT NULL)"
+                             " WITHOUT ROWID";
 
 } // namespace
 
@@ -122,13 +147,6 @@ TEST(LearnedStore, DamagedFileIsMovedAsideAndAFreshOneStarts)
                  bytes[i] = char(i);
              writeBytes(f, bytes);
          }},
-        {"a folder", [](const fs::path& f) { fs::create_directory(f); }},
-        {"another program's table", [](const fs::path& f) {
-             sqlite3* db = nullptr;
-             sqlite3_open(f.c_str(), &db);
-             sqlite3_exec(db, "CREATE TABLE learned (word TEXT, meaning TEXT)", nullptr, nullptr, nullptr);
-             sqlite3_close(db);
-         }},
         {"zeroed header", [](const fs::path& f) {
              writeBytes(f, std::string("SQLite format 3\0", 16) + std::string(4080, '\0'));
          }},
@@ -159,6 +177,124 @@ TEST(LearnedStore, DamagedFileIsMovedAsideAndAFreshOneStarts)
     }
 }
 
+// Files that are sound but not this program's: neither learning nor looking
+// renames, changes or adds to them; each is refused with its reason.
+TEST(LearnedStore, FilesThatAreNotOursAreLeftAlone)
+{
+    struct Case {
+        const char* name;
+        std::function<void(const fs::path&)> make;
+        const char* reason;
+    };
+    const std::vector<Case> cases = {
+        {"a folder", [](const fs::path& f) { fs::create_directory(f); }, "not a regular file"},
+        {"another program's learned table",
+         [](const fs::path& f) { runSql(f, "CREATE TABLE learned (word TEXT, meaning TEXT)"); }, "other columns"},
+        {"only a notes table",
+         [](const fs::path& f) { runSql(f, "CREATE TABLE notes (body TEXT); INSERT INTO notes VALUES ('x')"); },
+         "no learned table (tables: notes)"},
+        {"a newer layout",
+         [](const fs::path& f) {
+             runSql(f, kOurTable);
+             runSql(f, "INSERT INTO learned VALUES ('1990000', '北京', '', 'u', 1); PRAGMA user_version = 7");
+         },
+         "layout 7 is newer"},
+    };
+    for (const Case& c : cases) {
+        for (const LearnedAccess access : {LearnedAccess::ReadWrite, LearnedAccess::ReadOnly}) {
+            SCOPED_TRACE(std::string(c.name) + (access == LearnedAccess::ReadOnly ? ", looking" : ", learning"));
+            TempDir dir;
+            const fs::path file = dir.path / "learned.sqlite";
+            c.make(file);
+            const auto before = folderBytes(dir.path);
+            Warnings w;
+            {
+                LearnedStore store(file, w.sink(), {access});
+                EXPECT_FALSE(store.writable());
+                EXPECT_TRUE(store.movedAside().empty());
+                EXPECT_NE(store.refusal().find(c.reason), std::string::npos) << store.refusal();
+                EXPECT_TRUE(store.loadAll().empty());
+                EXPECT_FALSE(store.upsert(entry("1990001", "北京")));
+            }
+            ASSERT_EQ(w.lines.size(), 1u);
+            EXPECT_NE(w.lines[0].find(c.reason), std::string::npos) << w.lines[0];
+            EXPECT_EQ(folderBytes(dir.path), before);
+        }
+    }
+}
+
+// Looking at a sound database in another journal mode reads its rows and
+// leaves it as it was: no WAL, no shared memory, no table made.
+TEST(LearnedStore, LookingChangesNothing)
+{
+    TempDir dir;
+    const fs::path file = dir.path / "learned.sqlite";
+    runSql(file, kOurTable);
+    runSql(file, "INSERT INTO learned VALUES ('1990000', '北京', '中国移动', 'u', 1700000000)");
+    const auto before = folderBytes(dir.path);
+    Warnings w;
+    {
+        LearnedStore store(file, w.sink(), {LearnedAccess::ReadOnly});
+        EXPECT_FALSE(store.writable());
+        EXPECT_EQ(store.loadAll().size(), 1u);
+        EXPECT_EQ(store.forget({"1990000"}), std::nullopt);
+    }
+    EXPECT_TRUE(w.lines.empty());
+    EXPECT_EQ(folderBytes(dir.path), before);
+
+    // Looking where nothing is makes nothing.
+    LearnedStore missing(dir.path / "none.sqlite", w.sink(), {LearnedAccess::ReadOnly});
+    EXPECT_TRUE(missing.loadAll().empty());
+    EXPECT_FALSE(fs::exists(dir.path / "none.sqlite"));
+}
+
+// A WAL database whose folder cannot take SQLite's shared-memory file (a
+// read-only or full location; here a folder stands where that file would go)
+// is still read, whole, and neither learned into nor moved aside.
+TEST(LearnedStore, WalDatabaseIsReadWhereNothingCanBeWritten)
+{
+    TempDir dir;
+    const fs::path file = dir.path / "learned.sqlite";
+    {
+        LearnedStore store(file);
+        for (int i = 0; i < 50; ++i)
+            ASSERT_TRUE(store.upsert(entry(std::to_string(1990000 + i), "海南")));
+    }
+    fs::remove(file.string() + "-shm");
+    ASSERT_FALSE(fs::exists(file.string() + "-wal"));
+    fs::create_directory(file.string() + "-shm");
+    for (const LearnedAccess access : {LearnedAccess::ReadWrite, LearnedAccess::ReadOnly}) {
+        SCOPED_TRACE(access == LearnedAccess::ReadOnly ? "looking" : "learning");
+        Warnings w;
+        LearnedStore store(file, w.sink(), {access});
+        EXPECT_FALSE(store.writable());
+        EXPECT_TRUE(store.movedAside().empty());
+        EXPECT_EQ(store.loadAll().size(), 50u);
+        EXPECT_LE(w.lines.size(), 1u);
+    }
+    EXPECT_TRUE(fs::exists(file));
+}
+
+// Forgetting while another process holds the write lock past the busy
+// time-out is a failure with its reason, and the row stays.
+TEST(LearnedStore, ForgettingInABusyDatabaseFails)
+{
+    TempDir dir;
+    const fs::path file = dir.path / "learned.sqlite";
+    LearnedStore store(file, {}, {LearnedAccess::ReadWrite, std::chrono::milliseconds(20)});
+    ASSERT_TRUE(store.upsert(entry("1990000", "北京")));
+    sqlite3* other = nullptr;
+    ASSERT_EQ(sqlite3_open(file.c_str(), &other), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+    std::string why;
+    EXPECT_EQ(store.forget({"1990000"}, &why), std::nullopt);
+    EXPECT_NE(why.find("locked"), std::string::npos) << why;
+    sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_close(other);
+    EXPECT_EQ(store.loadAll().size(), 1u);
+    EXPECT_EQ(store.forget({"1990000"}, &why), 1);
+}
+
 TEST(LearnedStore, ReadOnlyLocationLearnsNothingWithOneWarning)
 {
     TempDir dir;
@@ -170,7 +306,7 @@ TEST(LearnedStore, ReadOnlyLocationLearnsNothingWithOneWarning)
     EXPECT_FALSE(store.upsert(entry("1990000", "北京")));
     EXPECT_FALSE(store.upsert(entry("1990001", "北京")));
     EXPECT_TRUE(store.loadAll().empty());
-    EXPECT_EQ(store.forget({"1990000"}), 0);
+    EXPECT_EQ(store.forget({"1990000"}), std::nullopt);
     EXPECT_EQ(w.lines.size(), 1u);
 }
 
@@ -282,6 +418,13 @@ TEST(LearnedText, KeepsPlainNamesAndRefusesMarkup)
         {"归属地：广东", nullptr},
         {"广东\xEF\xBF\xBD\xEF\xBF\xBD", nullptr},
         {"广东：深圳", nullptr},
+        {"广东\u2028深圳", nullptr},
+        {"广东\u2029", nullptr},
+        {"广东\u0085", nullptr},
+        {"\u202E圳深", nullptr},
+        {"广\u200B东", nullptr},
+        {"\uFEFF广东", nullptr},
+        {"Re\u0301union", "R\u00E9union"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.in);

@@ -12,6 +12,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sqlite3.h>
+
+#include <ctime>
 #include <fstream>
 #include <set>
 #include <sstream>
@@ -186,6 +189,33 @@ TEST(Learning, NoLearnWritesNothing)
     saved ? ::setenv("XDG_DATA_HOME", savedXdg.c_str(), 1) : ::unsetenv("XDG_DATA_HOME");
 }
 
+// A learned answer older than refresh-days is served at once and asked again
+// behind it, once; the new answer then serves. A fresh one is not asked about.
+TEST(Learning, OldLearnedAnswersAreAskedAgainOnce)
+{
+    TempDir dir;
+    const fs::path file = dir.path / "learned.sqlite";
+    const std::string oldPrefix = std::to_string(unknownPrefixes()[0]);
+    const std::string freshPrefix = std::to_string(unknownPrefixes()[1]);
+    {
+        data::LearnedStore store(file);
+        store.upsert({oldPrefix, "湖北 襄阳", "中国移动", "up.example", 1}); // 1970
+        store.upsert({freshPrefix, "湖北 武汉", "中国移动", "up.example", std::int64_t(std::time(nullptr))});
+    }
+    FakeUpstream upstream(describe);
+    const Program program(learnFrom(upstream.baseUrl(), file));
+    EXPECT_EQ(program.answer(freshPrefix + "1234"), "湖北 武汉|中国移动|learned");
+    EXPECT_EQ(program.answer(oldPrefix + "1234"), "湖北 襄阳|中国移动|learned");
+    ASSERT_TRUE(upstream.waitForRequests(1));
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (program.answer(oldPrefix + "1234") != "广东 深圳|中国移动|learned"
+           && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::yield();
+    EXPECT_EQ(program.answer(oldPrefix + "1234"), "广东 深圳|中国移动|learned");
+    EXPECT_EQ(program.answer(freshPrefix + "1234"), "湖北 武汉|中国移动|learned");
+    EXPECT_EQ(upstream.asked(), std::vector<std::string>{oldPrefix + "0000"});
+}
+
 // teloria-data on a learned-answer database: export, forget, and the learned
 // answers counted as a source of their own.
 TEST(Learning, DataCommandExportsAndForgets)
@@ -232,4 +262,42 @@ TEST(Learning, DataCommandExportsAndForgets)
         }
     }
     EXPECT_FALSE(fs::exists(dir.path / "missing.sqlite"));
+}
+
+// teloria-data on a database that is not a learned-answer database of this
+// program: export-learned and forget fail with the reason and leave the file
+// exactly as it was (no rename, no table, no write-ahead log).
+TEST(Learning, DataCommandLeavesAForeignDatabaseAlone)
+{
+    struct Case {
+        const char* name;
+        const char* sql;
+        const char* reason;
+    };
+    const std::vector<Case> cases = {
+        {"only notes", "CREATE TABLE notes (body TEXT); INSERT INTO notes VALUES ('keep me')", "no learned table"},
+        {"another learned table", "CREATE TABLE learned (word TEXT, meaning TEXT)", "other columns"},
+    };
+    for (const Case& c : cases) {
+        for (const char* command : {"export-learned", "forget"}) {
+            SCOPED_TRACE(std::string(c.name) + ", " + command);
+            TempDir dir;
+            const fs::path file = dir.path / "other.sqlite";
+            sqlite3* db = nullptr;
+            ASSERT_EQ(sqlite3_open(file.c_str(), &db), SQLITE_OK);
+            ASSERT_EQ(sqlite3_exec(db, c.sql, nullptr, nullptr, nullptr), SQLITE_OK);
+            sqlite3_close(db);
+            std::ifstream in(file, std::ios::binary);
+            const std::string before{std::istreambuf_iterator<char>(in), {}};
+            std::vector<std::string> args{"teloria-data", "--learned", file.string(), command};
+            if (std::string(command) == "forget")
+                args.push_back("1990001");
+            std::ostringstream out, err;
+            EXPECT_EQ(cli::runDataCommand(args, out, err), 1);
+            EXPECT_NE(err.str().find(c.reason), std::string::npos) << err.str();
+            std::ifstream again(file, std::ios::binary);
+            EXPECT_EQ(std::string(std::istreambuf_iterator<char>(again), {}), before);
+            EXPECT_EQ(std::distance(fs::directory_iterator(dir.path), fs::directory_iterator()), 1);
+        }
+    }
 }

@@ -126,7 +126,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, MalformedPhoneDatTest, ::testing::Values(
 ));
 
 struct UnsafeRecordCase {
-    const char* record;
+    std::string record;
     const char* reason; // part of the reason kept
 };
 
@@ -140,6 +140,13 @@ TEST(PhoneDat, SkipsRecordsThatCarryMarkupMarkersOrBrokenText)
              UnsafeRecordCase{"广东|归属地：深圳|518000|0755", "归属地"},
              UnsafeRecordCase{"广东|深圳\r\n|518000|0755", "control character"},
              UnsafeRecordCase{"\xB1\xB1\xBE\xA9|x|1|2", "not UTF-8"}, // GBK bytes
+             UnsafeRecordCase{"广东|深圳\u2028|518000|0755", "line break (U+2028)"},
+             UnsafeRecordCase{"广东|\u202E圳深|518000|0755", "format character (U+202E)"},
+             UnsafeRecordCase{"\u200B广东|深圳|518000|0755", "format character (U+200B)"},
+             UnsafeRecordCase{"广东|深圳|518000\u0085|0755", "control character (U+0085)"},
+             UnsafeRecordCase{"广东|深圳|518000|0755\uFEFF", "format character (U+FEFF)"},
+             UnsafeRecordCase{"广东|" + std::string(65, 'x') + "|518000|0755", "longer than 64 bytes"},
+             UnsafeRecordCase{"广东|深圳|" + std::string(17, '1') + "|0755", "longer than 16 bytes"},
          }) {
         auto b = sampleDat();
         b.records[0] = c.record;
@@ -157,6 +164,45 @@ TEST(PhoneDat, SkipsRecordsThatCarryMarkupMarkersOrBrokenText)
 
 // What the writer writes, the reader reads back: shared records, every card
 // type byte, zip and area code, and the last row of a prefix given twice.
+// Entries pointing at many offsets inside one long run of bytes: each offset
+// is read once and no further than a record can reach, so the parse stays
+// linear in the file and keeps nothing of the run.
+TEST(PhoneDat, EntriesInsideOneLongRecordAreSkippedCheaply)
+{
+    constexpr std::size_t kRun = 4u << 20;
+    std::string bytes = "2301";
+    const std::uint32_t indexStart = static_cast<std::uint32_t>(8 + kRun + 1);
+    for (int i = 0; i < 4; ++i)
+        bytes.push_back(static_cast<char>((indexStart >> (8 * i)) & 0xFF));
+    bytes += std::string(kRun, 'a');
+    bytes.push_back('\0');
+    for (std::uint32_t n = 0; n < 256; ++n) {
+        const std::uint32_t prefix = 1300000 + n;
+        const std::uint32_t offset = 8 + n * 4096 + (n % 2); // two entries share nothing; one run holds them all
+        for (const std::uint32_t v : {prefix, offset})
+            for (int i = 0; i < 4; ++i)
+                bytes.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
+        bytes.push_back('\1');
+    }
+    std::string error;
+    const auto dat = PhoneDat::parse(bytes, &error);
+    ASSERT_TRUE(dat) << error;
+    EXPECT_EQ(dat->entryCount(), 0u);
+    EXPECT_EQ(dat->skippedRecords(), 256u);
+    EXPECT_NE(dat->skipReason().find("longer than"), std::string::npos) << dat->skipReason();
+}
+
+// Text is kept in normal form C: a decomposed name reads as the composed one.
+TEST(PhoneDat, FieldsAreKeptInNormalFormC)
+{
+    auto b = sampleDat();
+    b.records[0] = "Re\u0301union|深圳|518000|0755";
+    const auto dat = PhoneDat::parse(b.build());
+    ASSERT_TRUE(dat);
+    ASSERT_TRUE(dat->find(1380013));
+    EXPECT_EQ(dat->find(1380013)->province, "R\u00E9union");
+}
+
 TEST(PhoneDat, WriterAndReaderRoundTrip)
 {
     std::vector<PhoneDat::Row> rows;

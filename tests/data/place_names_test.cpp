@@ -105,13 +105,51 @@ TEST(SafeText, RefusesMarkupMarkersAndControlCharacters)
                                 UnsafeCase{"归属地：北京", "归属地"}, UnsafeCase{"a>b", "markup"},
                                 UnsafeCase{"&lt;", "markup"}, UnsafeCase{"深圳\r\n", "control"},
                                 UnsafeCase{"\t", "control"}, UnsafeCase{"a|b", "separator"},
-                                UnsafeCase{"\xB1\xB1\xBE\xA9", "UTF-8"}, UnsafeCase{"\xE6\xB7", "UTF-8"}}) {
+                                UnsafeCase{"\xB1\xB1\xBE\xA9", "UTF-8"}, UnsafeCase{"\xE6\xB7", "UTF-8"},
+                                UnsafeCase{"广东\u2028深圳", "line break (U+2028)"},
+                                UnsafeCase{"广东\u2029", "line break (U+2029)"},
+                                UnsafeCase{"广东\u0085", "control character (U+0085)"},
+                                UnsafeCase{"\u202E东广", "format character (U+202E)"},
+                                UnsafeCase{"广\u200B东", "format character (U+200B)"},
+                                UnsafeCase{"\uFEFF广东", "format character (U+FEFF)"},
+                                UnsafeCase{"广东\u061C", "format character (U+061C)"}}) {
         std::string why;
         EXPECT_FALSE(isSafeText(c.text, &why)) << c.text;
         EXPECT_NE(why.find(c.reason), std::string::npos) << why;
     }
-    for (const char* fine : {"", "广东 深圳", "中国移动虚拟运营商", "Macau 澳门"})
+    for (const char* fine : {"", "广东 深圳", "中国移动虚拟运营商", "Macau 澳门", "广东\u3000深圳"})
         EXPECT_TRUE(isSafeText(fine)) << fine;
+}
+
+// Outside text is bounded and put in normal form C, or refused with its reason.
+TEST(SafeText, OutsideTextIsBoundedAndNormalised)
+{
+    struct Case {
+        std::string text;
+        std::size_t bound;
+        const char* kept;   // nullptr: refused
+        const char* reason; // when refused
+    };
+    const std::vector<Case> cases = {
+        {"广东", 64, "广东", nullptr},
+        {"Re\u0301union", 64, "R\u00E9union", nullptr},
+        {"\u212B", 64, "\u00C5", nullptr}, // the Angstrom sign is the letter
+        {std::string(64, 'a'), 64, nullptr, nullptr},
+        {std::string(65, 'a'), 64, nullptr, "longer than 64 bytes"},
+        {"广东\u2028", 64, nullptr, "line break"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        std::string why;
+        const auto kept = acceptOutsideText(c.text, c.bound, &why);
+        if (c.reason) {
+            EXPECT_FALSE(kept);
+            EXPECT_NE(why.find(c.reason), std::string::npos) << why;
+        } else {
+            ASSERT_TRUE(kept) << why;
+            EXPECT_EQ(*kept, c.kept ? std::string(c.kept) : c.text);
+        }
+    }
 }
 
 } // namespace

@@ -60,6 +60,8 @@ protected:
             {1380013, "广东省", "深圳市", "518000", "0755", 2}, // over built-in 北京/中国移动
             {1380014, "", "", "", "", 3},                     // no place: built-in 北京 stays
             {1380015, "吉林", "延吉", "133000", "0433", 0},    // no operator: built-in 中国移动 stays
+            {1380017, "广东", "广州", "510000", "020", 1},     // one record, two card types
+            {1380018, "广东", "广州", "510000", "020", 3},
             {1500000, "湖北", "襄樊", "", "", 1},
         }));
         writeFile(folder_->file("b.tsv"), "# corrections\n"
@@ -95,6 +97,8 @@ INSTANTIATE_TEST_SUITE_P(Cases, PriorityTest, ::testing::Values(
     PriorityCase{1380014, "北京", "中国电信", "a.dat", Tier::PhoneDat},
     PriorityCase{1380015, "吉林 延边", "中国移动", "a.dat", Tier::PhoneDat},
     PriorityCase{1380016, "新疆 巴音郭楞", "中国移动", "b.tsv", Tier::Override},
+    PriorityCase{1380017, "广东 广州", "中国移动", "a.dat", Tier::PhoneDat},
+    PriorityCase{1380018, "广东 广州", "中国电信", "a.dat", Tier::PhoneDat},
     PriorityCase{1500000, "湖北 武汉", "中国移动", "b.tsv", Tier::Override},
     PriorityCase{1519999, "新疆 伊犁", "中国联通", "b.tsv", Tier::Override}, // built-in place kept
     PriorityCase{1510000, "上海", "中国联通", "b.tsv", Tier::Override},
@@ -104,7 +108,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, PriorityTest, ::testing::Values(
 TEST_F(PriorityTest, ReportsEveryFileWithItsPrefixes)
 {
     ASSERT_EQ(loaded_->reports.size(), 2u);
-    EXPECT_EQ(reportLine(loaded_->reports[0]), "loaded 4 prefixes from " + folder_->file("a.dat"));
+    EXPECT_EQ(reportLine(loaded_->reports[0]), "loaded 6 prefixes from " + folder_->file("a.dat"));
     EXPECT_EQ(reportLine(loaded_->reports[1]), "loaded 10003 prefixes from " + folder_->file("b.tsv"));
 }
 

@@ -10,6 +10,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <future>
+#include <limits>
 #include <map>
 #include <set>
 
@@ -370,8 +371,8 @@ TEST(UpstreamAsker, AskAsyncCallsBackOnceForEachWaitingClient)
         r.gated = true;
         return r;
     });
+    std::map<std::string, std::atomic<int>> calls; // outlives the asker, which may call back as it stops
     UpstreamAsker asker(optionsFor(upstream.baseUrl()), nullptr);
-    std::map<std::string, std::atomic<int>> calls;
     for (const std::string p : {"1990001", "1990001", "1990009"}) {
         std::atomic<int>& n = calls[p];
         EXPECT_TRUE(asker.askAsync(p, [&n] { ++n; })) << p;
@@ -386,4 +387,56 @@ TEST(UpstreamAsker, AskAsyncCallsBackOnceForEachWaitingClient)
         EXPECT_FALSE(asker.askAsync(p, [&calls, p] { ++calls[p]; })) << p;
     EXPECT_EQ(asker.stats().waiting, 0u);
     EXPECT_EQ(upstream.asked().size(), 2u);
+}
+
+// Waiting clients give up on the injected clock: a silent upstream, the
+// clock moved past the time-out, and both the waiting ask() and the
+// callback of askAsync() return although no real time has passed.
+TEST(UpstreamAsker, WaitsEndOnTheInjectedClock)
+{
+    FakeUpstream upstream([](const std::string& mobile) {
+        Reply r = answerWithPlace(mobile);
+        r.gated = true; // answers only when the gate opens, at the end
+        return r;
+    });
+    const auto clock = std::make_shared<FakeClock>();
+    UpstreamOptions options = optionsFor(upstream.baseUrl());
+    options.timeout = 3600s; // the real clock never gets there during the test
+    std::atomic<int> called{0};
+    UpstreamAsker asker(options, nullptr, clock);
+    ASSERT_TRUE(asker.askAsync("1990002", [&called] { ++called; }));
+    ASSERT_TRUE(upstream.waitForRequests(1));
+    auto waiting = std::async(std::launch::async, [&asker] { return asker.ask("1990001"); });
+    ASSERT_TRUE(eventually([&] { return asker.stats().waiting == 2; }));
+    clock->advance(1ms); // the next token
+    asker.wake();
+    ASSERT_TRUE(upstream.waitForRequests(2));
+    ASSERT_TRUE(eventually([&] { return asker.stats().waiting == 2; }));
+    EXPECT_EQ(called, 0);
+    clock->advance(3600s);
+    asker.wake();
+    const bool ended = waiting.wait_for(10s) == std::future_status::ready;
+    EXPECT_TRUE(ended);
+    if (!ended)
+        upstream.openGate(); // so that a failing run still ends
+    EXPECT_FALSE(waiting.get().has_value());
+    EXPECT_TRUE(eventually([&] { return called == 1; }));
+    upstream.openGate();
+}
+
+// A learned row whose asked_at is anything a file can hold: the far past is
+// old and asked again, the far future is fresh; nothing overflows.
+TEST(UpstreamAsker, AnyAskedAtIsServedAndJudgedWithoutOverflow)
+{
+    TempDir dir;
+    LearnedStore store(dir.path / "learned.sqlite");
+    store.upsert({"1990001", "湖北 襄樊", "中国移动", "old.example", std::numeric_limits<std::int64_t>::min()});
+    store.upsert({"1990002", "湖北 武汉", "中国移动", "old.example", std::numeric_limits<std::int64_t>::max()});
+    FakeUpstream upstream(answerWithPlace);
+    const auto clock = std::make_shared<FakeClock>();
+    UpstreamAsker asker(optionsFor(upstream.baseUrl()), &store, clock);
+    EXPECT_EQ(asker.ask("1990001")->location, "湖北 襄樊");
+    EXPECT_EQ(asker.ask("1990002")->location, "湖北 武汉");
+    ASSERT_TRUE(eventually([&] { return asker.stats().learned == 1; }));
+    EXPECT_EQ(upstream.asked(), std::vector<std::string>{"19900010000"});
 }
