@@ -192,7 +192,7 @@ int runBatchCommand(const QStringList& arguments, const CommandStreams& streams)
     OutputSink sink = toStdout ? OutputSink(streams.out) : OutputSink(options.outputPath);
     if (!sink.error().isEmpty()) {
         say(streams.err, QStringLiteral("cannot write %1: %2").arg(options.outputPath, sink.error()));
-        return kBadUsage;
+        return kBadUsage; // found before the first request, like a bad option
     }
 
     // With no service named, the numbers are looked up in-process; a malformed

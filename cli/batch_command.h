@@ -10,7 +10,7 @@ namespace teloria::cli {
 
 enum ExitStatus : int {
     kAllAnswered = 0,
-    kCouldNotRun = 1,    // the service could not be started, the output not written
+    kCouldNotRun = 1,    // no request got any answer, or the output could not be written
     kBadUsage = 2,       // bad command line or unreadable input; nothing written
     kSomeFailed = 3,     // some requests got no answer; their rows are written with empty cells
 };

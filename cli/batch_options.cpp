@@ -90,7 +90,7 @@ QString usageText()
     text += QStringLiteral("\nExit status: 0 every request answered, 3 some requests failed "
                            "or the run gave up\n(their rows have empty cells), 2 bad usage, unreadable input or an "
                            "output that cannot be created\n(a folder that does not exist), 1 every request failed, "
-                           "the service could not be started\nor the output could not be written to the end.\n"
+                           "or the output could not be\nwritten to the end.\n"
                            "The summary on standard error counts the rows with location 未知 and with\n"
                            "operator 未知 beside the failed requests.\n");
     return text;

@@ -114,6 +114,26 @@ int runDataCommand(const std::vector<std::string>& arguments, std::ostream& out,
         return usage("no command given");
     const std::string command = rest.front();
     rest.erase(rest.begin());
+    // An option no subcommand takes is bad usage, never a file name or a
+    // number; after "--" everything is taken as it is.
+    DataArguments operands;
+    for (std::size_t i = 0; i < rest.size(); ++i) {
+        const std::string& arg = rest[i];
+        if (arg == "--") {
+            operands.insert(operands.end(), rest.begin() + static_cast<std::ptrdiff_t>(i) + 1, rest.end());
+            break;
+        }
+        if (arg == "-o" || arg == "--output") {
+            operands.push_back(arg);
+            if (i + 1 < rest.size())
+                operands.push_back(rest[++i]);
+            continue;
+        }
+        if (arg.size() > 1 && arg.front() == '-')
+            return usage("unknown option '" + arg + "'");
+        operands.push_back(arg);
+    }
+    rest = std::move(operands);
 
     DataContext context{std::move(settings), out, err, usage};
     for (const Subcommand& sub : kSubcommands)

@@ -1,24 +1,91 @@
 #include "cli/local_resolver.h"
 
 #include "data/data_files.h"
+#include "data/data_service.h"
 #include "data/learning.h"
 #include "data/number_normalizer.h"
 #include "data/prefix_store.h"
+#include "data/upstream_asker.h"
+
+#include <condition_variable>
+#include <mutex>
+#include <unordered_set>
 
 namespace teloria::cli {
 
 LocalResolver::LocalResolver(const data::DataSettings& settings, std::FILE* err)
+    : data_(settings)
+    , err_(err)
+    , program_(settings.program)
 {
-    data::LoadedStore loaded = data::loadStore(settings);
     if (!settings.program.empty()) {
-        for (const data::LoadReport& report : loaded.reports)
+        for (const data::LoadReport& report : data_.reports())
             std::fprintf(err, "%s: %s\n", settings.program.c_str(), data::reportLine(report).c_str());
     }
-    store_ = std::move(loaded.store);
-    learning_ = std::move(loaded.learning);
+    store_ = data_.store();
+    learning_ = data_.learning();
 }
 
 LocalResolver::~LocalResolver() = default;
+
+// The block's prefixes that local data do not know go to the upstream all at
+// once: the asker keeps two requests in flight and shares one per prefix.
+// After kGiveUpAfter failed answers in a row it is stopped, and every lookup
+// from then on is answered from local data at once.
+void LocalResolver::askUpstream()
+{
+    struct Pending {
+        std::mutex mutex;
+        std::condition_variable changed;
+        std::size_t open = 0;
+        std::vector<std::uint32_t> answered; // called back, not yet counted
+    };
+    const auto pending = std::make_shared<Pending>();
+    std::unordered_set<std::uint32_t> asked;
+    for (const auto& clean : clean_) {
+        if (!clean || clean->kind != data::NumberKind::Mobile)
+            continue;
+        const auto prefix7 = static_cast<std::uint32_t>(std::stoul(clean->digits.substr(0, 7)));
+        if (!asked.insert(prefix7).second)
+            continue;
+        {
+            std::lock_guard lock(pending->mutex);
+            ++pending->open;
+        }
+        const bool waiting = learning_->askAsync(prefix7, [pending, prefix7] {
+            {
+                std::lock_guard lock(pending->mutex);
+                pending->answered.push_back(prefix7);
+                --pending->open;
+            }
+            pending->changed.notify_all();
+        });
+        if (!waiting) {
+            std::lock_guard lock(pending->mutex);
+            --pending->open;
+        }
+    }
+    std::unique_lock lock(pending->mutex);
+    while (pending->open > 0 || !pending->answered.empty()) {
+        pending->changed.wait(lock, [&] { return pending->open == 0 || !pending->answered.empty(); });
+        for (const std::uint32_t prefix7 : pending->answered) {
+            if (learning_->asker()->known(std::to_string(prefix7)))
+                upstreamFailures_ = 0;
+            else
+                ++upstreamFailures_;
+        }
+        pending->answered.clear();
+        if (upstreamFailures_ >= kGiveUpAfter && !upstreamGivenUp_) {
+            upstreamGivenUp_ = true;
+            lock.unlock();
+            if (!program_.empty())
+                std::fprintf(err_, "%s: the upstream failed %d times in a row; answering from local data from now on\n",
+                             program_.c_str(), kGiveUpAfter);
+            learning_->stop(); // the lookups still waiting are called back here, at once
+            lock.lock();
+        }
+    }
+} // data_ last: its upstream asker stops before the store goes
 
 const RowCells& LocalResolver::cellsOf(const data::Answer& answer)
 {
@@ -77,11 +144,11 @@ void LocalResolver::resolve(const QStringList& numbers, std::vector<Resolution>&
         }
         auto& clean = clean_[static_cast<std::size_t>(i)];
         clean = typed.size() <= maxBytes ? data::cleanNumber(typed) : std::nullopt;
-        if (learning_ && clean && clean->kind == data::NumberKind::Mobile)
-            learning_->prepare(static_cast<std::uint32_t>(std::stoul(clean->digits.substr(0, 7))));
         if (clean)
             store_->prefetch(*clean);
     }
+    if (learning_ && !upstreamGivenUp_)
+        askUpstream();
     for (std::size_t i = 0; i < out.size(); ++i) {
         Resolution& r = out[i];
         const auto& clean = clean_[i];

@@ -5,11 +5,13 @@
 
 #include "cli/resolver.h"
 
+#include "data/data_service.h"
 #include "data/number_normalizer.h"
 
 #include <cstdio>
 #include <memory>
 #include <optional>
+#include <string>
 #include <unordered_map>
 #include <vector>
 
@@ -34,9 +36,14 @@ public:
     std::uint32_t mobileKey(std::uint32_t prefix7) override;
     const RowCells& cellsOfKey(std::uint32_t key) override;
 
+    // Failed upstream answers in a row after which the upstream is asked no more.
+    static constexpr int kGiveUpAfter = 3;
+
 private:
     const RowCells& cellsOf(const data::Answer& answer);
+    void askUpstream();
 
+    data::DataService data_; // the store, the learning and the upstream asker, owned here
     std::shared_ptr<data::PrefixStore> store_;
     std::shared_ptr<data::Learning> learning_; // with --upstream, or learned answers on disk
     // The store keeps one answer per distinct set of fields, never moved; so
@@ -49,6 +56,10 @@ private:
     };
     std::vector<Recent> recent_ = std::vector<Recent>(4096);
     std::vector<std::optional<data::CleanNumber>> clean_; // the block's numbers, cleaned
+    std::FILE* err_;
+    std::string program_;
+    int upstreamFailures_ = 0; // failed upstream answers in a row
+    bool upstreamGivenUp_ = false;
 };
 
 } // namespace teloria::cli

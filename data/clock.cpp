@@ -18,10 +18,9 @@ public:
 
 } // namespace
 
-Clock& Clock::system()
+std::shared_ptr<Clock> Clock::system()
 {
-    static SystemClock clock;
-    return clock;
+    return std::make_shared<SystemClock>();
 }
 
 } // namespace teloria::data

@@ -1,9 +1,11 @@
 #pragma once
-// The time the upstream asker runs on: the system's, or one a test moves by hand.
+// The time the upstream asker runs on: the system's, or one a test moves by
+// hand. Whoever waits on it holds a share of it, so it outlives every wait.
 
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 
 namespace teloria::data {
@@ -18,7 +20,7 @@ public:
     // Waits on cv (lock held) until this clock reaches deadline or cv is notified.
     virtual void waitUntil(std::unique_lock<std::mutex>& lock, std::condition_variable& cv, TimePoint deadline) = 0;
 
-    static Clock& system(); // steady_clock and the system's wall clock
+    static std::shared_ptr<Clock> system(); // steady_clock and the system's wall clock
 };
 
 } // namespace teloria::data

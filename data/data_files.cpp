@@ -160,7 +160,7 @@ std::vector<std::string> discoverDataFiles()
     return files;
 }
 
-LoadedStore loadStore(const DataSettings& settings)
+LoadedStore loadStore(const DataSettings& settings, std::shared_ptr<Clock> clock)
 {
     std::vector<std::string> files;
     if (settings.discover)
@@ -224,7 +224,7 @@ LoadedStore loadStore(const DataSettings& settings)
     WarningSink warn = [program](const std::string& line) {
         std::fprintf(stderr, "%s%swarning: %s\n", program.c_str(), program.empty() ? "" : ": ", line.c_str());
     };
-    result.learning = Learning::start(settings.learn, *store, std::move(warn));
+    result.learning = Learning::start(settings.learn, *store, std::move(warn), std::move(clock));
     if (result.learning && !result.learning->databasePath().empty()) {
         LoadReport report;
         report.path = result.learning->databasePath().string();

@@ -26,6 +26,7 @@ struct DataSettings {
 };
 
 class Learning;
+class Clock;
 
 struct LoadReport {
     std::string path;
@@ -65,7 +66,8 @@ struct LoadedStore {
     std::shared_ptr<Learning> learning; // nothing without an upstream and without learned answers
 };
 // Learned answers go in last, above phone.dat files and below override tables.
-LoadedStore loadStore(const DataSettings& settings);
+// The learning waits on clock (null: the system's).
+LoadedStore loadStore(const DataSettings& settings, std::shared_ptr<Clock> clock = nullptr);
 
 // One line for standard error: "loaded 4 prefixes from FILE, dated 2023-02",
 // "skipped FILE: why".

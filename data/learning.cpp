@@ -37,8 +37,10 @@ std::optional<LearnedEntry> Learning::normalise(LearnedEntry entry)
 }
 
 std::unique_ptr<Learning> Learning::start(const LearnSettings& settings, PrefixStore& store, WarningSink warn,
-                                          Clock& clock)
+                                          std::shared_ptr<Clock> clock)
 {
+    if (!clock)
+        clock = Clock::system();
     const bool asking = !settings.upstream.isEmpty();
     const std::filesystem::path file =
         settings.learnedFile.empty() ? LearnedStore::defaultPath() : settings.learnedFile;
@@ -54,7 +56,7 @@ std::unique_ptr<Learning> Learning::start(const LearnSettings& settings, PrefixS
         LearnedStore::Options access;
         access.access = asking ? LearnedAccess::ReadWrite : LearnedAccess::ReadOnly;
         learning->database_ = std::make_unique<LearnedStore>(file, warn, access);
-        const std::int64_t oldest = clock.unixSeconds() - std::int64_t(settings.refreshDays) * 86'400;
+        const std::int64_t oldest = clock->unixSeconds() - std::int64_t(settings.refreshDays) * 86'400;
         for (const LearnedEntry& e : learning->database_->loadAll()) {
             const std::uint32_t prefix7 = static_cast<std::uint32_t>(std::stoul(e.prefix));
             if (!store.learn(prefix7, e.location, e.cardType))
@@ -81,6 +83,12 @@ std::unique_ptr<Learning> Learning::start(const LearnSettings& settings, PrefixS
             });
     }
     return learning;
+}
+
+void Learning::stop()
+{
+    if (asker_)
+        asker_->stop();
 }
 
 bool Learning::takeStale(std::uint32_t prefix7)

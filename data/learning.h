@@ -26,8 +26,12 @@ public:
     // database file yet. Warnings (a damaged or read-only database, a failed
     // write later) go to warn, which must outlive the result.
     static std::unique_ptr<Learning> start(const LearnSettings& settings, PrefixStore& store, WarningSink warn,
-                                           Clock& clock = Clock::system());
+                                           std::shared_ptr<Clock> clock = Clock::system());
     ~Learning();
+
+    // Stops the upstream asker (UpstreamAsker::stop): from then on every
+    // lookup is answered from local data at once. Idempotent.
+    void stop();
 
     // Before a lookup of a 7-digit mobile prefix: waits for the upstream when
     // it has to be asked. Thread-safe.

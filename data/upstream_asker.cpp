@@ -27,12 +27,12 @@ QString UpstreamAsker::requestUrl(const QString& base, const std::string& prefix
     return lookupUrl(base, QString::fromStdString(prefix) + QStringLiteral("0000"));
 }
 
-UpstreamAsker::UpstreamAsker(UpstreamOptions options, LearnedStore* store, Clock& clock,
+UpstreamAsker::UpstreamAsker(UpstreamOptions options, LearnedStore* store, std::shared_ptr<Clock> clock,
                              Normaliser normalise, LearnedHook onLearned)
     : options_(std::move(options))
     , host_(QUrl(options_.baseUrl).host().toStdString())
     , store_(store)
-    , clock_(clock)
+    , clock_(clock ? std::move(clock) : Clock::system())
     , normalise_(std::move(normalise))
     , onLearned_(std::move(onLearned))
     , bucket_(options_.rate)
@@ -47,15 +47,24 @@ UpstreamAsker::UpstreamAsker(UpstreamOptions options, LearnedStore* store, Clock
 
 UpstreamAsker::~UpstreamAsker()
 {
+    stop();
+}
+
+void UpstreamAsker::stop()
+{
+    std::lock_guard stopLock(stopMutex_);
     std::vector<std::function<void()>> calls;
     {
         std::lock_guard lock(mutex_);
+        if (stopping_ && workers_.empty())
+            return;
         stopping_ = true;
         for (auto& [key, waiter] : waiters_)
             calls.push_back(std::move(waiter.done));
         stats_.waiting -= waiters_.size();
         waiters_.clear();
     }
+    canceller_.cancel();
     workCv_.notify_all();
     doneCv_.notify_all();
     waiterCv_.notify_all();
@@ -63,6 +72,8 @@ UpstreamAsker::~UpstreamAsker()
         call();
     for (std::thread& worker : workers_)
         worker.join();
+    std::lock_guard lock(mutex_);
+    workers_.clear();
 }
 
 void UpstreamAsker::wake()
@@ -82,7 +93,7 @@ UpstreamAsker::Stats UpstreamAsker::stats() const
 bool UpstreamAsker::fresh(const LearnedEntry& entry) const
 {
     // Compared as a point in time, not an age: asked_at comes from a file and may be anything.
-    const std::int64_t oldest = clock_.unixSeconds() - std::int64_t(options_.refreshDays) * 86'400;
+    const std::int64_t oldest = clock_->unixSeconds() - std::int64_t(options_.refreshDays) * 86'400;
     return entry.askedAt >= oldest;
 }
 
@@ -91,7 +102,7 @@ bool UpstreamAsker::resting(const std::string& prefix)
     const auto it = restingUntil_.find(prefix);
     if (it == restingUntil_.end())
         return false;
-    if (clock_.now() < it->second)
+    if (clock_->now() < it->second)
         return true;
     restingUntil_.erase(it);
     return false;
@@ -139,9 +150,9 @@ std::optional<LearnedEntry> UpstreamAsker::ask(const std::string& prefix)
     if (!flight)
         return std::nullopt;
     ++stats_.waiting;
-    const Clock::TimePoint deadline = clock_.now() + options_.timeout;
-    while (!flight->done && !stopping_ && clock_.now() < deadline)
-        clock_.waitUntil(lock, doneCv_, deadline);
+    const Clock::TimePoint deadline = clock_->now() + options_.timeout;
+    while (!flight->done && !stopping_ && clock_->now() < deadline)
+        clock_->waitUntil(lock, doneCv_, deadline);
     --stats_.waiting;
     return flight->done ? flight->answer : std::nullopt;
 }
@@ -165,7 +176,7 @@ bool UpstreamAsker::askAsync(const std::string& prefix, std::function<void()> do
         return false;
     if (!done)
         return true;
-    const WaiterKey key{clock_.now() + options_.timeout, nextWaiter_++};
+    const WaiterKey key{clock_->now() + options_.timeout, nextWaiter_++};
     const bool soonest = waiters_.empty() || key < waiters_.begin()->first;
     waiters_.emplace(key, Waiter{flight, std::move(done)});
     flight->waiters.push_back(key);
@@ -198,10 +209,10 @@ void UpstreamAsker::expireWaiters()
             waiterCv_.wait(lock);
             continue;
         }
-        const auto now = clock_.now();
+        const auto now = clock_->now();
         const auto soonest = waiters_.begin()->first.first; // a copy: the waiter may go while this waits
         if (soonest > now) {
-            clock_.waitUntil(lock, waiterCv_, soonest);
+            clock_->waitUntil(lock, waiterCv_, soonest);
             continue;
         }
         std::vector<std::function<void()>> calls;
@@ -227,8 +238,8 @@ void UpstreamAsker::work()
             workCv_.wait(lock);
             continue;
         }
-        if (!bucket_.tryTake(clock_.now())) {
-            clock_.waitUntil(lock, workCv_, bucket_.nextToken());
+        if (!bucket_.tryTake(clock_->now())) {
+            clock_->waitUntil(lock, workCv_, bucket_.nextToken());
             continue;
         }
         std::shared_ptr<Flight> flight = queue_.front();
@@ -237,6 +248,8 @@ void UpstreamAsker::work()
         lock.unlock();
 
         std::optional<LearnedEntry> answer = fetch(flight->prefix);
+        if (canceller_.cancelled())
+            answer.reset(); // stopped: nothing more is kept or told
         if (answer && store_)
             store_->upsert(*answer); // a failed write warns once; the answer still serves this process
         if (answer && onLearned_)
@@ -248,7 +261,7 @@ void UpstreamAsker::work()
             learned_[flight->prefix] = *answer;
         } else {
             ++stats_.failed;
-            restingUntil_[flight->prefix] = clock_.now() + options_.retryAfterFailure;
+            restingUntil_[flight->prefix] = clock_->now() + options_.retryAfterFailure;
         }
         flight->answer = std::move(answer);
         flight->done = true;
@@ -272,6 +285,7 @@ std::optional<LearnedEntry> UpstreamAsker::fetch(const std::string& prefix) cons
     fetchOptions.maxBodyBytes = options_.maxBodyBytes;
     // The prefix goes to the configured host only: a redirect elsewhere is a failed answer.
     fetchOptions.followRedirectsToOtherHosts = false;
+    fetchOptions.canceller = &canceller_;
     const FetchResult page = fetchPage(requestUrl(options_.baseUrl, prefix), fetchOptions);
     if (!page.ok || page.status != 200)
         return std::nullopt;
@@ -295,7 +309,7 @@ std::optional<LearnedEntry> UpstreamAsker::fetch(const std::string& prefix) cons
     entry.location = std::move(*location);
     entry.cardType = std::move(cardType);
     entry.upstream = host_;
-    entry.askedAt = clock_.unixSeconds();
+    entry.askedAt = clock_->unixSeconds();
     if (normalise_)
         return normalise_(std::move(entry));
     return entry;

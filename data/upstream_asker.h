@@ -11,6 +11,7 @@
 
 #include "data/clock.h"
 #include "data/learned_store.h"
+#include "net/page_fetch.h"
 #include "data/token_bucket.h"
 
 #include <QString>
@@ -54,11 +55,15 @@ public:
 
     // store may be null (nothing written to disk); otherwise its rows are
     // known from the start and new answers are written to it.
-    UpstreamAsker(UpstreamOptions options, LearnedStore* store, Clock& clock = Clock::system(),
+    UpstreamAsker(UpstreamOptions options, LearnedStore* store, std::shared_ptr<Clock> clock = Clock::system(),
                   Normaliser normalise = {}, LearnedHook onLearned = {});
-    // Waits for requests under way (each at most the time-out); clients
-    // still waiting without a thread are called back first.
-    ~UpstreamAsker();
+    ~UpstreamAsker(); // stop()
+    // Stops asking: requests under way are aborted, clients still waiting
+    // (with or without a thread) get no answer at once, and the asker's
+    // threads have ended when it returns, so no callback runs afterwards.
+    // Later asks answer nothing. Idempotent, and safe from any thread but
+    // the asker's own (a callback).
+    void stop();
     UpstreamAsker(const UpstreamAsker&) = delete;
     UpstreamAsker& operator=(const UpstreamAsker&) = delete;
 
@@ -118,7 +123,8 @@ private:
     const UpstreamOptions options_;
     const std::string host_;
     LearnedStore* store_;
-    Clock& clock_;
+    const std::shared_ptr<Clock> clock_;
+    mutable FetchCanceller canceller_; // ends the requests under way at stop()
     Normaliser normalise_;
     LearnedHook onLearned_;
 
@@ -135,6 +141,7 @@ private:
     std::condition_variable waiterCv_;
     Stats stats_;
     bool stopping_ = false;
+    std::mutex stopMutex_; // one stop() at a time; the second waits for the first
     std::vector<std::thread> workers_;
 };
 

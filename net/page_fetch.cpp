@@ -45,8 +45,17 @@ std::size_t appendBody(char* data, std::size_t size, std::size_t count, void* us
     return n;
 }
 
-FetchError classify(CURLcode code, const BodySink& sink)
+// Called by libcurl while a transfer runs: a non-zero answer aborts it.
+int checkCancelled(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) noexcept
 {
+    const auto* canceller = static_cast<const FetchCanceller*>(user);
+    return canceller && canceller->cancelled() ? 1 : 0;
+}
+
+FetchError classify(CURLcode code, const BodySink& sink, const FetchOptions& options)
+{
+    if (options.canceller && options.canceller->cancelled())
+        return FetchError::Cancelled;
     if (sink.tooLarge || code == CURLE_FILESIZE_EXCEEDED)
         return FetchError::TooLarge;
     if (sink.outOfMemory || code == CURLE_OUT_OF_MEMORY)
@@ -96,23 +105,79 @@ std::string headerValue(CURL* curl, const char* name)
     return value;
 }
 
-// The host part of a URL, lower-cased; empty when it cannot be parsed.
-std::string hostOf(const char* url)
+// The origin of a URL, "scheme://host:port" lower-cased with the scheme's
+// default port filled in; empty when it cannot be parsed.
+std::string originOf(const char* url)
 {
-    std::string host;
+    std::string origin;
     CURLU* parsed = curl_url();
     if (!parsed)
-        return host;
-    char* part = nullptr;
-    if (curl_url_set(parsed, CURLUPART_URL, url, 0) == CURLUE_OK &&
-        curl_url_get(parsed, CURLUPART_HOST, &part, 0) == CURLUE_OK && part) {
-        host = part;
-        std::transform(host.begin(), host.end(), host.begin(),
+        return origin;
+    char* scheme = nullptr;
+    char* host = nullptr;
+    char* port = nullptr;
+    if (curl_url_set(parsed, CURLUPART_URL, url, 0) == CURLUE_OK
+        && curl_url_get(parsed, CURLUPART_SCHEME, &scheme, 0) == CURLUE_OK && scheme
+        && curl_url_get(parsed, CURLUPART_HOST, &host, 0) == CURLUE_OK && host
+        && curl_url_get(parsed, CURLUPART_PORT, &port, CURLU_DEFAULT_PORT) == CURLUE_OK && port) {
+        origin = std::string(scheme) + "://" + host + ':' + port;
+        std::transform(origin.begin(), origin.end(), origin.begin(),
                        [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     }
-    curl_free(part);
+    curl_free(scheme);
+    curl_free(host);
+    curl_free(port);
     curl_url_cleanup(parsed);
-    return host;
+    return origin;
+}
+
+// curl_easy_perform, but on a multi handle of its own when a canceller may end
+// it: the wait for the server is then woken at once by cancel().
+CURLcode performCancellable(CURL* curl, FetchCanceller* canceller)
+{
+    if (!canceller)
+        return curl_easy_perform(curl);
+    CURLM* multi = curl_multi_init();
+    if (!multi)
+        return CURLE_OUT_OF_MEMORY;
+    if (!canceller->attach(multi)) {
+        curl_multi_cleanup(multi);
+        return CURLE_ABORTED_BY_CALLBACK;
+    }
+    CURLcode code = CURLE_OK;
+    if (curl_multi_add_handle(multi, curl) != CURLM_OK) {
+        code = CURLE_OUT_OF_MEMORY;
+    } else {
+        int running = 1;
+        bool finished = false;
+        while (!finished) {
+            if (curl_multi_perform(multi, &running) != CURLM_OK) {
+                code = CURLE_RECV_ERROR;
+                break;
+            }
+            int queued = 0;
+            while (CURLMsg* message = curl_multi_info_read(multi, &queued)) {
+                if (message->msg == CURLMSG_DONE && message->easy_handle == curl) {
+                    code = message->data.result;
+                    finished = true;
+                }
+            }
+            if (finished)
+                break;
+            if (canceller->cancelled()) {
+                code = CURLE_ABORTED_BY_CALLBACK;
+                break;
+            }
+            if (curl_multi_poll(multi, nullptr, 0, 1000, nullptr) != CURLM_OK) {
+                code = CURLE_RECV_ERROR;
+                break;
+            }
+        }
+        curl_multi_remove_handle(multi, curl);
+    }
+    canceller->detach(multi);
+    curl_multi_cleanup(multi);
+    return code;
 }
 
 // One transfer of one URL, no redirect followed unless libcurl follows them
@@ -153,13 +218,17 @@ FetchResult transfer(CURL* curl, const char* url, const FetchOptions& options, b
         && curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, appendBody) == CURLE_OK
         && curl_easy_setopt(curl, CURLOPT_WRITEDATA, &sink) == CURLE_OK
         && curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errorBuffer) == CURLE_OK
-        && curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers.list) == CURLE_OK;
+        && curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers.list) == CURLE_OK 
+        && (!options.canceller
+            || (curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, checkCancelled) == CURLE_OK
+                && curl_easy_setopt(curl, CURLOPT_XFERINFODATA, options.canceller) == CURLE_OK
+                && curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L) == CURLE_OK));
     if (!configured) {
         curl_easy_reset(curl); // drop the pointers to this frame
         return failure(FetchError::Transfer, "the request could not be set up");
     }
 
-    const CURLcode code = curl_easy_perform(curl);
+    const CURLcode code = performCancellable(curl, options.canceller);
     curl_easy_setopt(curl, CURLOPT_WRITEDATA, nullptr);
     curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, nullptr);
     curl_easy_setopt(curl, CURLOPT_HTTPHEADER, nullptr);
@@ -169,7 +238,7 @@ FetchResult transfer(CURL* curl, const char* url, const FetchOptions& options, b
     curl_easy_getinfo(curl, CURLINFO_CONTENT_TYPE, &contentType);
 
     if (code != CURLE_OK) {
-        FetchResult result = failure(classify(code, sink),
+        FetchResult result = failure(classify(code, sink, options),
                                      errorBuffer[0] ? errorBuffer : curl_easy_strerror(code));
         result.status = status;
         return result;
@@ -206,7 +275,7 @@ FetchResult perform(CURL* curl, const QString& url, const FetchOptions& options)
         return transfer(curl, current.c_str(), options, true, options.totalTimeoutMs, nullptr);
 
     const Clock::time_point start = Clock::now();
-    const std::string host = hostOf(current.c_str());
+    const std::string origin = originOf(current.c_str());
     for (long hops = 0;; ++hops) {
         long timeoutMs = 0;
         if (options.totalTimeoutMs > 0) {
@@ -224,7 +293,10 @@ FetchResult perform(CURL* curl, const QString& url, const FetchOptions& options)
             tooMany.status = result.status;
             return tooMany;
         }
-        if (hostOf(next.c_str()) != host) {
+        // Another scheme than http or https is refused by the next transfer as a bad URL.
+        const std::string nextOrigin = originOf(next.c_str());
+        const bool web = nextOrigin.starts_with("http://") || nextOrigin.starts_with("https://");
+        if (nextOrigin != origin && (web || nextOrigin.empty())) {
             FetchResult elsewhere = failure(FetchError::OtherHost, "a redirect to another host was not followed");
             elsewhere.status = result.status;
             return elsewhere;
@@ -245,6 +317,29 @@ FetchResult guarded(CURL* curl, const QString& url, const FetchOptions& options)
 }
 
 } // namespace
+
+void FetchCanceller::cancel()
+{
+    std::lock_guard lock(mutex_);
+    cancelled_.store(true, std::memory_order_release);
+    for (void* multi : waiting_)
+        curl_multi_wakeup(static_cast<CURLM*>(multi));
+}
+
+bool FetchCanceller::attach(void* multi)
+{
+    std::lock_guard lock(mutex_);
+    if (cancelled())
+        return false;
+    waiting_.push_back(multi);
+    return true;
+}
+
+void FetchCanceller::detach(void* multi)
+{
+    std::lock_guard lock(mutex_);
+    std::erase(waiting_, multi);
+}
 
 FetchResult fetchPage(const QString& url, const FetchOptions& options)
 {

@@ -5,26 +5,48 @@
 
 #include <QByteArray>
 #include <QString>
+#include <atomic>
 #include <cstddef>
 #include <memory>
 #include <string>
+#include <mutex>
 #include <vector>
 
 namespace teloria {
+
+// Ends fetches in flight from another thread: once cancel() is called, every
+// fetch given this canceller returns at once with FetchError::Cancelled (a
+// transfer waiting on a silent server too), and later ones do not start.
+class FetchCanceller {
+public:
+    void cancel();
+    bool cancelled() const { return cancelled_.load(std::memory_order_acquire); }
+
+    // For the fetch itself: the libcurl multi handle it waits on, woken by cancel().
+    bool attach(void* multi);
+    void detach(void* multi);
+
+private:
+    std::atomic<bool> cancelled_{false};
+    std::mutex mutex_;
+    std::vector<void*> waiting_;
+};
 
 struct FetchOptions {
     long connectTimeoutMs = 10'000; // a dead server must not freeze the window for ever; 0: none
     long totalTimeoutMs = 30'000;   // the whole request, redirects included; 0: none
     std::size_t maxBodyBytes = 8u << 20; // a larger body gives empty text
     long maxRedirects = 5;          // http and https only
-    // When false, a redirect to another host is not followed: the fetch fails
-    // with OtherHost. Redirects on the same host are followed all the same.
+    // When false, a redirect to another origin (scheme, host or port) is not
+    // followed: the fetch fails with OtherHost. Redirects within the origin are
+    // followed all the same.
     bool followRedirectsToOtherHosts = true;
     // When true the body is handed over as it came (FetchResult::bytes) and
     // not decoded to text: a data file, not a page.
     bool keepBytes = false;
     // Extra request headers, each "Name: value" ("If-None-Match: \"v1\"").
     std::vector<std::string> requestHeaders;
+    FetchCanceller* canceller = nullptr; // when set, must outlive the fetch
 };
 
 enum class FetchError {
@@ -34,10 +56,11 @@ enum class FetchError {
     Connect,          // the connection was refused or could not be made
     Timeout,          // connect or total time-out
     TooManyRedirects,
-    OtherHost,        // a redirect to another host, with followRedirectsToOtherHosts off
+    OtherHost,        // a redirect to another origin, with followRedirectsToOtherHosts off
     TooLarge,         // the body is larger than maxBodyBytes
     OutOfMemory,
     Transfer,         // any other failure while sending or receiving
+    Cancelled,        // the canceller was told to stop
 };
 
 struct FetchResult {

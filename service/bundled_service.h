@@ -10,14 +10,21 @@
 
 namespace teloria {
 
+namespace data {
+class DataService;
+}
+
 class BundledService {
 public:
-    // Starts the service on 127.0.0.1 with a free port; nullptr and a reason on failure.
-    // Its data: the files of data (--data, and the data folders unless
-    // data.discover is false). A process loads the same settings once; each
-    // file's report line goes to standard error then, after "data.program: ".
-    static std::unique_ptr<BundledService> start(QString* error = nullptr);
-    static std::unique_ptr<BundledService> start(const data::DataSettings& data, QString* error = nullptr);
+    // Starts the service on 127.0.0.1 with a free port, answering from data,
+    // which the caller owns and shuts down; nullptr and a reason on failure.
+    static std::unique_ptr<BundledService> start(std::shared_ptr<data::DataService> data, QString* error = nullptr);
+    // The same on data of its own, loaded from settings (--data, and the data
+    // folders unless settings.discover is false) and shut down with the
+    // service. Each file's report line goes to standard error, after
+    // "settings.program: ", when a program is named.
+    static std::unique_ptr<BundledService> start(const data::DataSettings& settings, QString* error = nullptr);
+    static std::unique_ptr<BundledService> start(QString* error = nullptr); // default settings
     virtual ~BundledService() = default; // stops the service
     virtual QString baseUrl() const = 0;  // "http://127.0.0.1:PORT"
     // What became of each data file; refused ones have loaded == false.

@@ -7,8 +7,10 @@
 
 #include <algorithm>
 #include <charconv>
+#include <chrono>
 #include <condition_variable>
 #include <cstring>
+#include <strings.h>
 #include <mutex>
 #include <string_view>
 #include <thread>
@@ -17,6 +19,10 @@
 
 namespace teloria::service {
 namespace {
+
+// How long stop() gives the lookups that waited for the upstream to get
+// their local answer out before the connections close.
+constexpr std::chrono::milliseconds kAnswerWaitingOnStop{500};
 
 struct ResponseDeleter {
     void operator()(MHD_Response* r) const { MHD_destroy_response(r); }
@@ -40,13 +46,17 @@ char headSeen;
 struct HeaderTally {
     std::size_t count = 0;
     std::size_t bytes = 0;
+    std::size_t contentLengths = 0; // the library takes the first of several, so a proxy may take another
 };
 
-MHD_Result tallyHeader(void* cls, MHD_ValueKind, const char*, std::size_t keySize, const char*, std::size_t valueSize)
+MHD_Result tallyHeader(void* cls, MHD_ValueKind, const char* key, std::size_t keySize, const char*, std::size_t valueSize)
 {
     auto* tally = static_cast<HeaderTally*>(cls);
     ++tally->count;
     tally->bytes += keySize + valueSize + 4; // "name: value\r\n"
+    if (key && keySize == std::strlen(MHD_HTTP_HEADER_CONTENT_LENGTH)
+        && strncasecmp(key, MHD_HTTP_HEADER_CONTENT_LENGTH, keySize) == 0)
+        ++tally->contentLengths;
     return MHD_YES;
 }
 
@@ -96,7 +106,8 @@ struct LookupServer::Impl {
     }
 
     bool start(std::string* error);
-    MHD_Result answer(MHD_Connection* connection, std::string_view path, std::string_view method, void** mark);
+    MHD_Result answer(MHD_Connection* connection, std::string_view path, std::string_view method,
+                      std::string_view version, void** mark);
     bool waitForUpstream(MHD_Connection* connection, const CleanNumber& number, void** mark);
     void forget(const void* mark);
     void finishWaiting();
@@ -113,7 +124,7 @@ struct LookupServer::Impl {
     }
 
     static MHD_Result onRequest(void* cls, MHD_Connection* connection, const char* url, const char* method,
-                                const char*, const char*, std::size_t*, void** mark)
+                                const char* version, const char*, std::size_t*, void** mark)
     {
         // A request without a body is answered once it is all in, which keeps
         // the connection open for the next one. One with a body is answered
@@ -123,7 +134,7 @@ struct LookupServer::Impl {
             *mark = &headSeen;
             return MHD_YES;
         }
-        return static_cast<Impl*>(cls)->answer(connection, url, method, mark);
+        return static_cast<Impl*>(cls)->answer(connection, url, method, version ? version : "", mark);
     }
 
     std::shared_ptr<const LocationResolver> resolver;
@@ -133,6 +144,7 @@ struct LookupServer::Impl {
     // Lookups waiting for the upstream, by their request's mark.
     std::mutex waitingMutex;
     std::unordered_map<const void*, std::shared_ptr<Waiting>> waiting;
+    std::condition_variable waitingGone; // a waiting lookup was answered (or its connection closed)
     bool closing = false; // stop() has begun: no lookup waits any more
 
     std::mutex mutex;
@@ -178,12 +190,16 @@ void LookupServer::Impl::forget(const void* mark)
 {
     if (mark == nullptr || mark == &targetTooLong || mark == &headSeen)
         return;
-    std::lock_guard lock(waitingMutex);
-    waiting.erase(mark);
+    {
+        std::lock_guard lock(waitingMutex);
+        waiting.erase(mark);
+    }
+    waitingGone.notify_all();
 }
 
-// Hands every suspended connection back before the daemon stops; their
-// lookups get the local answer, and callbacks that come later do nothing.
+// Hands every suspended connection back before the daemon stops, and waits
+// (a short while at most) until their lookups have the local answer on its
+// way; callbacks that come later do nothing.
 void LookupServer::Impl::finishWaiting()
 {
     std::vector<std::shared_ptr<Waiting>> entries;
@@ -195,10 +211,14 @@ void LookupServer::Impl::finishWaiting()
     }
     for (const auto& entry : entries)
         entry->finish();
+    if (entries.empty() || !daemon)
+        return;
+    std::unique_lock lock(waitingMutex);
+    waitingGone.wait_for(lock, kAnswerWaitingOnStop, [this] { return waiting.empty(); });
 }
 
 MHD_Result LookupServer::Impl::answer(MHD_Connection* connection, std::string_view path, std::string_view method,
-                                      void** mark)
+                                      std::string_view version, void** mark)
 {
     const auto reply = [connection](int status, MHD_Response* response) {
         return MHD_queue_response(connection, static_cast<unsigned>(status), response);
@@ -210,6 +230,14 @@ MHD_Result LookupServer::Impl::answer(MHD_Connection* connection, std::string_vi
     MHD_get_connection_values_n(connection, MHD_HEADER_KIND, &tallyHeader, &headers);
     if (headers.count > options.maxHeaderCount || headers.bytes > options.maxHeaderBytes)
         return reply(MHD_HTTP_REQUEST_HEADER_FIELDS_TOO_LARGE, headersTooLarge.get());
+    // What the library lets through and a proxy in front may read otherwise:
+    // two lengths, a GET or HEAD with a body (a length other than 0, or
+    // chunks), an HTTP/1.1 request without Host.
+    const bool getOrHead = method == MHD_HTTP_METHOD_GET || method == MHD_HTTP_METHOD_HEAD;
+    if (headers.contentLengths > 1 || (getOrHead && announcesBody(connection))
+        || (version == MHD_HTTP_VERSION_1_1
+            && !MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_HOST)))
+        return reply(MHD_HTTP_BAD_REQUEST, badRequest.get());
 
     if (const char* length = MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_CONTENT_LENGTH)) {
         std::size_t bytes = 0;
@@ -245,8 +273,7 @@ MHD_Result LookupServer::Impl::answer(MHD_Connection* connection, std::string_vi
     if (!number)
         return reply(MHD_HTTP_BAD_REQUEST, notANumber.get());
     // A lookup the upstream is asked about waits for it with its connection
-    // suspended, then takes what is known. One with a body is answered at
-    // once (the upstream is still asked, for the next time).
+    // suspended, then takes what is known.
     if (*mark == &headSeen && waitForUpstream(connection, *number, mark))
         return MHD_YES;
     if (*mark == nullptr)

@@ -4,6 +4,7 @@
 #include "net/service_url.h"
 #include "service/lookup_server.h"
 #include "data/data_files.h"
+#include "data/data_service.h"
 #include "platform/platform.h"
 #include "teloria/version.h"
 
@@ -94,12 +95,23 @@ bool parseListen(std::string_view text, Options& options)
     return true;
 }
 
+int run(int argc, char** argv);
+
 } // namespace
 
 int main(int argc, char** argv)
 {
     // Before any thread starts; the page fetch needs libcurl ready.
     curl_global_init(CURL_GLOBAL_DEFAULT);
+    const int status = run(argc, argv);
+    curl_global_cleanup();
+    return status;
+}
+
+namespace {
+
+int run(int argc, char** argv)
+{
     Options options;
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
@@ -162,13 +174,14 @@ int main(int argc, char** argv)
     teloria::platform::blockStopSignals();
 
     // A file that cannot be used is skipped with its reason; the others still load.
-    auto loaded = teloria::data::loadStore(options.data);
-    for (const auto& report : loaded.reports)
+    // Declared before the server, so that it is shut down after it, and both
+    // before main returns and libcurl is cleaned up.
+    teloria::data::DataService data(options.data);
+    for (const auto& report : data.reports())
         if (!options.quiet || !report.loaded)
             std::cerr << "teloria-lookupd: " << teloria::data::reportLine(report) << '\n';
 
-    auto resolver = std::make_shared<const teloria::service::LocationResolver>(std::move(loaded.store),
-                                                                             std::move(loaded.learning));
+    auto resolver = std::make_shared<const teloria::service::LocationResolver>(data.store(), data.learning());
     teloria::service::LookupServer server(resolver);
     std::string why;
     const int port = server.bind(bindHost, options.port, &why);
@@ -183,8 +196,11 @@ int main(int argc, char** argv)
     }
 
     const std::string received = teloria::platform::waitForStopSignal();
-    server.stop();
+    server.stop(); // lookups waiting for the upstream are answered from local data first
+    data.shutdown(); // a request to the upstream still under way is aborted
     if (!options.quiet)
         std::cout << "stopped (" << received << ")" << std::endl;
     return 0;
 }
+
+} // namespace

@@ -95,7 +95,17 @@ int Main(int argc, char* argv[])
         return 2;
     }
 
-    // The choice holds the bundled service, if one was started: it lives as long as the window.
+    // Data files are the bundled service's; a named service loads its own.
+    if (parser.isSet(dataOption)
+        && (parser.isSet(serviceOption) || !qEnvironmentVariableIsEmpty("TELORIA_SERVICE"))) {
+        reportStartFailure(QStringLiteral("--data is for the bundled service; a lookup service named with --service "
+                                          "or TELORIA_SERVICE loads its own data"));
+        return 2;
+    }
+
+    // The choice holds the bundled service, if one was started: it lives as long
+    // as the window, and goes (its upstream asker stopped) before this returns,
+    // so before main cleans up libcurl.
     teloria::data::DataSettings data;
     for (const QString& file : parser.values(dataOption))
         data.files.push_back(file.toStdString());

@@ -573,7 +573,7 @@ TEST(BatchFilter, AnswersEachLineBeforeTheNextArrives)
     EXPECT_TRUE(process.readAllStandardOutput().isEmpty());
 }
 
-// Targets that cannot be written fail before the first request.
+// Targets that cannot be written fail before the first request, with exit 2.
 TEST(BatchOutputFile, UnwritableTargetsFailAtOnce)
 {
     LookupServer server(plainAnswer);

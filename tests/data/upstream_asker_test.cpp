@@ -200,7 +200,7 @@ TEST(TokenBucket, LetsRateRequestsASecond)
 TEST(UpstreamAsker, RateLimitRunsOnTheInjectedClock)
 {
     FakeUpstream upstream(answerWithPlace);
-    FakeClock clock;
+    const auto clock = std::make_shared<FakeClock>();
     UpstreamAsker asker(optionsFor(upstream.baseUrl(), 2), nullptr, clock);
     std::vector<std::future<std::optional<LearnedEntry>>> answers;
     for (const char* p : {"1990001", "1990002", "1990003"})
@@ -208,15 +208,15 @@ TEST(UpstreamAsker, RateLimitRunsOnTheInjectedClock)
 
     ASSERT_TRUE(upstream.waitForRequests(1));
     ASSERT_TRUE(eventually([&] { return asker.stats().learned == 1 && asker.stats().waiting == 2; }));
-    clock.advance(499ms);
+    clock->advance(499ms);
     asker.wake();
     EXPECT_EQ(upstream.asked().size(), 1u);
-    clock.advance(1ms);
+    clock->advance(1ms);
     asker.wake();
     ASSERT_TRUE(upstream.waitForRequests(2));
     ASSERT_TRUE(eventually([&] { return asker.stats().learned == 2; }));
     EXPECT_EQ(upstream.asked().size(), 2u);
-    clock.advance(500ms);
+    clock->advance(500ms);
     asker.wake();
     for (auto& a : answers)
         EXPECT_TRUE(a.get().has_value());
@@ -267,7 +267,7 @@ TEST(UpstreamAsker, BadUpstreamAnswersAreNotKeptAndRest)
         otherHost = "http://localhost:" + upstream.baseUrl().substr(upstream.baseUrl().rfind(':') + 1);
         if (c.refused)
             upstream.stop();
-        FakeClock clock;
+        const auto clock = std::make_shared<FakeClock>();
         UpstreamOptions options = optionsFor(upstream.baseUrl());
         options.timeout = 300ms;
         UpstreamAsker asker(options, &store, clock);
@@ -277,13 +277,13 @@ TEST(UpstreamAsker, BadUpstreamAnswersAreNotKeptAndRest)
         const std::size_t sent = upstream.asked().size();
         EXPECT_EQ(sent, c.refused ? 0u : 1u);
         EXPECT_FALSE(asker.ask("1990001").has_value());
-        clock.advance(599s);
+        clock->advance(599s);
         EXPECT_FALSE(asker.ask("1990001").has_value());
         EXPECT_EQ(asker.stats().requests, 1u);
         EXPECT_TRUE(store.loadAll().empty());
         EXPECT_FALSE(asker.known("1990001").has_value());
 
-        clock.advance(1s);
+        clock->advance(1s);
         EXPECT_FALSE(asker.ask("1990001").has_value());
         EXPECT_TRUE(eventually([&] { return asker.stats().failed == 2; }));
         EXPECT_EQ(asker.stats().requests, 2u);
@@ -315,11 +315,11 @@ TEST(UpstreamAsker, GoodPagesAreCleanedAndKept)
             return mobile == "good" ? Reply{.body = gbkPage(QStringLiteral("广东 深圳"), QStringLiteral("中国移动"))}
                                     : c.reply;
         });
-        FakeClock clock;
+        const auto clock = std::make_shared<FakeClock>();
         UpstreamAsker asker(optionsFor(upstream.baseUrl()), &store, clock);
         const auto answer = asker.ask("1740123");
         ASSERT_TRUE(answer.has_value());
-        const LearnedEntry expected{"1740123", c.location, c.cardType, "127.0.0.1", clock.unixSeconds()};
+        const LearnedEntry expected{"1740123", c.location, c.cardType, "127.0.0.1", clock->unixSeconds()};
         EXPECT_EQ(*answer, expected);
         EXPECT_EQ(store.loadAll(), std::vector<LearnedEntry>{expected});
     }
@@ -330,10 +330,10 @@ TEST(UpstreamAsker, OldAnswersAreServedWhileAskedAgain)
 {
     TempDir dir;
     LearnedStore store(dir.path / "learned.sqlite");
-    FakeClock clock;
+    const auto clock = std::make_shared<FakeClock>();
     const std::int64_t day = 86'400;
-    store.upsert({"1990001", "湖北 襄樊", "中国移动", "old.example", clock.unixSeconds() - 181 * day});
-    store.upsert({"1990002", "湖北 武汉", "中国移动", "old.example", clock.unixSeconds() - 179 * day});
+    store.upsert({"1990001", "湖北 襄樊", "中国移动", "old.example", clock->unixSeconds() - 181 * day});
+    store.upsert({"1990002", "湖北 武汉", "中国移动", "old.example", clock->unixSeconds() - 179 * day});
     FakeUpstream upstream([](const std::string&) {
         return Reply{.body = gbkPage(QStringLiteral("湖北 襄阳"), QStringLiteral("中国移动")), .gated = true};
     });
@@ -399,7 +399,7 @@ TEST(UpstreamAsker, WaitsEndOnTheInjectedClock)
         r.gated = true; // answers only when the gate opens, at the end
         return r;
     });
-    FakeClock clock;
+    const auto clock = std::make_shared<FakeClock>();
     UpstreamOptions options = optionsFor(upstream.baseUrl());
     options.timeout = 3600s; // the real clock never gets there during the test
     std::atomic<int> called{0};
@@ -408,12 +408,12 @@ TEST(UpstreamAsker, WaitsEndOnTheInjectedClock)
     ASSERT_TRUE(upstream.waitForRequests(1));
     auto waiting = std::async(std::launch::async, [&asker] { return asker.ask("1990001"); });
     ASSERT_TRUE(eventually([&] { return asker.stats().waiting == 2; }));
-    clock.advance(1ms); // the next token
+    clock->advance(1ms); // the next token
     asker.wake();
     ASSERT_TRUE(upstream.waitForRequests(2));
     ASSERT_TRUE(eventually([&] { return asker.stats().waiting == 2; }));
     EXPECT_EQ(called, 0);
-    clock.advance(3600s);
+    clock->advance(3600s);
     asker.wake();
     const bool ended = waiting.wait_for(10s) == std::future_status::ready;
     EXPECT_TRUE(ended);
@@ -433,7 +433,7 @@ TEST(UpstreamAsker, AnyAskedAtIsServedAndJudgedWithoutOverflow)
     store.upsert({"1990001", "湖北 襄樊", "中国移动", "old.example", std::numeric_limits<std::int64_t>::min()});
     store.upsert({"1990002", "湖北 武汉", "中国移动", "old.example", std::numeric_limits<std::int64_t>::max()});
     FakeUpstream upstream(answerWithPlace);
-    FakeClock clock;
+    const auto clock = std::make_shared<FakeClock>();
     UpstreamAsker asker(optionsFor(upstream.baseUrl()), &store, clock);
     EXPECT_EQ(asker.ask("1990001")->location, "湖北 襄樊");
     EXPECT_EQ(asker.ask("1990002")->location, "湖北 武汉");

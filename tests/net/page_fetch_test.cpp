@@ -121,6 +121,13 @@ httplib::Server& pageRoutes(httplib::Server& server, Gate& gate)
     server.Get("/landed", [](const httplib::Request&, httplib::Response& res) {
         res.set_content("final", "text/plain; charset=utf-8");
     });
+    // The same host on another port: another origin, another server.
+    server.Get("/to-other-port", [](const httplib::Request& req, httplib::Response& res) {
+        res.set_redirect("http://127.0.0.1:" + std::to_string(req.local_port == 1 ? 2 : req.local_port - 1) + "/landed");
+    });
+    server.Get("/to-other-scheme", [](const httplib::Request& req, httplib::Response& res) {
+        res.set_redirect("https://127.0.0.1:" + std::to_string(req.local_port) + "/landed");
+    });
     server.Get("/to-this-host", [](const httplib::Request& req, httplib::Response& res) {
         res.set_redirect("http://" + req.get_header_value("Host") + "/hop/1");
     });
@@ -240,6 +247,8 @@ TEST_F(PageFetch, FollowsRedirectsUpToTheLimitAndOnlyToTheSameHostWhenAsked)
         {"/to-ftp", 5, false, u""_qs, FetchError::BadUrl, 0},
         {"/to-file", 5, false, u""_qs, FetchError::OtherHost, 302},
         {"/to-localhost", 5, false, u""_qs, FetchError::OtherHost, 302},
+        {"/to-other-port", 5, false, u""_qs, FetchError::OtherHost, 302},
+        {"/to-other-scheme", 5, false, u""_qs, FetchError::OtherHost, 302},
         {"/to-this-host", 5, false, u"final"_qs, FetchError::None, 200},
     };
     for (const auto& c : cases) {
@@ -276,6 +285,38 @@ TEST_F(PageFetch, GivesUpOnASlowServerAtTheConfiguredTimeout)
         EXPECT_EQ(r.text, QString()) << url.toStdString();
     }
     server.gate().open();
+}
+
+// A canceller ends a fetch waiting on a server that holds its answer long
+// before the time-out, and a fetch started after cancel() does not start.
+TEST_F(PageFetch, ACancellerEndsAFetchInFlightAtOnce)
+{
+    FetchCanceller canceller;
+    FetchOptions options;
+    options.totalTimeoutMs = 60'000;
+    options.canceller = &canceller;
+    FetchResult result;
+    std::thread fetcher([&] { result = fetchPage(server.url(u"/slow-head"_qs), options); });
+    const auto asked = [&] {
+        const auto requests = server.requests();
+        return std::any_of(requests.begin(), requests.end(),
+                           [](const LoggedRequest& r) { return r.path == "/slow-head"; });
+    };
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!asked() && std::chrono::steady_clock::now() < giveUp)
+        std::this_thread::yield();
+    EXPECT_TRUE(asked());
+    const auto before = std::chrono::steady_clock::now();
+    canceller.cancel();
+    fetcher.join();
+    const auto took = std::chrono::steady_clock::now() - before;
+    EXPECT_FALSE(result.ok);
+    EXPECT_EQ(result.error, FetchError::Cancelled) << result.errorText.toStdString();
+    EXPECT_LT(took, std::chrono::seconds(5)); // the time-out is 60 s
+
+    const FetchResult later = fetchPage(server.url(u"/hop/0"_qs), options);
+    EXPECT_EQ(later.error, FetchError::Cancelled);
+    EXPECT_FALSE(later.ok);
 }
 
 TEST_F(PageFetch, ABodyOverTheLimitGivesEmptyText)

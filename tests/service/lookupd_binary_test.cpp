@@ -266,6 +266,46 @@ TEST(Lookupd, LearnsFromTheUpstreamAndRemembers)
     EXPECT_TRUE(QDir(home.path()).isEmpty());
 }
 
+// SIGTERM while lookups wait for an upstream that holds its answers (its
+// time-out 30 s): the service ends within a second, and every waiting lookup
+// gets the local answer first instead of a closed connection.
+TEST(Lookupd, StopsAtOnceWithTheUpstreamHoldingItsAnswers)
+{
+    teloria::testing::FakeUpstream upstream([](const std::string&) {
+        return teloria::testing::Reply{
+            .body = teloria::testing::gbkPage(QStringLiteral("广东省深圳市"), QStringLiteral("中国电信")), .gated = true};
+    });
+    Lookupd d({"--listen", "127.0.0.1:0", "--upstream", QString::fromStdString(upstream.baseUrl()), "--no-learn",
+               "--upstream-timeout", "30", "--upstream-rate", "1000"});
+    const int port = d.waitForPort();
+    ASSERT_GT(port, 0) << d.stdErr().toStdString();
+    const std::vector<std::string> numbers = {"19900001234", "19900071234", "19900141234", "19900211234"};
+    std::vector<std::unique_ptr<testing::RawConnection>> waiting;
+    for (const std::string& number : numbers) {
+        waiting.push_back(std::make_unique<testing::RawConnection>(port));
+        waiting.back()->send("GET /sim_search138.asp?mobile=" + number + " HTTP/1.1\r\nHost: x\r\n\r\n");
+    }
+    ASSERT_TRUE(upstream.waitForRequests(2)); // two in flight, the others queued behind them
+    for (const auto& c : waiting)
+        EXPECT_TRUE(c->isOpenAndQuiet());
+
+    const auto before = std::chrono::steady_clock::now();
+    d.signal(SIGTERM);
+    EXPECT_EQ(d.waitForExit(), 0);
+    const auto took = std::chrono::steady_clock::now() - before;
+    EXPECT_LT(took, std::chrono::seconds(1));
+    std::printf("SIGTERM with two upstream requests in flight: exit after %.0f ms\n",
+                std::chrono::duration<double, std::milli>(took).count());
+    for (std::size_t i = 0; i < numbers.size(); ++i) {
+        const std::optional<std::string> response = waiting[i]->readResponse();
+        ASSERT_TRUE(response.has_value()) << numbers[i] << " was closed unanswered";
+        EXPECT_TRUE(response->starts_with("HTTP/1.1 200")) << *response;
+        const auto fields = testing::fieldsOf(response->substr(response->find("\r\n\r\n") + 4));
+        EXPECT_EQ(fields.cardType.toStdString(), "中国电信"); // the local answer, not the upstream's
+        EXPECT_NE(fields.location.toStdString(), "广东 深圳");
+    }
+}
+
 class LoopbackNameTest : public ::testing::TestWithParam<const char*> {};
 
 // Names and addresses that resolve to loopback only are served without --allow-remote.
