@@ -11,6 +11,7 @@ packages=(
   libphonenumber-dev libprotobuf-dev libboost-dev
   libcpp-httplib-dev libssl-dev zlib1g-dev libbrotli-dev
   libmicrohttpd-dev
+  qt6-charts-dev libqt6opengl6-dev libxlsxwriter-dev libminizip-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   fonts-wqy-microhei
   xvfb xauth x11-apps imagemagick wrk time nginx
