@@ -20,7 +20,6 @@
 #include <QTimer>
 #include <QUrl>
 
-#include <xlsxwriter.h>
 
 #include <algorithm>
 #include <set>
