@@ -24,6 +24,8 @@
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMimeData>
+#include <QPointer>
+#include <QTextDocument>
 #include <QtConcurrent/QtConcurrentRun>
 #include <QHeaderView>
 #include <QIcon>
@@ -427,27 +429,74 @@ void Form1::Import_Click()
         importFile(path);
 }
 
+namespace {
+
+// What an import hands back to the window: the numbers, and the input box's
+// text already made into a document. Filling a text document with a million
+// lines takes seconds; done here, off the window's thread, the window stays
+// usable. The document belongs to no thread until the window pulls it to its
+// own, and goes with the last copy of this unless the input box took it.
+struct ImportedDocument {
+    QTextDocument* document = nullptr;
+    bool taken = false; // by the input box, on the window's thread
+    ~ImportedDocument()
+    {
+        if (!taken)
+            delete document;
+    }
+};
+
+struct ImportResult {
+    teloria::ImportedNumbers numbers;
+    std::shared_ptr<ImportedDocument> text;
+};
+
+ImportResult importOffThread(const QString& path)
+{
+    ImportResult result;
+    result.numbers = teloria::importNumbers(path, cleansToNumber);
+    if (!result.numbers.error.isEmpty() || result.numbers.count == 0)
+        return result;
+    auto* document = new QTextDocument;
+    document->setDocumentLayout(new QPlainTextDocumentLayout(document)); // what the input box draws with
+    document->setPlainText(result.numbers.text);
+    result.numbers.text.clear();
+    document->moveToThread(nullptr);
+    result.text = std::make_shared<ImportedDocument>();
+    result.text->document = document;
+    return result;
+}
+
+} // namespace
+
 void Form1::importFile(const QString& path)
 {
     lastFolder_ = QFileInfo(path).absolutePath();
-    ++importsGoing_;
-    // Read and cleaned off the window's thread: the window stays usable meanwhile.
-    auto* watcher = new QFutureWatcher<teloria::ImportedNumbers>(this);
-    connect(watcher, &QFutureWatcher<teloria::ImportedNumbers>::finished, this, [this, watcher, path] {
+    auto* watcher = new QFutureWatcher<ImportResult>(this);
+    connect(watcher, &QFutureWatcher<ImportResult>::finished, this, [this, watcher, path] {
         watcher->deleteLater();
-        --importsGoing_;
-        teloria::ImportedNumbers imported = watcher->result();
-        if (imported.error.isEmpty() && imported.count == 0)
-            imported.error = QStringLiteral("文件里没有号码");
-        if (!imported.error.isEmpty()) {
+        ImportResult imported = watcher->result();
+        QString error = imported.numbers.error;
+        if (error.isEmpty() && !imported.text)
+            error = QStringLiteral("文件里没有号码");
+        if (!error.isEmpty()) {
             messages_->warning(QStringLiteral("导入号码"),
-                               QStringLiteral("无法导入") + path + QStringLiteral("\r\n") + imported.error);
+                               QStringLiteral("无法导入") + path + QStringLiteral("\r\n") + error);
         } else {
-            Text1->setPlainText(imported.text);
+            QTextDocument* document = imported.text->document;
+            imported.text->taken = true;
+            document->moveToThread(thread());
+            document->setParent(Text1);
+            document->setDefaultFont(Text1->font());
+            // The input box deletes a document of its own making; one of an earlier import goes here.
+            const QPointer<QTextDocument> old = Text1->document();
+            Text1->setDocument(document);
+            if (old && old->parent() == Text1)
+                old->deleteLater();
         }
         emit importDone();
     });
-    watcher->setFuture(QtConcurrent::run([path] { return teloria::importNumbers(path, cleansToNumber); }));
+    watcher->setFuture(QtConcurrent::run(importOffThread, path));
 }
 
 void Form1::Copy_Click()

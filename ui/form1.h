@@ -19,7 +19,6 @@ class QTableView;
 
 namespace teloria {
 class ResultTable;
-struct ImportedNumbers;
 }
 
 class Form1 : public QWidget {
@@ -79,7 +78,6 @@ private:
     void centreOnScreen();
     void addMenuItems();
     bool dropFile(QEvent* event);
-    void importFinished(const teloria::ImportedNumbers& imported);
 
     QPlainTextEdit* Text1 = nullptr;
     QPushButton* Command4 = nullptr;
@@ -101,7 +99,6 @@ private:
     int runsGoing_ = 0;      // the run in hand and the runs it is nested in
     bool stopAsked_ = false; // every run going ends after its number in hand
     QString lastFolder_;     // of the last import or save as, for the next dialog
-    int importsGoing_ = 0;
     std::vector<teloria::data::LoadReport> dataSources_;
 
     std::unique_ptr<teloria::MessageBoxSink> ownMessages_;
