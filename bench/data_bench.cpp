@@ -1,5 +1,5 @@
 // The prefix store: the cost of one lookup of a prefix already looked at.
-#include "prefix_store.h"
+#include "data/prefix_store.h"
 
 #include <benchmark/benchmark.h>
 

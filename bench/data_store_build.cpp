@@ -2,8 +2,8 @@
 // with data files, and with every built-in prefix looked at once.
 //   data_store_build --generate FILE N   writes a phone.dat file of N prefixes
 //   data_store_build [--all] [FILE...]   builds the store and prints the figures
-#include "data_files.h"
-#include "phone_dat.h"
+#include "data/data_files.h"
+#include "data/phone_dat.h"
 
 #include <chrono>
 #include <cstdio>

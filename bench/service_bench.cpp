@@ -1,7 +1,7 @@
 // Lookup cost inside the bundled service, without the network.
-#include "location_resolver.h"
-#include "lookup_page.h"
-#include "number_normalizer.h"
+#include "service/location_resolver.h"
+#include "service/lookup_page.h"
+#include "data/number_normalizer.h"
 
 #include <benchmark/benchmark.h>
 

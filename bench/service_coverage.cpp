@@ -1,7 +1,7 @@
 // How much of the mobile numbering the built-in data cover: for every
 // segment 130-199 and every 7-digit prefix in it, whether the segment table
 // names an operator and whether the geocoder names a location.
-#include "location_resolver.h"
+#include "service/location_resolver.h"
 
 #include <cstdio>
 #include <string>

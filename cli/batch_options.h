@@ -4,7 +4,7 @@
 //                 [--format csv|tsv|jsonl] [--fields LIST] [--no-header]
 //                 [--encoding gbk|utf-8] [-o FILE] [FILE|-]
 
-#include "row_format.h"
+#include "cli/row_format.h"
 
 #include "export/result_file.h"
 

@@ -1,5 +1,5 @@
 // teloria-data: tools for the location data files.
-#include "data_command.h"
+#include "cli/data_command.h"
 
 #include <iostream>
 

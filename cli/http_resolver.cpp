@@ -1,8 +1,8 @@
-#include "http_resolver.h"
+#include "cli/http_resolver.h"
 
-#include "lookup/field_extract.h"
 #include "lookup/place_parts.h"
-#include "lookup/service_url.h"
+#include "net/service_url.h"
+#include "text/field_extract.h"
 
 #include <memory>
 

@@ -2,11 +2,11 @@
 // The HTTP path: one GET per number to a lookup service, N in flight, the
 // cells cut out of each page with the one field extraction.
 
-#include "ordered_fetcher.h"
-#include "resolver.h"
+#include "cli/ordered_fetcher.h"
+#include "cli/resolver.h"
 
 #include "lookup/fetch_failure.h"
-#include "lookup/page_fetch.h"
+#include "net/page_fetch.h"
 
 namespace teloria::cli {
 

@@ -1,10 +1,9 @@
-#include "local_resolver.h"
+#include "cli/local_resolver.h"
 
 #include "data/data_files.h"
 #include "data/learning.h"
 #include "data/number_normalizer.h"
 #include "data/prefix_store.h"
-#include "service/lookup_server.h"
 
 namespace teloria::cli {
 
@@ -44,7 +43,7 @@ const RowCells& LocalResolver::cellsOf(const data::Answer& answer)
 void LocalResolver::resolve(const QStringList& numbers, std::vector<Resolution>& out)
 {
     // The service refuses a longer "mobile" value as no number; so does this path.
-    static const std::size_t maxBytes = service::ServerOptions{}.maxNumberBytes;
+    constexpr std::size_t maxBytes = data::kMaxNumberBytes;
     out.assign(static_cast<std::size_t>(numbers.size()), Resolution{}); // never failed here
     // First every number cleaned, its slot in the store hinted; then the lookups.
     clean_.resize(static_cast<std::size_t>(numbers.size()));

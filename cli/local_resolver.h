@@ -3,7 +3,7 @@
 // the service's own cleaning, so that the rows are the bytes the HTTP path
 // writes against the bundled service on the same data. No socket, no request.
 
-#include "resolver.h"
+#include "cli/resolver.h"
 
 #include "data/number_normalizer.h"
 

@@ -1,6 +1,6 @@
 // teloria-batch: the window's batch lookup for scripts, cron and pipelines.
-#include "batch_command.h"
-#include "platform.h"
+#include "cli/batch_command.h"
+#include "platform/platform.h"
 
 #include <QCoreApplication>
 #include <curl/curl.h>
@@ -8,12 +8,12 @@
 
 int main(int argc, char** argv)
 {
-    teloria::cli::platform::keepFreedMemory();
+    teloria::platform::keepFreedMemory();
     // Before any worker thread starts a transfer.
     curl_global_init(CURL_GLOBAL_DEFAULT);
     QCoreApplication app(argc, argv);
     teloria::cli::CommandStreams streams;
-    streams.errIsTerminal = teloria::cli::platform::isTerminal(fileno(stderr));
+    streams.errIsTerminal = teloria::platform::isTerminal(fileno(stderr));
     const int status = teloria::cli::runBatchCommand(QCoreApplication::arguments(), streams);
     curl_global_cleanup();
     return status;

@@ -1,7 +1,7 @@
-#include "number_input.h"
+#include "cli/number_input.h"
 
 #include "lookup/line_split.h"
-#include "lookup/text_codec.h"
+#include "text/text_codec.h"
 
 #include <QStringDecoder>
 

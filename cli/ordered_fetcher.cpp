@@ -1,4 +1,4 @@
-#include "ordered_fetcher.h"
+#include "cli/ordered_fetcher.h"
 
 #include <algorithm>
 

@@ -7,7 +7,7 @@
 // the one caller waits for the block's last answer, so a notify_all to the
 // workers and a notify to the caller can never wake a thread that cannot go on.
 
-#include "lookup/page_fetch.h"
+#include "net/page_fetch.h"
 
 #include <QString>
 #include <QStringList>

@@ -1,4 +1,4 @@
-#include "output_sink.h"
+#include "cli/output_sink.h"
 
 #include "export/replacing_file.h"
 

@@ -1,4 +1,4 @@
-#include "row_format.h"
+#include "cli/row_format.h"
 
 #include <QStringList>
 

@@ -3,7 +3,7 @@
 // default, byte for byte), tab-separated values or JSON lines, with the
 // columns the user chose.
 
-#include "resolver.h"
+#include "cli/resolver.h"
 
 #include "export/result_file.h"
 

@@ -1,4 +1,4 @@
-#include "terminal_ports.h"
+#include "cli/terminal_ports.h"
 
 #include <QByteArray>
 #include <QString>

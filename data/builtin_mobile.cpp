@@ -1,6 +1,6 @@
-#include "builtin_mobile.h"
+#include "data/builtin_mobile.h"
 
-#include "segment_table.h"
+#include "data/segment_table.h"
 
 #include <phonenumbers/geocoding/phonenumber_offline_geocoder.h>
 #include <phonenumbers/phonenumber.pb.h>

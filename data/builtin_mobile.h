@@ -5,7 +5,7 @@
 // answers for every prefix are worked out when the program is built
 // (builtin_gen.cpp) and compiled in; bakedMobile() reads them back.
 
-#include "place_names.h"
+#include "data/place_names.h"
 
 #include <cstdint>
 #include <memory>

@@ -1,8 +1,8 @@
-#include "data_files.h"
+#include "data/data_files.h"
 
-#include "learning.h"
-#include "override_file.h"
-#include "phone_dat.h"
+#include "data/learning.h"
+#include "data/override_file.h"
+#include "data/phone_dat.h"
 
 #include <algorithm>
 #include <cstdio>

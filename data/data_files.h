@@ -7,8 +7,8 @@
 // tables beat phone.dat files whatever their place. A file that cannot be
 // used is skipped with its reason; the others still load.
 
-#include "learn_settings.h"
-#include "prefix_store.h"
+#include "data/learn_settings.h"
+#include "data/prefix_store.h"
 
 #include <memory>
 #include <string>

@@ -1,6 +1,6 @@
-#include "learn_settings.h"
+#include "data/learn_settings.h"
 
-#include "lookup/service_url.h"
+#include "net/service_url.h"
 
 #include <charconv>
 #include <cmath>

@@ -1,6 +1,6 @@
-#include "learned_store.h"
+#include "data/learned_store.h"
 
-#include "place_names.h"
+#include "data/place_names.h"
 
 #include <sqlite3.h>
 

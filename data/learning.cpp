@@ -1,4 +1,4 @@
-#include "learning.h"
+#include "data/learning.h"
 
 #include "data/place_names.h"
 #include "data/prefix_store.h"

@@ -2,11 +2,16 @@
 // Lenient reading of a number as users paste it: surrounding and inner spaces,
 // dashes, and a country prefix are dropped before the lookup.
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
 
 namespace teloria::data {
+
+// Typed text longer than this is no number, whatever it holds: the service
+// refuses such a "mobile" value (400) and the in-process batch passes it over.
+inline constexpr std::size_t kMaxNumberBytes = 64;
 
 enum class NumberKind { Mobile, Landline };
 

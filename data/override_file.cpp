@@ -1,7 +1,7 @@
-#include "override_file.h"
+#include "data/override_file.h"
 
-#include "place_names.h"
-#include "text_table.h"
+#include "data/place_names.h"
+#include "data/text_table.h"
 
 #include <algorithm>
 #include <cerrno>

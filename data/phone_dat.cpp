@@ -1,7 +1,7 @@
-#include "phone_dat.h"
+#include "data/phone_dat.h"
 
-#include "override_file.h"
-#include "place_names.h"
+#include "data/override_file.h"
+#include "data/place_names.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,8 +1,8 @@
-#include "place_names.h"
+#include "data/place_names.h"
 
 #include "kCountyPrefecturesText.h" // generated from data/county_prefectures.tsv
 #include "kRenamesText.h"           // generated from data/renames.tsv
-#include "text_table.h"
+#include "data/text_table.h"
 
 #include <QByteArrayView>
 

@@ -1,11 +1,11 @@
-#include "prefix_store.h"
+#include "data/prefix_store.h"
 
-#include "builtin_mobile.h"
-#include "gbk.h"
-#include "override_file.h"
-#include "phone_dat.h"
-#include "place_names.h"
-#include "segment_table.h"
+#include "data/builtin_mobile.h"
+#include "text/gbk.h"
+#include "data/override_file.h"
+#include "data/phone_dat.h"
+#include "data/place_names.h"
+#include "data/segment_table.h"
 
 #include <phonenumbers/geocoding/phonenumber_offline_geocoder.h>
 #include <phonenumbers/phonenumber.pb.h>

@@ -14,7 +14,7 @@
 // Readers never lock; writers (that first lookup, learn()) take one mutex to
 // append an answer, then publish its index with a release store.
 
-#include "number_normalizer.h"
+#include "data/number_normalizer.h"
 
 #include <QByteArray>
 

@@ -1,7 +1,7 @@
-#include "segment_table.h"
+#include "data/segment_table.h"
 
 #include "kSegmentTableText.h" // generated from data/segments.tsv
-#include "text_table.h"
+#include "data/text_table.h"
 
 #include <algorithm>
 #include <map>

@@ -1,9 +1,9 @@
-#include "upstream_asker.h"
+#include "data/upstream_asker.h"
 
-#include "lookup/field_extract.h"
-#include "lookup/page_fetch.h"
-#include "lookup/service_url.h"
-#include "prefix_store.h"
+#include "text/field_extract.h"
+#include "net/page_fetch.h"
+#include "net/service_url.h"
+#include "data/prefix_store.h"
 
 #include <QUrl>
 

@@ -9,7 +9,7 @@
 // asked again for ten minutes. Concurrent asks for one prefix share one
 // request. Answers are kept in memory and, given a store, on disk.
 
-#include "learned_store.h"
+#include "data/learned_store.h"
 
 #include <QString>
 

@@ -1,4 +1,4 @@
-#include "replacing_file.h"
+#include "export/replacing_file.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -1,4 +1,4 @@
-#include "result_export.h"
+#include "export/result_export.h"
 
 #include "lookup/place_parts.h"
 #include "lookup/result_table.h"

@@ -5,7 +5,7 @@
 // columns ID, 手机号码, 号码归属, 号码类型, 省份, 城市. Every format is
 // written through the one replacing file, so a failure keeps the old file.
 
-#include "result_file.h"
+#include "export/result_file.h"
 
 #include <QString>
 #include <QStringList>

@@ -1,9 +1,9 @@
-#include "result_file.h"
+#include "export/result_file.h"
 
-#include "replacing_file.h"
+#include "export/replacing_file.h"
 
 #include "lookup/result_table.h"
-#include "lookup/text_codec.h"
+#include "text/text_codec.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,4 +1,4 @@
-#include "tab_separated.h"
+#include "export/tab_separated.h"
 
 #include "lookup/result_table.h"
 

@@ -1,10 +1,10 @@
-#include "batch_run.h"
+#include "lookup/batch_run.h"
 
-#include "fetch_failure.h"
-#include "field_extract.h"
-#include "line_split.h"
-#include "result_table.h"
-#include "service_url.h"
+#include "lookup/fetch_failure.h"
+#include "lookup/line_split.h"
+#include "lookup/result_table.h"
+#include "net/service_url.h"
+#include "text/field_extract.h"
 
 #include <QStringList>
 

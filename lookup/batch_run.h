@@ -3,7 +3,7 @@
 // one result row per number, a progress step per number, and a message before
 // and after. It runs to completion on the caller's thread.
 
-#include "run_ports.h"
+#include "lookup/run_ports.h"
 
 #include <QHash>
 #include <QString>

@@ -1,4 +1,4 @@
-#include "fetch_failure.h"
+#include "lookup/fetch_failure.h"
 
 #include <QRegularExpression>
 

@@ -2,7 +2,7 @@
 // Why a request counts as failed, in the words every program shows: the
 // window's end box and row tips, and teloria-batch's summary on standard error.
 
-#include "page_fetch.h"
+#include "net/page_fetch.h"
 
 #include <QString>
 

@@ -1,4 +1,4 @@
-#include "line_split.h"
+#include "lookup/line_split.h"
 
 namespace teloria {
 

@@ -1,6 +1,6 @@
-#include "number_import.h"
+#include "lookup/number_import.h"
 
-#include "text_codec.h"
+#include "text/text_codec.h"
 
 #include <QFile>
 #include <QFileInfo>

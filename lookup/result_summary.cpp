@@ -1,6 +1,6 @@
-#include "result_summary.h"
+#include "lookup/result_summary.h"
 
-#include "result_table.h"
+#include "lookup/result_table.h"
 
 #include <QHash>
 #include <algorithm>

@@ -1,4 +1,4 @@
-#include "result_table.h"
+#include "lookup/result_table.h"
 
 namespace teloria {
 

@@ -2,7 +2,7 @@
 // The narrow interfaces a lookup run talks to. The window adapts its widgets
 // to them; the command-line batch and the tests bring their own.
 
-#include "page_fetch.h"
+#include "net/page_fetch.h"
 
 #include <QString>
 #include <cstdint>

@@ -1,6 +1,6 @@
-#include "service_choice.h"
+#include "lookup/service_choice.h"
 
-#include "service_url.h"
+#include "net/service_url.h"
 
 namespace teloria {
 

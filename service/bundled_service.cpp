@@ -1,8 +1,8 @@
-#include "bundled_service.h"
+#include "service/bundled_service.h"
 
-#include "location_resolver.h"
-#include "lookup/service_url.h"
-#include "lookup_server.h"
+#include "service/location_resolver.h"
+#include "net/service_url.h"
+#include "service/lookup_server.h"
 
 #include <cstdio>
 #include <mutex>

@@ -2,7 +2,7 @@
 // The bundled offline lookup service, run inside the window's or the batch
 // command's own process on a free loopback port.
 
-#include "data_files.h"
+#include "data/data_files.h"
 
 #include <QString>
 #include <memory>

@@ -1,4 +1,4 @@
-#include "location_resolver.h"
+#include "service/location_resolver.h"
 
 namespace teloria::service {
 

@@ -3,11 +3,11 @@
 // store that every program shares (data/prefix_store.h), in the shape the
 // HTTP server uses.
 
-#include "number_normalizer.h"
-#include "phone_dat.h"
-#include "learning.h"
-#include "prefix_store.h"
-#include "segment_table.h"
+#include "data/number_normalizer.h"
+#include "data/phone_dat.h"
+#include "data/learning.h"
+#include "data/prefix_store.h"
+#include "data/segment_table.h"
 
 #include <functional>
 #include <memory>

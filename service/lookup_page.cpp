@@ -1,6 +1,6 @@
-#include "lookup_page.h"
+#include "service/lookup_page.h"
 
-#include "gbk.h"
+#include "text/gbk.h"
 
 namespace teloria::service {
 namespace {

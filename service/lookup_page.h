@@ -1,7 +1,7 @@
 #pragma once
 // The GBK-encoded HTML pages the service answers with.
 
-#include "location_resolver.h"
+#include "service/location_resolver.h"
 
 #include <string>
 #include <string_view>

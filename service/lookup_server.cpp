@@ -1,7 +1,7 @@
-#include "lookup_server.h"
+#include "service/lookup_server.h"
 
-#include "lookup_page.h"
-#include "platform.h"
+#include "service/lookup_page.h"
+#include "platform/platform.h"
 
 #include <microhttpd.h>
 

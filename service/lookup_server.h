@@ -7,7 +7,8 @@
 // wait, and neither does a lookup waiting for the upstream: its connection is
 // suspended until the answer is in or the upstream's time-out has passed.
 
-#include "location_resolver.h"
+#include "data/number_normalizer.h"
+#include "service/location_resolver.h"
 
 #include <cstddef>
 #include <memory>
@@ -20,7 +21,7 @@ inline constexpr char kLookupRoute[] = "/sim_search138.asp";
 struct ServerOptions {
     unsigned threads = 0;              // 0: one per processor core
     std::size_t maxTargetBytes = 2048; // path and query; longer: 414
-    std::size_t maxNumberBytes = 64;   // the "mobile" value; longer: 400, it is no number
+    std::size_t maxNumberBytes = data::kMaxNumberBytes; // the "mobile" value; longer: 400, it is no number
     std::size_t maxBodyBytes = 1024;   // a request body (no route takes one); larger: 413
     std::size_t maxHeaderCount = 64;   // header lines per request; more: 431
     std::size_t maxHeaderBytes = 8192; // header lines' bytes per request; more: 431

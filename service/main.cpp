@@ -1,10 +1,10 @@
 // teloria-lookupd: the bundled offline lookup service as a stand-alone server.
 
-#include "location_resolver.h"
-#include "lookup/service_url.h"
-#include "lookup_server.h"
-#include "data_files.h"
-#include "platform.h"
+#include "service/location_resolver.h"
+#include "net/service_url.h"
+#include "service/lookup_server.h"
+#include "data/data_files.h"
+#include "platform/platform.h"
 #include "teloria/version.h"
 
 #include <curl/curl.h>
@@ -145,7 +145,7 @@ int main(int argc, char** argv)
     // name was checked to resolve to.
     std::string bindHost = options.host;
     if (!options.allowRemote) {
-        const auto loopback = teloria::service::platform::loopbackAddress(options.host);
+        const auto loopback = teloria::platform::loopbackAddress(options.host);
         if (!loopback)
             return usageError("listening on " + options.host
                               + " would answer other machines (it is not a loopback address);"
@@ -158,7 +158,7 @@ int main(int argc, char** argv)
 
     // The stop signals are waited for below, on this thread only; the
     // server's threads and the upstream's (started while loading), inherit the blocked mask.
-    teloria::service::platform::blockStopSignals();
+    teloria::platform::blockStopSignals();
 
     // A file that cannot be used is skipped with its reason; the others still load.
     auto loaded = teloria::data::loadStore(options.data);
@@ -181,7 +181,7 @@ int main(int argc, char** argv)
                   << std::endl;
     }
 
-    const std::string received = teloria::service::platform::waitForStopSignal();
+    const std::string received = teloria::platform::waitForStopSignal();
     server.stop();
     if (!options.quiet)
         std::cout << "stopped (" << received << ")" << std::endl;

@@ -1,4 +1,4 @@
-#include "data_warning.h"
+#include "ui/data_warning.h"
 
 #include <QString>
 #include <QStringList>

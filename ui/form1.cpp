@@ -1,4 +1,4 @@
-#include "form1.h"
+#include "ui/form1.h"
 
 #include "data/number_normalizer.h"
 #include "export/result_export.h"
@@ -6,8 +6,8 @@
 #include "export/tab_separated.h"
 #include "lookup/batch_run.h"
 #include "lookup/number_import.h"
-#include "lookup/page_fetch.h"
 #include "lookup/result_summary.h"
+#include "net/page_fetch.h"
 #include "lookup/result_table.h"
 #include "ui/row_look.h"
 #include "ui/statistics_dialog.h"

@@ -1,4 +1,4 @@
-#include "modxp.h"
+#include "ui/modxp.h"
 
 #include "lookup/service_choice.h"
 #include "service/bundled_service.h"

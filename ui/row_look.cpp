@@ -1,4 +1,4 @@
-#include "row_look.h"
+#include "ui/row_look.h"
 
 namespace teloria {
 

@@ -1,4 +1,4 @@
-#include "statistics_dialog.h"
+#include "ui/statistics_dialog.h"
 
 #include <QApplication>
 #include <QBarCategoryAxis>

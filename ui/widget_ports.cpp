@@ -1,4 +1,4 @@
-#include "widget_ports.h"
+#include "ui/widget_ports.h"
 
 #include <QFileDialog>
 #include <QMessageBox>

@@ -1,6 +1,6 @@
 // Runs the real teloria-batch against a lookup service on loopback and checks
 // what it writes, where, and with which exit status.
-#include "lookup_server.h"
+#include "cli/lookup_server.h"
 
 #include "export/result_file.h"
 #include "lookup/result_table.h"

@@ -1,6 +1,6 @@
 #include "cli/data_command.h"
 
-#include "phone_dat.h"
+#include "data/phone_dat.h"
 #include "service/service_test_support.h"
 
 #include <QTemporaryDir>

@@ -4,7 +4,7 @@
 // test's choosing, counts what it is asked, and can hold replies back until
 // the test opens its gate.
 
-#include "lookup/text_codec.h"
+#include "text/text_codec.h"
 #include "support/test_server.h"
 
 #include <httplib.h>

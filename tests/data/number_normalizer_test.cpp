@@ -1,4 +1,4 @@
-#include "number_normalizer.h"
+#include "data/number_normalizer.h"
 
 #include <gtest/gtest.h>
 

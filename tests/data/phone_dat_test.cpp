@@ -1,4 +1,4 @@
-#include "phone_dat.h"
+#include "data/phone_dat.h"
 
 #include "service/service_test_support.h"
 

@@ -1,4 +1,4 @@
-#include "place_names.h"
+#include "data/place_names.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
-#include "data_files.h"
-#include "override_file.h"
-#include "phone_dat.h"
-#include "prefix_store.h"
-#include "segment_table.h"
+#include "data/data_files.h"
+#include "data/override_file.h"
+#include "data/phone_dat.h"
+#include "data/prefix_store.h"
+#include "data/segment_table.h"
 
 #include "service/service_test_support.h"
 

@@ -1,4 +1,4 @@
-#include "segment_table.h"
+#include "data/segment_table.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 #include "lookup/batch_run.h"
 #include "lookup/result_table.h"
-#include "fake_ports.h"
+#include "lookup/fake_ports.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 #include "lookup/number_import.h"
-#include "lookup/text_codec.h"
+#include "text/text_codec.h"
 
 #include "data/number_normalizer.h"
 

@@ -1,6 +1,6 @@
-#include "bundled_service.h"
+#include "service/bundled_service.h"
 
-#include "service_test_support.h"
+#include "service/service_test_support.h"
 
 #include <httplib.h>
 

@@ -1,6 +1,6 @@
-#include "location_resolver.h"
+#include "service/location_resolver.h"
 
-#include "service_test_support.h"
+#include "service/service_test_support.h"
 
 #include <gtest/gtest.h>
 

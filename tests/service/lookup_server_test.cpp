@@ -1,8 +1,8 @@
-#include "lookup_server.h"
+#include "service/lookup_server.h"
 
-#include "lookup_page.h"
-#include "platform.h"
-#include "service_test_support.h"
+#include "service/lookup_page.h"
+#include "platform/platform.h"
+#include "service/service_test_support.h"
 
 #include <dirent.h>
 #include <httplib.h>

@@ -1,6 +1,6 @@
 // teloria-lookupd itself, started as a child process on a free loopback port.
 
-#include "service_test_support.h"
+#include "service/service_test_support.h"
 
 #include "data/fake_upstream.h"
 

@@ -2,8 +2,8 @@
 // Helpers shared by the service tests: building phone.dat files, talking raw
 // HTTP over a socket, and cutting the two fields out of an answer page.
 
-#include "lookup/field_extract.h"
-#include "lookup/text_codec.h"
+#include "text/field_extract.h"
+#include "text/text_codec.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>

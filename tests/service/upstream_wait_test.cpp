@@ -2,9 +2,9 @@
 // with learning, against a fake online lookup service on loopback.
 #include "data/fake_upstream.h"
 
-#include "lookup_page.h"
-#include "lookup_server.h"
-#include "service_test_support.h"
+#include "service/lookup_page.h"
+#include "service/lookup_server.h"
+#include "service/service_test_support.h"
 
 #include "data/data_files.h"
 

@@ -1,4 +1,4 @@
-#include "window_fixture.h"
+#include "ui/window_fixture.h"
 
 #include "data/phone_dat.h"
 #include "service/bundled_service.h"

@@ -1,6 +1,6 @@
-#include "window_fixture.h"
+#include "ui/window_fixture.h"
 
-#include "lookup/text_codec.h"
+#include "text/text_codec.h"
 
 #include <QDir>
 #include <QFile>

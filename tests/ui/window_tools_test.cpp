@@ -4,7 +4,7 @@
 
 #include "export/result_file.h"
 #include "lookup/number_import.h"
-#include "lookup/text_codec.h"
+#include "text/text_codec.h"
 #include "ui/row_look.h"
 
 #include <QChartView>

@@ -1,4 +1,4 @@
-#include "lookup/service_url.h"
+#include "net/service_url.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "field_extract.h"
+#include "text/field_extract.h"
 
 #include <algorithm>
 

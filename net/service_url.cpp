@@ -1,4 +1,4 @@
-#include "service_url.h"
+#include "net/service_url.h"
 
 #include <QUrl>
 

@@ -1,8 +1,8 @@
 // Encoding labels: the WHATWG label table, and the charset parameter of a
 // Content-Type header.
-#include "text_codec.h"
+#include "text/text_codec.h"
 
-#include "codec_common.h"
+#include "text/codec_common.h"
 
 #include <algorithm>
 #include <string>

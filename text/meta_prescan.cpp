@@ -1,7 +1,7 @@
 // The <meta> prescan: the charset a page declares in its first 1024 bytes.
-#include "text_codec.h"
+#include "text/text_codec.h"
 
-#include "codec_common.h"
+#include "text/codec_common.h"
 
 #include <string>
 #include <string_view>

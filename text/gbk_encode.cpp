@@ -1,7 +1,7 @@
 // The GBK encoder: text to CP936 bytes, GB18030 for what GBK lacks.
-#include "text_codec.h"
+#include "text/text_codec.h"
 
-#include "codec_common.h"
+#include "text/codec_common.h"
 
 namespace teloria {
 

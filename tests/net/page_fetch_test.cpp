@@ -1,8 +1,8 @@
 // The page fetch against a real HTTP server on 127.0.0.1, started by each test.
-#include "lookup/qstring_printer.h"
+#include "support/qstring_printer.h"
 
-#include "lookup/page_fetch.h"
-#include "lookup/service_url.h"
+#include "net/page_fetch.h"
+#include "net/service_url.h"
 
 #include "support/test_server.h"
 

@@ -1,6 +1,6 @@
-#include "page_fetch.h"
+#include "net/page_fetch.h"
 
-#include "text_codec.h"
+#include "text/text_codec.h"
 
 #include <curl/curl.h>
 

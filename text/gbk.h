@@ -2,7 +2,7 @@
 // GBK bytes of a text, for the service's pages: the one helper, on the
 // charset layer's encoder.
 
-#include "lookup/text_codec.h"
+#include "text/text_codec.h"
 
 #include <QByteArray>
 #include <QString>

@@ -1,4 +1,4 @@
-#include "lookup/field_extract.h"
+#include "text/field_extract.h"
 
 #include <gtest/gtest.h>
 

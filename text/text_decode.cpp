@@ -1,8 +1,8 @@
 // Decoding: bytes to text with the ICU converter of a resolved label, and a
 // fetched page by what it declares.
-#include "text_codec.h"
+#include "text/text_codec.h"
 
-#include "codec_common.h"
+#include "text/codec_common.h"
 
 #include <unicode/ucnv_cb.h>
 

@@ -1,4 +1,4 @@
-#include "platform.h"
+#include "platform/platform.h"
 
 #include <QFile>
 
@@ -12,7 +12,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace teloria::cli::platform {
+namespace teloria::platform {
 
 int openForReading(const QString& path, QString* error)
 {
@@ -81,4 +81,4 @@ void keepFreedMemory()
 #endif
 }
 
-} // namespace teloria::cli::platform
+} // namespace teloria::platform

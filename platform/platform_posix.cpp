@@ -1,6 +1,6 @@
 // The service's operating-system calls on POSIX systems.
 
-#include "platform.h"
+#include "platform/platform.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -16,7 +16,7 @@
 #include <cstring>
 #include <memory>
 
-namespace teloria::service::platform {
+namespace teloria::platform {
 namespace {
 
 using AddressList = std::unique_ptr<addrinfo, decltype(&freeaddrinfo)>;
@@ -134,4 +134,4 @@ std::string waitForStopSignal()
     return received == SIGINT ? "SIGINT" : "SIGTERM";
 }
 
-} // namespace teloria::service::platform
+} // namespace teloria::platform

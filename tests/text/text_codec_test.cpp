@@ -1,6 +1,6 @@
-#include "lookup/qstring_printer.h"
+#include "support/qstring_printer.h"
 
-#include "lookup/text_codec.h"
+#include "text/text_codec.h"
 
 #include <gtest/gtest.h>
 

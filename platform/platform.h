@@ -1,13 +1,16 @@
 #pragma once
-// The operating-system calls of the service and of teloria-lookupd, in one
-// place: listening sockets, host-name checks and the stop signals. A port to
-// another system replaces platform_posix.cpp with its own counterpart.
+// The operating-system calls of every program, in one place: listening
+// sockets, host-name checks and the stop signals (platform_posix.cpp), and the
+// reading of teloria-batch's input (input_posix.cpp). A port to another system
+// replaces those two files with its own counterparts.
+
+#include <QString>
 
 #include <cstdint>
 #include <optional>
 #include <string>
 
-namespace teloria::service::platform {
+namespace teloria::platform {
 
 using Socket = std::intptr_t; // a native socket handle
 inline constexpr Socket kNoSocket = -1;
@@ -36,4 +39,22 @@ std::optional<std::string> loopbackAddress(const std::string& host);
 void blockStopSignals();
 std::string waitForStopSignal();
 
-} // namespace teloria::service::platform
+// Input of teloria-batch.
+
+// A file descriptor for reading path, or -1 and the reason.
+int openForReading(const QString& path, QString* error);
+void closeInput(int fd);
+// Reads what is there, up to size bytes, waiting only when nothing is: the
+// byte count, 0 at end of input, -1 on error (reason in *error).
+std::int64_t readSome(int fd, char* buffer, std::int64_t size, QString* error);
+// True when a read would not block (data or end of input waiting).
+bool inputWaiting(int fd);
+// The size of a regular file behind fd; -1 for a pipe, terminal or device.
+std::int64_t regularFileSize(int fd);
+bool isTerminal(int fd);
+// Asks the allocator to keep freed memory for reuse rather than hand it back
+// to the system at once: the batch frees and takes again the same blocks for
+// every 64 KiB of input, and each block handed back costs page faults.
+void keepFreedMemory();
+
+} // namespace teloria::platform

@@ -1,0 +1,103 @@
+// teloria-data convert, merge and check: the tools for data files.
+#include "cli/data_rows.h"
+#include "cli/data_subcommands.h"
+
+#include "data/data_files.h"
+#include "data/override_file.h"
+#include "data/phone_dat.h"
+
+#include <ostream>
+
+namespace teloria::cli {
+
+using data::PhoneDat;
+
+int runConvert(const DataArguments& rest, DataContext& context)
+{
+    if (rest.size() != 2)
+        return context.usage("convert takes IN and OUT");
+    std::string error;
+    auto rows = readRows(rest[0], &error);
+    if (!rows || !writeRows(rest[1], std::move(*rows), &error)) {
+        context.err << "teloria-data: " << error << '\n';
+        return 1;
+    }
+    return 0;
+}
+
+int runMerge(const DataArguments& rest, DataContext& context)
+{
+    std::ostream& err = context.err;
+        std::string output;
+        std::vector<std::string> inputs;
+        for (std::size_t i = 0; i < rest.size(); ++i) {
+            if (rest[i] == "-o" || rest[i] == "--output") {
+                if (i + 1 >= rest.size())
+                    return context.usage("-o needs a file name");
+                output = rest[++i];
+            } else {
+                inputs.push_back(rest[i]);
+            }
+        }
+        if (output.empty() || inputs.empty())
+            return context.usage("merge takes files and -o OUT");
+        Rows all;
+        for (const auto& input : inputs) {
+            std::string error;
+            const auto rows = readRows(input, &error);
+            if (!rows) {
+                err << "teloria-data: " << error << '\n';
+                return 1;
+            }
+            all.insert(all.end(), rows->begin(), rows->end()); // a later file's row of a prefix comes last and wins
+        }
+        std::string error;
+        if (!writeRows(output, std::move(all), &error)) {
+            err << "teloria-data: " << error << '\n';
+            return 1;
+        }
+        return 0;
+}
+
+int runCheck(const DataArguments& args, DataContext& context)
+{
+    if (args.size() != 1)
+        return context.usage("check takes one FILE");
+    const std::string& path = args[0];
+    std::ostream& out = context.out;
+    std::ostream& err = context.err;
+    std::string why;
+    const auto bytes = data::readDataFile(path, &why);
+    if (!bytes) {
+        err << "teloria-data: " << path << ": " << why << '\n';
+        return 1;
+    }
+    std::size_t offset = 0;
+    std::size_t prefixes = 0;
+    if (isTsv(path)) {
+        const auto table = data::OverrideTable::parse(*bytes, &why);
+        if (table && table->skippedLines > 0)
+            why = table->skipReason;
+        else if (table)
+            for (const auto& line : table->lines)
+                prefixes += line.prefixCount();
+        if (!table || table->skippedLines > 0) {
+            err << "teloria-data: " << path << ": " << why << '\n'; // "line N (byte B): ..."
+
+            return 1;
+        }
+    } else {
+        const auto dat = PhoneDat::parse(*bytes, &why, &offset);
+        if (dat && dat->skippedRecords() > 0)
+            why = dat->skipReason(), offset = dat->skipOffset();
+        if (!dat || dat->skippedRecords() > 0) {
+            err << "teloria-data: " << path << ": byte " << offset << ": " << why << '\n';
+            return 1;
+        }
+        prefixes = dat->entryCount();
+    }
+    out << path << ": sound, " << prefixes << " prefixes\n";
+    return 0;
+}
+
+} // namespace teloria::cli
