@@ -1,35 +1,12 @@
 #include "cli/http_resolver.h"
 
-#include "text/field_extract.h"
+#include "lookup/place_parts.h"
 #include "net/service_url.h"
+#include "text/field_extract.h"
 
-#include <QRegularExpression>
 #include <memory>
 
 namespace teloria::cli {
-
-QString failureReason(const FetchResult& result)
-{
-    if (!result.ok) {
-        if (!result.errorText.isEmpty()) {
-            // libcurl's texts carry the milliseconds and bytes of each attempt:
-            // without them, the same failure reads the same every time.
-            static const QRegularExpression counts(
-                QStringLiteral(R"( after \d+ m(s|illiseconds)( with \d+ (out of \d+ )?bytes received)?| with \d+ bytes remaining to read)"));
-            return QString(result.errorText).remove(counts);
-        }
-        switch (result.error) {
-        case FetchError::Timeout: return QStringLiteral("timed out");
-        case FetchError::Connect: return QStringLiteral("could not connect");
-        case FetchError::Resolve: return QStringLiteral("could not resolve host");
-        case FetchError::OtherHost: return QStringLiteral("redirected to another host");
-        default: return QStringLiteral("no answer");
-        }
-    }
-    if ((result.status >= 200 && result.status < 300) || result.status == 400)
-        return {};
-    return QStringLiteral("HTTP %1").arg(result.status);
-}
 
 RowCells cellsOfPage(const QString& page)
 {
@@ -41,11 +18,9 @@ RowCells cellsOfAnswer(QString location, QString card)
     RowCells cells;
     cells.location = std::move(location);
     cells.card = std::move(card);
-    if (cells.location == u"未知")
-        return cells;
-    const qsizetype space = cells.location.indexOf(u' ');
-    cells.province = space < 0 ? cells.location : cells.location.left(space);
-    cells.city = space < 0 ? QString() : cells.location.mid(space + 1);
+    PlaceParts place = placeParts(cells.location);
+    cells.province = std::move(place.province);
+    cells.city = std::move(place.city);
     return cells;
 }
 

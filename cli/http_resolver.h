@@ -5,16 +5,13 @@
 #include "cli/ordered_fetcher.h"
 #include "cli/resolver.h"
 
+#include "lookup/fetch_failure.h"
 #include "net/page_fetch.h"
 
 namespace teloria::cli {
 
 // After this many failed requests in a row the run stops asking (unless told to keep going).
 inline constexpr int kGiveUpAfter = 3;
-
-// Why an answer counts as a failed request; empty when it does not. A 400
-// is the service's answer for a line that is not a number, not a failure.
-QString failureReason(const FetchResult& result);
 
 // The cells of a lookup page. The province and city are the location's first
 // word and the rest ("未知" gives neither); the page carries no area code, zip

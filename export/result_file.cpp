@@ -79,7 +79,9 @@ bool matchesAny(const QString& text, const int (&codes)[N])
     return false;
 }
 
-QString reasonFor(const QString& systemText)
+} // namespace
+
+QString saveFailureReason(const QString& systemText)
 {
     if (matchesAny(systemText, kDeniedCodes))
         return QStringLiteral("权限不够");
@@ -89,8 +91,6 @@ QString reasonFor(const QString& systemText)
         return qt_error_string(EIO);
     return systemText;
 }
-
-} // namespace
 
 QByteArray csvLine(const QStringList& cells, FileEncoding encoding)
 {
@@ -124,31 +124,31 @@ QByteArray resultFileBytes(const ResultTable& table, FileEncoding encoding)
     return bytes;
 }
 
-SaveOutcome writeResultFile(const ResultTable& table, const QString& path, FileEncoding encoding)
+SaveOutcome writeReplacing(const QString& path, const ByteProducer& produce)
 {
     SaveOutcome outcome;
     outcome.path = path;
 
     const QFileInfo target(path);
     if (target.isDir()) {
-        outcome.reason = reasonFor(qt_error_string(EISDIR));
+        outcome.reason = saveFailureReason(qt_error_string(EISDIR));
         return outcome;
     }
     if (target.exists() && !target.isWritable()) {
-        outcome.reason = reasonFor(qt_error_string(EACCES));
+        outcome.reason = saveFailureReason(qt_error_string(EACCES));
         return outcome;
     }
 
     ReplacingFile file(path);
     if (!file.isOpen()) {
-        outcome.reason = reasonFor(file.errorString());
+        outcome.reason = saveFailureReason(file.errorString());
         return outcome;
     }
 
     QByteArray block;
     block.reserve(kBlockSize + 4096);
-    const bool written = forEachLine(table, encoding, [&](const QByteArray& line) {
-        block.append(line);
+    const bool written = produce([&](QByteArrayView bytes) {
+        block.append(bytes);
         if (block.size() < kBlockSize)
             return true;
         const bool ok = file.write(block);
@@ -158,11 +158,18 @@ SaveOutcome writeResultFile(const ResultTable& table, const QString& path, FileE
 
     // Not committed, the temporary file goes and the old file stays.
     if (!written || !file.commit()) {
-        outcome.reason = reasonFor(file.errorString());
+        outcome.reason = saveFailureReason(file.errorString());
         return outcome;
     }
     outcome.ok = true;
     return outcome;
+}
+
+SaveOutcome writeResultFile(const ResultTable& table, const QString& path, FileEncoding encoding)
+{
+    return writeReplacing(path, [&](const ByteSink& write) {
+        return forEachLine(table, encoding, [&](const QByteArray& line) { return write(line); });
+    });
 }
 
 QString resultFilePath()

@@ -3,8 +3,10 @@
 // line (id, number, location, card type), each ended by CR LF, in GBK.
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QString>
 #include <QStringList>
+#include <functional>
 
 namespace teloria {
 
@@ -32,6 +34,16 @@ struct SaveOutcome {
 // An existing device or pipe at path is written in place.
 SaveOutcome writeResultFile(const ResultTable& table, const QString& path,
                             FileEncoding encoding = FileEncoding::Gbk);
+
+// Writes to path through the one replacing file whatever produce hands to
+// its sink, gathered into blocks; produce returns false (or the sink does)
+// to give up, and the old file stays as it was.
+using ByteSink = std::function<bool(QByteArrayView bytes)>;
+using ByteProducer = std::function<bool(const ByteSink& write)>;
+SaveOutcome writeReplacing(const QString& path, const ByteProducer& produce);
+
+// "权限不够" or "磁盘已满" for the system's texts of those failures; any other text as it stands.
+QString saveFailureReason(const QString& systemText);
 
 // "C:\1.txt" on Windows; 1.txt in the user's home directory elsewhere.
 QString resultFilePath();

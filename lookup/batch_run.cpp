@@ -1,9 +1,10 @@
 #include "lookup/batch_run.h"
 
-#include "text/field_extract.h"
+#include "lookup/fetch_failure.h"
 #include "lookup/line_split.h"
 #include "lookup/result_table.h"
 #include "net/service_url.h"
+#include "text/field_extract.h"
 
 #include <QStringList>
 
@@ -35,8 +36,25 @@ QString endMessage(std::uint32_t elapsedMs, QChar decimalPoint)
            QStringLiteral("秒查询完毕。");
 }
 
-BatchRun::BatchRun(RunPorts ports, QString serviceBase, QChar decimalPoint)
-    : ports_(ports), serviceBase_(std::move(serviceBase)), decimalPoint_(decimalPoint)
+QString stoppedMessage(int done, int count, std::uint32_t elapsedMs, QChar decimalPoint)
+{
+    return QStringLiteral("已停止：完成%1/%2条，耗时").arg(done).arg(count) +
+           formatSeconds(elapsedMs, decimalPoint) + QStringLiteral("秒。");
+}
+
+QString failureLine(const RunSummary& summary)
+{
+    if (summary.failed == 0)
+        return {};
+    QStringList parts;
+    for (const QString& reason : summary.reasons)
+        parts << reason + QStringLiteral("（%1）").arg(summary.reason_counts.value(reason));
+    return QStringLiteral("其中%1条查询失败：").arg(summary.failed) + parts.join(u'；');
+}
+
+BatchRun::BatchRun(RunPorts ports, QString serviceBase, QChar decimalPoint, NumberCheck isNumber)
+    : ports_(ports), serviceBase_(std::move(serviceBase)), decimalPoint_(decimalPoint),
+      isNumber_(std::move(isNumber))
 {
 }
 
@@ -59,26 +77,51 @@ RunSummary BatchRun::runNumbers(const QStringList& numbers)
     if (summary.count > 0)
         ports_.progress.setMaximum(summary.count);
     ports_.messages.information(title, startMessage(summary.count));
+    ports_.pump.runStarting();
 
     // The list is a copy taken before the first pass: a nested run started
     // from the event pump cannot change what this run works through.
     for (const QString& number : numbers) {
         if (!ports_.pump.processPending())
             return summary; // the window was closed: touch nothing more
+        if (ports_.pump.stopRequested()) {
+            summary.stopped = true;
+            break;
+        }
         lookUpOne(number, summary);
     }
 
     // Unsigned subtraction is modulo 2^32, so a counter that wrapped still gives the true time.
     summary.elapsed_ms = ports_.clock.ticks() - start;
-    summary.completed = true;
+    summary.completed = !summary.stopped;
     ports_.pump.drawAll();
-    ports_.messages.information(title, endMessage(summary.elapsed_ms, decimalPoint_));
+    tellTheEnd(summary);
     return summary;
+}
+
+void BatchRun::tellTheEnd(const RunSummary& summary)
+{
+    const QString title = QString::fromUtf16(kRunMessageTitle);
+    QString text = summary.stopped
+                       ? stoppedMessage(summary.looked_up, summary.count, summary.elapsed_ms, decimalPoint_)
+                       : endMessage(summary.elapsed_ms, decimalPoint_);
+    const QString failures = failureLine(summary);
+    if (failures.isEmpty()) {
+        ports_.messages.information(title, text);
+        return;
+    }
+    // The first line stays the sentence of a run that went through; the second tells the failures.
+    text += QStringLiteral("\r\n") + failures;
+    if (summary.failed == summary.looked_up)
+        ports_.messages.warning(title, text);
+    else
+        ports_.messages.information(title, text);
 }
 
 void BatchRun::lookUpOne(const QString& number, RunSummary& summary)
 {
-    const QString page = ports_.fetcher.fetch(lookupUrl(serviceBase_, number));
+    const FetchResult result = ports_.fetcher.fetch(lookupUrl(serviceBase_, number));
+    const QString& page = result.text;
     if (page.isEmpty())
         ++summary.empty_pages;
 
@@ -87,9 +130,26 @@ void BatchRun::lookUpOne(const QString& number, RunSummary& summary)
     const int row = table.rowCount() + 1;
     table.addRow(QString::number(row));
     table.setSubItem(row, 1, number);
-    table.setSubItem(row, 2, extractField(page, kLocationMarker));
+    const QString location = extractField(page, kLocationMarker);
+    table.setSubItem(row, 2, location);
     table.setSubItem(row, 3, extractField(page, kCardTypeMarker));
     ++summary.looked_up;
+
+    // The cells stay as the page gave them; the row's state tells how to read them.
+    const QString reason = failureReason(result);
+    if (!reason.isEmpty()) {
+        ++summary.failed;
+        if (!summary.reason_counts.contains(reason))
+            summary.reasons.append(reason);
+        ++summary.reason_counts[reason];
+        table.setRowState(row, RowState::Failed, reason);
+    } else if (result.status == 400 || (isNumber_ && !isNumber_(number))) {
+        ++summary.not_numbers;
+        table.setRowState(row, RowState::NotANumber);
+    } else if (location == u"未知") {
+        ++summary.unknown_prefix;
+        table.setRowState(row, RowState::UnknownPrefix);
+    }
 
     // Value + 1 beyond the maximum is refused (possible only when runs overlap).
     if (ports_.progress.value() < ports_.progress.maximum())

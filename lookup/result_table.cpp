@@ -2,6 +2,17 @@
 
 namespace teloria {
 
+QString rowNote(RowState state, const QString& reason)
+{
+    switch (state) {
+    case RowState::Failed: return QStringLiteral("查询失败：") + reason;
+    case RowState::NotANumber: return QStringLiteral("不是手机号码");
+    case RowState::UnknownPrefix: return QStringLiteral("号段未知");
+    case RowState::Answered: break;
+    }
+    return {};
+}
+
 ResultTable::ResultTable(QObject* parent) : QAbstractTableModel(parent) {}
 
 QStringList ResultTable::columnTitles()
@@ -34,6 +45,7 @@ void ResultTable::addRow(const QString& text)
     const int at = static_cast<int>(rows_.size());
     beginInsertRows(QModelIndex(), at, at);
     rows_.push_back(Row{text, {}, {}, {}});
+    marks_.push_back(Mark{});
     endInsertRows();
 }
 
@@ -65,6 +77,9 @@ void ResultTable::clear()
     beginResetModel();
     rows_.clear();
     rows_.shrink_to_fit();
+    marks_.clear();
+    marks_.shrink_to_fit();
+    reasons_.clear();
     endResetModel();
 }
 
@@ -72,9 +87,48 @@ QVariant ResultTable::data(const QModelIndex& index, int role) const
 {
     if (!index.isValid() || index.column() >= columns_ || !validRow(index.row() + 1))
         return {};
-    if (role == Qt::DisplayRole || role == Qt::ToolTipRole)
+    if (role == Qt::DisplayRole)
         return rows_[index.row()][index.column()];
+    if (role == Qt::ToolTipRole) {
+        const Mark& mark = marks_[index.row()];
+        if (mark.state != RowState::Answered)
+            return rowNote(mark.state, reasons_.value(mark.reason));
+        return rows_[index.row()][index.column()];
+    }
+    if (role == kRowStateRole)
+        return static_cast<int>(marks_[index.row()].state);
     return {};
+}
+
+void ResultTable::setRowState(int row, RowState state, const QString& reason)
+{
+    if (!validRow(row))
+        return;
+    Mark& mark = marks_[row - 1];
+    mark.state = state;
+    mark.reason = 0;
+    if (state == RowState::Failed) {
+        qsizetype at = reasons_.indexOf(reason);
+        if (at < 0) {
+            at = reasons_.size();
+            reasons_.append(reason);
+        }
+        mark.reason = static_cast<quint32>(at);
+    }
+    emit dataChanged(index(row - 1, 0), index(row - 1, columns_ > 0 ? columns_ - 1 : 0),
+                     {Qt::ToolTipRole, kRowStateRole});
+}
+
+RowState ResultTable::rowState(int row) const
+{
+    return validRow(row) ? marks_[row - 1].state : RowState::Answered;
+}
+
+QString ResultTable::rowReason(int row) const
+{
+    if (!validRow(row) || marks_[row - 1].state != RowState::Failed)
+        return {};
+    return reasons_.value(marks_[row - 1].reason);
 }
 
 QVariant ResultTable::headerData(int section, Qt::Orientation orientation, int role) const

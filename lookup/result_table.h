@@ -12,10 +12,24 @@
 
 namespace teloria {
 
+// What became of a row's lookup. The cells hold what the page held either
+// way; the state only says how to read them.
+enum class RowState : quint8 {
+    Answered,      // the service answered with a place
+    Failed,        // the request failed (no answer, or a status outside 2xx)
+    NotANumber,    // the line is not a number the service can answer
+    UnknownPrefix, // answered, but the service does not know the number's prefix ("未知")
+};
+
+// The row's tip: "查询失败：" + reason, "不是手机号码", "号段未知"; empty for an answered row.
+QString rowNote(RowState state, const QString& reason);
+
 class ResultTable : public QAbstractTableModel {
     Q_OBJECT
 public:
     static constexpr int kColumns = 4;
+    // data() under this role: the row's RowState as an int.
+    static constexpr int kRowStateRole = Qt::UserRole + 1;
 
     explicit ResultTable(QObject* parent = nullptr);
 
@@ -31,6 +45,11 @@ public:
     QString subItem(int row, int k) const;
     void clear();
 
+    // The state of a row, and for a failed one the reason; rows start Answered.
+    void setRowState(int row, RowState state, const QString& reason = {});
+    RowState rowState(int row) const;
+    QString rowReason(int row) const;
+
     static QStringList columnTitles();
 
     // QAbstractItemModel, for the list view.
@@ -42,7 +61,14 @@ private:
     using Row = std::array<QString, kColumns>;
     bool validRow(int row) const { return row >= 1 && row <= static_cast<int>(rows_.size()); }
 
+    struct Mark {
+        RowState state = RowState::Answered;
+        quint32 reason = 0; // index into reasons_, for a failed row
+    };
+
     std::vector<Row> rows_;
+    std::vector<Mark> marks_; // beside rows_, one per row
+    QStringList reasons_;     // each distinct failure reason once
     int columns_ = 0;
 };
 

@@ -2,16 +2,30 @@
 // The narrow interfaces a lookup run talks to. The window adapts its widgets
 // to them; the command-line batch and the tests bring their own.
 
+#include "net/page_fetch.h"
+
 #include <QString>
 #include <cstdint>
 
 namespace teloria {
 
-// One synchronous GET; the page as text, empty text on any failure. Never throws.
+// One synchronous GET. The result says whether an answer came and with what
+// status; its text is the decoded page, empty on any failure. Never throws.
 class PageFetcher {
 public:
     virtual ~PageFetcher() = default;
-    virtual QString fetch(const QString& url) = 0;
+    virtual FetchResult fetch(const QString& url) = 0;
+};
+
+// The run's GETs on one session: consecutive numbers reuse the connection.
+// Still one GET per number, on the same URL, with the same page handling.
+class SessionFetcher : public PageFetcher {
+public:
+    explicit SessionFetcher(FetchOptions options = {}) : session_(options) {}
+    FetchResult fetch(const QString& url) override { return session_.get(url); }
+
+private:
+    FetchSession session_;
 };
 
 // A millisecond counter that may wrap at 2^32.
@@ -42,8 +56,13 @@ public:
 class EventPump {
 public:
     virtual ~EventPump() = default;
+    // After the start message, before the first number: the next
+    // processPending() delivers whatever is pending, however recent the last pass.
+    virtual void runStarting() {}
     // False once the window that owns the run has been closed: the run then stops.
     virtual bool processPending() = 0;
+    // True once the user asked the runs going to stop: the run ends after the number in hand.
+    virtual bool stopRequested() const { return false; }
     // After the last number, before the end message: whatever the run changed
     // is drawn now, so the message opens over the finished list.
     virtual void drawAll() {}

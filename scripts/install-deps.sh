@@ -16,6 +16,7 @@ run_packages=(
   libsqlite3-dev
   libphonenumber-dev libprotobuf-dev libboost-dev
   libmicrohttpd-dev
+  qt6-charts-dev libqt6opengl6-dev libxlsxwriter-dev libminizip-dev
   fonts-wqy-microhei
 )
 # The loopback servers of the tests (cpp-httplib and what it links), GoogleTest,

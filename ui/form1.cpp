@@ -1,13 +1,32 @@
 #include "ui/form1.h"
 
+#include "data/number_normalizer.h"
+#include "export/result_export.h"
 #include "export/result_file.h"
+#include "export/tab_separated.h"
 #include "lookup/batch_run.h"
+#include "lookup/number_import.h"
+#include "lookup/result_summary.h"
 #include "net/page_fetch.h"
 #include "lookup/result_table.h"
+#include "ui/row_look.h"
+#include "ui/statistics_dialog.h"
 
+#include <QAction>
+#include <QClipboard>
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QDir>
+#include <QDropEvent>
 #include <QElapsedTimer>
+#include <QFileInfo>
+#include <QFutureWatcher>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QMimeData>
+#include <QPointer>
+#include <QTextDocument>
+#include <QtConcurrent/QtConcurrentRun>
 #include <QHeaderView>
 #include <QIcon>
 #include <QLocale>
@@ -86,30 +105,28 @@ private:
 
 } // namespace
 
-// The run's page fetch goes through the window's public HttpGet.
-class Form1::WindowFetcher : public teloria::PageFetcher {
-public:
-    explicit WindowFetcher(Form1& form) : form_(form) {}
-    QString fetch(const QString& url) override { return form_.HttpGet(url); }
-
-private:
-    Form1& form_;
-};
-
-// Lets repaints and clicks through between two numbers; reports a closed window.
-// Every pass delivers what is pending (clicks, a close, menu commands), but the
-// window repaints at most 25 times a second: on loopback a number takes a fraction of
-// a millisecond, and redrawing the list and its scroll bar for each one cost
-// several times the lookups themselves.
+// Lets clicks, a Stop and repaints through between two numbers; reports a
+// closed window. On loopback a number takes a fraction of a millisecond, and
+// asking the window system after each one cost more than the lookups
+// themselves: events are delivered at most every kPumpMs (so a click or a
+// Stop is answered within that), and the window repaints at most 25 times a
+// second. The first pass of a run always delivers what is pending.
 class Form1::WindowPump : public teloria::EventPump {
 public:
+    static constexpr qint64 kPumpMs = 10;
     static constexpr qint64 kFrameMs = 40; // 25 repaints a second still look live
 
     explicit WindowPump(Form1& form) : form_(form) {}
+
+    void runStarting() override { sincePump_.invalidate(); }
+
     bool processPending() override
     {
         if (form_.closed_)
             return false;
+        if (sincePump_.isValid() && sincePump_.elapsed() < kPumpMs)
+            return true;
+        sincePump_.start();
         const bool repaint = !sinceRepaint_.isValid() || sinceRepaint_.elapsed() >= kFrameMs;
         form_.setUpdatesEnabled(repaint); // enabling it again schedules one whole repaint
         if (repaint)
@@ -118,22 +135,37 @@ public:
         return !form_.closed_;
     }
 
+    bool stopRequested() const override { return form_.stopAsked_; }
+
     // After the last number: drawing is allowed again and everything the
     // run changed is drawn at once, before the end message opens.
     void drawAll() override
     {
         form_.setUpdatesEnabled(true);
         sinceRepaint_.invalidate();
-        QCoreApplication::sendPostedEvents(); // the list lays out its new rows
+        // The list lays out its new rows (on a timer of its own) before the whole window is drawn.
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
         form_.repaint();
     }
 
 private:
     Form1& form_;
+    QElapsedTimer sincePump_;
     QElapsedTimer sinceRepaint_;
 };
 
-Form1::Form1(const QString& serviceBase, teloria::MessageSink* messages, QWidget* parent)
+namespace {
+
+// The one number cleaner decides what is a number, in the run and in an import.
+bool cleansToNumber(const QString& line)
+{
+    return teloria::data::cleanNumber(line.toStdString()).has_value();
+}
+
+} // namespace
+
+Form1::Form1(const QString& serviceBase, teloria::MessageSink* messages, QWidget* parent,
+             teloria::FileDialogs* files)
     : QWidget(parent, Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
                           Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                           Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
@@ -185,17 +217,31 @@ Form1::Form1(const QString& serviceBase, teloria::MessageSink* messages, QWidget
     Menu1->setObjectName(QStringLiteral("Menu1"));
     Menu2 = Menu->addAction(QStringLiteral("关于"));
     Menu2->setObjectName(QStringLiteral("Menu2"));
+    addMenuItems();
 
     table_ = new teloria::ResultTable(this);
     ListView1->setModel(table_);
+    ListView1->setItemDelegate(new teloria::RowLookDelegate(ListView1));
+    ListView1->installEventFilter(this);
+
+    // A file dropped on the input box or the list is imported.
+    Text1->setAcceptDrops(true);
+    Text1->viewport()->installEventFilter(this);
+    ListView1->setAcceptDrops(true);
+    ListView1->viewport()->setAcceptDrops(true);
 
     if (!messages) {
         ownMessages_ = std::make_unique<teloria::MessageBoxSink>(this);
         messages = ownMessages_.get();
     }
     messages_ = messages;
+    if (!files) {
+        ownFiles_ = std::make_unique<teloria::QtFileDialogs>();
+        files = ownFiles_.get();
+    }
+    files_ = files;
+    lastFolder_ = QDir::homePath();
     progress_ = std::make_unique<teloria::ProgressBarSink>(ProgressBar1);
-    fetcher_ = std::make_unique<WindowFetcher>(*this);
     pump_ = std::make_unique<WindowPump>(*this);
 
     connect(Command4, &QPushButton::clicked, this, &Form1::Command4_Click);
@@ -214,6 +260,44 @@ Form1::Form1(const QString& serviceBase, teloria::MessageSink* messages, QWidget
 }
 
 Form1::~Form1() = default;
+
+// After 清空列表 and 关于, as they always were: a separator and the further commands.
+void Form1::addMenuItems()
+{
+    Menu->addSeparator();
+    const auto item = [this](const char* name, const QString& text) {
+        QAction* action = Menu->addAction(text);
+        action->setObjectName(QString::fromLatin1(name));
+        return action;
+    };
+    stopItem_ = item("Menu3", QStringLiteral("停止查询"));
+    importItem_ = item("Menu4", QStringLiteral("导入号码…"));
+    copyItem_ = item("Menu5", QStringLiteral("复制"));
+    statisticsItem_ = item("Menu6", QStringLiteral("统计…"));
+    saveAsItem_ = item("Menu7", QStringLiteral("另存为…"));
+
+    // Escape stops wherever the focus is in the window; the item is enabled only while a run goes.
+    stopItem_->setShortcut(QKeySequence(Qt::Key_Escape));
+    stopItem_->setShortcutContext(Qt::WindowShortcut);
+    stopItem_->setEnabled(false);
+    addAction(stopItem_);
+    // Ctrl+C on the list copies whole rows; the menu shows the key.
+    copyItem_->setShortcut(QKeySequence::Copy);
+    copyItem_->setShortcutContext(Qt::WidgetShortcut);
+    copyItem_->setShortcutVisibleInContextMenu(true);
+    stopItem_->setShortcutVisibleInContextMenu(true);
+
+    connect(stopItem_, &QAction::triggered, this, &Form1::Stop_Click);
+    connect(importItem_, &QAction::triggered, this, &Form1::Import_Click);
+    connect(copyItem_, &QAction::triggered, this, &Form1::Copy_Click);
+    connect(statisticsItem_, &QAction::triggered, this, &Form1::Statistics_Click);
+    connect(saveAsItem_, &QAction::triggered, this, &Form1::SaveAs_Click);
+}
+
+void Form1::setDataSources(std::vector<teloria::data::LoadReport> reports)
+{
+    dataSources_ = std::move(reports);
+}
 
 QString Form1::HttpGet(const QString& url)
 {
@@ -289,9 +373,18 @@ void Form1::centreOnScreen()
 
 void Form1::Command4_Click()
 {
-    teloria::BatchRun run({*fetcher_, clock_, *progress_, *messages_, *pump_, *table_}, serviceBase_,
-                          systemDecimalPoint());
+    // One session for the whole run: its numbers reuse one connection.
+    teloria::SessionFetcher fetcher;
+    ++runsGoing_;
+    stopItem_->setEnabled(true);
+    teloria::BatchRun run({fetcher, clock_, *progress_, *messages_, *pump_, *table_}, serviceBase_,
+                          systemDecimalPoint(), cleansToNumber);
     run.run(Text1->toPlainText());
+    // A Stop ends every run going, the nested ones and the one they interrupted.
+    if (--runsGoing_ == 0) {
+        stopAsked_ = false;
+        stopItem_->setEnabled(false);
+    }
     // A run stopped by a closed window skips drawAll; the window draws again all the same.
     setUpdatesEnabled(true);
 }
@@ -321,6 +414,142 @@ void Form1::Menu2_Click()
     messages_->information(kAboutTitle, kAboutText);
 }
 
+void Form1::Stop_Click()
+{
+    if (runsGoing_ > 0)
+        stopAsked_ = true;
+}
+
+void Form1::Import_Click()
+{
+    const QString path = files_->openFile(
+        this, QStringLiteral("导入号码"), lastFolder_,
+        QStringLiteral("号码文件 (*.txt *.csv *.xlsx);;文本文件 (*.txt);;所有文件 (*)"));
+    if (!path.isEmpty())
+        importFile(path);
+}
+
+namespace {
+
+// What an import hands back to the window: the numbers, and the input box's
+// text already made into a document. Filling a text document with a million
+// lines takes seconds; done here, off the window's thread, the window stays
+// usable. The document belongs to no thread until the window pulls it to its
+// own, and goes with the last copy of this unless the input box took it.
+struct ImportedDocument {
+    QTextDocument* document = nullptr;
+    bool taken = false; // by the input box, on the window's thread
+    ~ImportedDocument()
+    {
+        if (!taken)
+            delete document;
+    }
+};
+
+struct ImportResult {
+    teloria::ImportedNumbers numbers;
+    std::shared_ptr<ImportedDocument> text;
+};
+
+ImportResult importOffThread(const QString& path)
+{
+    ImportResult result;
+    result.numbers = teloria::importNumbers(path, cleansToNumber);
+    if (!result.numbers.error.isEmpty() || result.numbers.count == 0)
+        return result;
+    auto* document = new QTextDocument;
+    document->setDocumentLayout(new QPlainTextDocumentLayout(document)); // what the input box draws with
+    document->setPlainText(result.numbers.text);
+    result.numbers.text.clear();
+    document->moveToThread(nullptr);
+    result.text = std::make_shared<ImportedDocument>();
+    result.text->document = document;
+    return result;
+}
+
+} // namespace
+
+void Form1::importFile(const QString& path)
+{
+    lastFolder_ = QFileInfo(path).absolutePath();
+    auto* watcher = new QFutureWatcher<ImportResult>(this);
+    connect(watcher, &QFutureWatcher<ImportResult>::finished, this, [this, watcher, path] {
+        watcher->deleteLater();
+        ImportResult imported = watcher->result();
+        QString error = imported.numbers.error;
+        if (error.isEmpty() && !imported.text)
+            error = QStringLiteral("文件里没有号码");
+        if (!error.isEmpty()) {
+            messages_->warning(QStringLiteral("导入号码"),
+                               QStringLiteral("无法导入") + path + QStringLiteral("\r\n") + error);
+        } else {
+            QTextDocument* document = imported.text->document;
+            imported.text->taken = true;
+            document->moveToThread(thread());
+            document->setParent(Text1);
+            document->setDefaultFont(Text1->font());
+            // The input box deletes a document of its own making; one of an earlier import goes here.
+            const QPointer<QTextDocument> old = Text1->document();
+            Text1->setDocument(document);
+            if (old && old->parent() == Text1)
+                old->deleteLater();
+        }
+        emit importDone();
+    });
+    watcher->setFuture(QtConcurrent::run(importOffThread, path));
+}
+
+void Form1::Copy_Click()
+{
+    QList<int> rows;
+    const QModelIndexList selected = ListView1->selectionModel()->selectedRows();
+    rows.reserve(selected.size());
+    for (const QModelIndex& index : selected)
+        rows.append(index.row() + 1);
+    std::sort(rows.begin(), rows.end());
+    if (rows.isEmpty())
+        return;
+    QGuiApplication::clipboard()->setText(teloria::tabSeparatedRows(*table_, rows));
+}
+
+void Form1::Statistics_Click()
+{
+    StatisticsDialog dialog(teloria::summarise(*table_), dataSources_, serviceBase_, this);
+    dialog.exec();
+}
+
+void Form1::SaveAs_Click()
+{
+    const QStringList filters = teloria::exportFilters();
+    int chosen = 0;
+    QString path = files_->saveFile(this, QStringLiteral("另存为"),
+                                    QDir(lastFolder_).filePath(QStringLiteral("查询结果.xlsx")), filters, &chosen);
+    if (path.isEmpty())
+        return;
+    const auto format = static_cast<teloria::ExportFormat>(std::clamp<int>(chosen, 0, filters.size() - 1));
+    if (QFileInfo(path).suffix().isEmpty())
+        path += u'.' + teloria::exportExtension(format);
+    lastFolder_ = QFileInfo(path).absolutePath();
+    const teloria::SaveOutcome outcome = teloria::exportResults(*table_, path, format);
+    if (outcome.ok)
+        messages_->information(QString(), teloria::saveConfirmationText(outcome.path));
+    else
+        messages_->warning(QString::fromUtf16(teloria::kRunMessageTitle), teloria::saveErrorText(outcome));
+}
+
+bool Form1::dropFile(QEvent* event)
+{
+    auto* drop = static_cast<QDropEvent*>(event);
+    const QMimeData* data = drop->mimeData();
+    if (!data || !data->hasUrls() || data->urls().isEmpty() || !data->urls().first().isLocalFile())
+        return false;
+    drop->setDropAction(Qt::CopyAction);
+    drop->accept();
+    if (event->type() == QEvent::Drop)
+        importFile(data->urls().first().toLocalFile());
+    return true;
+}
+
 bool Form1::eventFilter(QObject* watched, QEvent* event)
 {
     // A second quick press arrives as a double click: it is a button going down all the same.
@@ -328,6 +557,17 @@ bool Form1::eventFilter(QObject* watched, QEvent* event)
         (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonDblClick)) {
         const auto* mouse = static_cast<QMouseEvent*>(event);
         ListView1_MouseDown(mouse->button(), mouse->globalPosition().toPoint());
+    }
+    if ((watched == ListView1->viewport() || watched == Text1->viewport()) &&
+        (event->type() == QEvent::DragEnter || event->type() == QEvent::DragMove || event->type() == QEvent::Drop))
+        return dropFile(event);
+    // The list's own Ctrl+C copies one cell: whole rows go instead.
+    if (watched == ListView1 && (event->type() == QEvent::ShortcutOverride || event->type() == QEvent::KeyPress) &&
+        static_cast<QKeyEvent*>(event)->matches(QKeySequence::Copy)) {
+        event->accept();
+        if (event->type() == QEvent::KeyPress)
+            Copy_Click();
+        return true;
     }
     return QWidget::eventFilter(watched, event);
 }

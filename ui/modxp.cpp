@@ -131,6 +131,8 @@ int Main(int argc, char* argv[])
     }
 
     Form1 form(service.baseUrl);
+    if (bundled)
+        form.setDataSources(bundled->dataReports());
     form.show();
     // A refused data file was named on standard error; where somebody can see one, a box says it too.
     if (bundled && QGuiApplication::platformName() != QLatin1String("offscreen")) {

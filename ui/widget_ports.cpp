@@ -1,7 +1,10 @@
 #include "ui/widget_ports.h"
 
+#include <QFileDialog>
 #include <QMessageBox>
 #include <QProgressBar>
+
+#include <algorithm>
 
 namespace teloria {
 
@@ -46,6 +49,23 @@ void MessageBoxSink::show(int icon, const QString& title, const QString& text)
     QMessageBox box(static_cast<QMessageBox::Icon>(icon), title, shown, QMessageBox::Ok, owner_);
     box.setTextFormat(Qt::PlainText); // a path or a page fragment is never markup
     box.exec();
+}
+
+QString QtFileDialogs::openFile(QWidget* parent, const QString& title, const QString& folder,
+                                const QString& filter)
+{
+    return QFileDialog::getOpenFileName(parent, title, folder, filter);
+}
+
+QString QtFileDialogs::saveFile(QWidget* parent, const QString& title, const QString& folder,
+                                const QStringList& filters, int* chosen)
+{
+    QString selected = filters.value(0);
+    const QString path =
+        QFileDialog::getSaveFileName(parent, title, folder, filters.join(QStringLiteral(";;")), &selected);
+    if (chosen)
+        *chosen = std::max<int>(0, static_cast<int>(filters.indexOf(selected)));
+    return path;
 }
 
 } // namespace teloria

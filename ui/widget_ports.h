@@ -4,6 +4,7 @@
 #include "lookup/run_ports.h"
 
 #include <QElapsedTimer>
+#include <QStringList>
 
 class QProgressBar;
 class QWidget;
@@ -33,6 +34,26 @@ public:
 private:
     void show(int icon, const QString& title, const QString& text);
     QWidget* owner_;
+};
+
+// The file dialogs of import and save as; the tests answer them instead of a user.
+class FileDialogs {
+public:
+    virtual ~FileDialogs() = default;
+    // An existing file to read; empty when the user cancelled.
+    virtual QString openFile(QWidget* parent, const QString& title, const QString& folder,
+                             const QString& filter) = 0;
+    // A path to write and, in *chosen, the index of the filter picked; empty when cancelled.
+    virtual QString saveFile(QWidget* parent, const QString& title, const QString& folder,
+                             const QStringList& filters, int* chosen) = 0;
+};
+
+class QtFileDialogs : public FileDialogs {
+public:
+    QString openFile(QWidget* parent, const QString& title, const QString& folder,
+                     const QString& filter) override;
+    QString saveFile(QWidget* parent, const QString& title, const QString& folder,
+                     const QStringList& filters, int* chosen) override;
 };
 
 // Milliseconds since the window was created, wrapping at 2^32 like a tick counter.

@@ -13,12 +13,25 @@ namespace teloria::testing {
 
 class FakeFetcher : public PageFetcher {
 public:
-    QMap<QString, QString> pages; // by URL; a URL not listed is a failed request
+    QMap<QString, QString> pages;        // by URL, answered with status 200
+    QMap<QString, FetchResult> answers;  // by URL, given as they stand
     QStringList requested;
-    QString fetch(const QString& url) override
+    // A URL listed nowhere: a refused connection.
+    FetchResult fetch(const QString& url) override
     {
         requested << url;
-        return pages.value(url);
+        if (const auto it = answers.constFind(url); it != answers.cend())
+            return *it;
+        FetchResult result;
+        if (const auto it = pages.constFind(url); it != pages.cend()) {
+            result.ok = true;
+            result.status = 200;
+            result.text = *it;
+            return result;
+        }
+        result.error = FetchError::Connect;
+        result.errorText = QStringLiteral("Couldn't connect to server");
+        return result;
     }
 };
 
@@ -70,12 +83,16 @@ private:
 class FakePump : public EventPump {
 public:
     int passes = 0;
+    int starts = 0;
+    bool stop = false;
     std::function<bool(int pass)> onPass; // returns false to report the window closed
+    void runStarting() override { ++starts; }
     bool processPending() override
     {
         ++passes;
         return onPass ? onPass(passes) : true;
     }
+    bool stopRequested() const override { return stop; }
 };
 
 } // namespace teloria::testing

@@ -56,6 +56,9 @@ std::string LoggedRequest::param(const std::string& name) const
 TestServer::TestServer(const Routes& routes)
 {
     server_.new_task_queue = [] { return new httplib::ThreadPool(kServerThreads); };
+    // A client that keeps its connection would otherwise wait out the delayed
+    // acknowledgement between the header and the body of every answer.
+    server_.set_tcp_nodelay(true);
     server_.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response&) {
         std::lock_guard lock(mutex_);
         log_.push_back({req.method, req.path, req.params, req.remote_port});

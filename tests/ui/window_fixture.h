@@ -107,13 +107,35 @@ private:
     }
 };
 
+// Answers the file dialogs as a user would have; remembers the folders they opened in.
+class ScriptedFiles : public FileDialogs {
+public:
+    QString openAnswer;  // the file picked to import; empty: cancelled
+    QString saveAnswer;  // the path typed in save as; empty: cancelled
+    int saveFilter = 0;  // the format picked in save as
+    QStringList folders; // where each dialog opened
+
+    QString openFile(QWidget*, const QString&, const QString& folder, const QString&) override
+    {
+        folders << folder;
+        return openAnswer;
+    }
+    QString saveFile(QWidget*, const QString&, const QString& folder, const QStringList&, int* chosen) override
+    {
+        folders << folder;
+        if (chosen)
+            *chosen = saveFilter;
+        return saveAnswer;
+    }
+};
+
 inline const QString kThreeNumbers = QStringLiteral("13800138000\r\n13012345678\r\n18912345678");
 
 class WindowTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        form = std::make_unique<Form1>(server.baseUrl(), &messages);
+        form = std::make_unique<Form1>(server.baseUrl(), &messages, nullptr, &files);
         form->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
         Text1 = form->findChild<QPlainTextEdit*>(QStringLiteral("Text1"));
@@ -153,6 +175,7 @@ protected:
 
     LookupServer server;
     ScriptedMessages messages;
+    ScriptedFiles files;
     std::unique_ptr<Form1> form;
     QPlainTextEdit* Text1 = nullptr;
     QPushButton* Command4 = nullptr;
