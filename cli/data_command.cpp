@@ -2,7 +2,9 @@
 
 #include "cli/data_subcommands.h"
 
+#include <algorithm>
 #include <ostream>
+#include <string_view>
 
 #include "teloria/version.h"
 
@@ -64,19 +66,42 @@ Exit status: 0 done, 1 a file or number could not be used, 2 bad usage.
 struct Subcommand {
     const char* name;
     int (*run)(const DataArguments&, DataContext&);
+    // The options it takes, space-separated; "NAME=" takes a value.
+    std::string_view options = "";
 };
 constexpr Subcommand kSubcommands[] = {
     {"lookup", runLookup},
     {"stats", runStats},
     {"convert", runConvert},
-    {"merge", runMerge},
+    {"merge", runMerge, "-o= --output="},
     {"check", runCheck},
-    {"export-learned", runExportLearned},
+    {"export-learned", runExportLearned, "-o= --output="},
     {"forget", runForget},
     {"info", runInfo},
-    {"update", runUpdate},
-    {"learn", runLearn},
+    {"update", runUpdate, "--dry-run --force --rollback"},
+    {"learn", runLearn, "--upstream= --segments= --rate= --max="},
 };
+
+// Whether the subcommand takes the option, and whether a value follows it.
+struct OptionUse {
+    bool taken = false;
+    bool hasValue = false;
+};
+OptionUse optionUse(const Subcommand& sub, std::string_view arg)
+{
+    std::string_view list = sub.options;
+    while (!list.empty()) {
+        const std::size_t end = std::min(list.find(' '), list.size());
+        std::string_view name = list.substr(0, end);
+        list.remove_prefix(std::min(end + 1, list.size()));
+        const bool hasValue = name.ends_with('=');
+        if (hasValue)
+            name.remove_suffix(1);
+        if (name == arg)
+            return {true, hasValue};
+    }
+    return {};
+}
 
 } // namespace
 
@@ -114,6 +139,12 @@ int runDataCommand(const std::vector<std::string>& arguments, std::ostream& out,
         return usage("no command given");
     const std::string command = rest.front();
     rest.erase(rest.begin());
+    const Subcommand* sub = nullptr;
+    for (const Subcommand& s : kSubcommands)
+        if (command == s.name)
+            sub = &s;
+    if (!sub)
+        return usage("unknown command '" + command + "'");
     // An option no subcommand takes is bad usage, never a file name or a
     // number; after "--" everything is taken as it is.
     DataArguments operands;
@@ -123,9 +154,9 @@ int runDataCommand(const std::vector<std::string>& arguments, std::ostream& out,
             operands.insert(operands.end(), rest.begin() + static_cast<std::ptrdiff_t>(i) + 1, rest.end());
             break;
         }
-        if (arg == "-o" || arg == "--output") {
+        if (const OptionUse use = optionUse(*sub, arg); use.taken) {
             operands.push_back(arg);
-            if (i + 1 < rest.size())
+            if (use.hasValue && i + 1 < rest.size())
                 operands.push_back(rest[++i]);
             continue;
         }
@@ -136,10 +167,7 @@ int runDataCommand(const std::vector<std::string>& arguments, std::ostream& out,
     rest = std::move(operands);
 
     DataContext context{std::move(settings), out, err, usage};
-    for (const Subcommand& sub : kSubcommands)
-        if (command == sub.name)
-            return sub.run(rest, context);
-    return usage("unknown command '" + command + "'");
+    return sub->run(rest, context);
 }
 
 } // namespace teloria::cli

@@ -90,7 +90,7 @@ std::vector<std::uint32_t> walkPrefixes(const PrefixStore& store, const std::vec
     return prefixes;
 }
 
-std::optional<WalkStatus> runLearnWalk(const WalkOptions& options, const PrefixStore& store, Clock& clock,
+std::optional<WalkStatus> runLearnWalk(const WalkOptions& options, const PrefixStore& store, const std::shared_ptr<Clock>& clock,
                                        const std::function<void(const WalkStatus&)>& progress,
                                        const std::atomic<bool>& stop, std::string* error)
 {
@@ -130,7 +130,7 @@ std::optional<WalkStatus> runLearnWalk(const WalkOptions& options, const PrefixS
     std::condition_variable changed;
     std::deque<bool> window; // prefixes[next - window.size() + i] answered?
     std::size_t windowStart = next;
-    const Clock::TimePoint start = clock.now();
+    const Clock::TimePoint start = clock->now();
     // After the state its callbacks touch, so that it goes first.
     UpstreamOptions upstream;
     upstream.baseUrl = options.learn.upstream;
@@ -153,13 +153,13 @@ std::optional<WalkStatus> runLearnWalk(const WalkOptions& options, const PrefixS
     Clock::TimePoint lastSaved = start;
     auto publish = [&](bool last) {
         const std::uint32_t at = windowStart < prefixes.size() ? prefixes[windowStart] : 2'000'000;
-        if (last || clock.now() - lastSaved >= std::chrono::seconds(1)) {
-            place.save(walk, at, clock.unixSeconds());
-            lastSaved = clock.now();
+        if (last || clock->now() - lastSaved >= std::chrono::seconds(1)) {
+            place.save(walk, at, clock->unixSeconds());
+            lastSaved = clock->now();
         }
         status.done = windowStart;
         status.learned = static_cast<std::size_t>(asker.stats().learned);
-        status.seconds = std::chrono::duration<double>(clock.now() - start).count();
+        status.seconds = std::chrono::duration<double>(clock->now() - start).count();
         if (progress)
             progress(status);
     };

@@ -11,6 +11,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -57,7 +58,7 @@ struct WalkStatus {
 // been asked about, max requests were sent, or stop turns true (in-flight
 // requests are waited for and counted). Nothing and *error when the learned
 // file cannot be written.
-std::optional<WalkStatus> runLearnWalk(const WalkOptions& options, const PrefixStore& store, Clock& clock,
+std::optional<WalkStatus> runLearnWalk(const WalkOptions& options, const PrefixStore& store, const std::shared_ptr<Clock>& clock,
                                        const std::function<void(const WalkStatus&)>& progress,
                                        const std::atomic<bool>& stop, std::string* error);
 

@@ -131,8 +131,13 @@ int Main(int argc, char* argv[])
     }
 
     Form1 form(service.baseUrl);
-    if (bundled)
-        form.setDataSources(bundled->dataReports());
+    if (bundled) {
+        // The built-in data first, then the files in load order: every source with its date.
+        std::vector<teloria::data::LoadReport> sources{teloria::data::builtInReport()};
+        const auto& files = bundled->dataReports();
+        sources.insert(sources.end(), files.begin(), files.end());
+        form.setDataSources(sources);
+    }
     form.show();
     // A refused data file was named on standard error; where somebody can see one, a box says it too.
     if (bundled && QGuiApplication::platformName() != QLatin1String("offscreen")) {

@@ -143,7 +143,7 @@ StatisticsDialog::StatisticsDialog(const teloria::ResultSummary& summary,
         data->insertRow(row);
         data->setItem(row, 0, cell(QString::fromStdString(report.path)));
         data->setItem(row, 1, number(static_cast<qint64>(report.prefixes)));
-        data->setItem(row, 2, cell(dataSourceDate(report)));
+        data->setItem(row, 2, cell(QString::fromStdString(report.date)));
         data->setItem(row, 3, cell(report.loaded ? QString::fromStdString(report.reason)
                                                  : QStringLiteral("未载入：") + QString::fromStdString(report.reason)));
     }
@@ -159,6 +159,9 @@ StatisticsDialog::StatisticsDialog(const teloria::ResultSummary& summary,
     layout->addLayout(middle, 1);
     layout->addWidget(new QLabel(QStringLiteral("使用中的数据")));
     layout->addWidget(data);
+    auto* allocation = new QLabel(QStringLiteral("号码类型是号段分配给的运营商；携号转网的号码可能已由其他运营商服务。"));
+    allocation->setWordWrap(true);
+    layout->addWidget(allocation);
     layout->addWidget(buttons);
     resize(900, 640);
 }

@@ -11,16 +11,6 @@
 
 class QTableWidget;
 
-// The date a data source carries ("2023-02"), once its report has one; empty until then.
-template <typename Report>
-QString dataSourceDate(const Report& report)
-{
-    if constexpr (requires { report.date; })
-        return QString::fromStdString(report.date);
-    else
-        return {};
-}
-
 class StatisticsDialog : public QDialog {
     Q_OBJECT
 public:

@@ -80,7 +80,7 @@ TEST(LearnWalk, AsksEveryPrefixOnceAcrossStoppedAndResumedSittings)
     options.learn.rate = 50;
     options.learn.learnedFile = folder.path / "learned.sqlite";
     options.segments = segments;
-    VirtualClock clock;
+    const auto clock = std::make_shared<VirtualClock>();
     std::atomic<bool> stop{false};
     std::string why;
 
@@ -151,7 +151,7 @@ TEST(LearnWalk, KeepsItsPlaceWhenTheUpstreamAnswersNothing)
     options.learn.rate = 1000;
     options.learn.learnedFile = folder.path / "learned.sqlite";
     options.segments = {{190, 190}};
-    VirtualClock clock;
+    const auto clock = std::make_shared<VirtualClock>();
     std::atomic<bool> stop{false};
     std::string why;
     {
