@@ -1,5 +1,7 @@
 #include "ui/statistics_dialog.h"
 
+#include "data/prefix_store.h"
+
 #include <QApplication>
 #include <QBarCategoryAxis>
 #include <QBarSet>
@@ -46,7 +48,16 @@ QChartView* barChart(const QString& title, const QList<QPair<QString, int>>& cou
     chart->addAxis(names, Qt::AlignLeft);
     series->attachAxis(names);
     auto* values = new QValueAxis;
-    values->setRange(0, std::max(1, most) * 1.15);
+    // Whole-number ticks, 1-2-5 steps, at most about five of them.
+    int step = 1;
+    for (int decade = 1; most / step > 5; decade *= 10)
+        for (const int m : {2, 5, 10})
+            if (most / (step = m * decade) <= 5)
+                break;
+    values->setTickType(QValueAxis::TicksDynamic);
+    values->setTickAnchor(0);
+    values->setTickInterval(step);
+    values->setRange(0, (most / step + 1) * step);
     values->setLabelFormat(QStringLiteral("%d"));
     chart->addAxis(values, Qt::AlignBottom);
     series->attachAxis(values);
@@ -142,7 +153,9 @@ StatisticsDialog::StatisticsDialog(const teloria::ResultSummary& summary,
         const int row = data->rowCount();
         data->insertRow(row);
         data->setItem(row, 0, cell(QString::fromStdString(report.path)));
-        data->setItem(row, 1, number(static_cast<qint64>(report.prefixes)));
+        // The built-in data answer by segment, not as a count of file prefixes.
+        const bool builtIn = report.path == teloria::data::kBuiltInSource;
+        data->setItem(row, 1, builtIn ? cell(QString()) : number(static_cast<qint64>(report.prefixes)));
         data->setItem(row, 2, cell(QString::fromStdString(report.date)));
         data->setItem(row, 3, cell(report.loaded ? QString::fromStdString(report.reason)
                                                  : QStringLiteral("未载入：") + QString::fromStdString(report.reason)));
