@@ -2,6 +2,8 @@
 // used and released in a plain loop, over the same URLs the lookup run asks.
 // Usage: e2e_baseline BASE_URL NUMBERS_FILE
 // Prints: "<count> <seconds> <failed>"
+#include "bench/bare_get.h"
+
 #include <curl/curl.h>
 
 #include <chrono>
@@ -12,11 +14,6 @@
 
 namespace {
 
-size_t keep(char* data, size_t size, size_t n, void* body)
-{
-    static_cast<std::string*>(body)->append(data, size * n);
-    return size * n;
-}
 
 } // namespace
 
@@ -36,16 +33,10 @@ int main(int argc, char** argv)
     std::size_t bytes = 0;
     const auto start = std::chrono::steady_clock::now();
     for (const std::string& url : urls) {
-        CURL* h = curl_easy_init();
         std::string body;
-        curl_easy_setopt(h, CURLOPT_URL, url.c_str());
-        curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, keep);
-        curl_easy_setopt(h, CURLOPT_WRITEDATA, &body);
-        curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
-        if (curl_easy_perform(h) != CURLE_OK)
+        if (!bench::bareGet(url, body))
             ++failed;
         bytes += body.size();
-        curl_easy_cleanup(h);
     }
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     curl_global_cleanup();

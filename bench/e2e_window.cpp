@@ -5,6 +5,7 @@
 // Usage: e2e_window BASE_URL NUMBERS_FILE
 // Prints: "<rows> <seconds> <peak-rss-kB> <rss-before-kB>"
 #include "ui/form1.h"
+#include "bench/closing_messages.h"
 
 #include <QAbstractItemModel>
 #include <QApplication>
@@ -23,19 +24,6 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-// Closes each box at once; remembers when the end message came.
-class ClosingMessages : public teloria::MessageSink {
-public:
-    int shown = 0;
-    Clock::time_point endShown{};
-    void information(const QString&, const QString&) override
-    {
-        if (++shown == 2)
-            endShown = Clock::now();
-    }
-    void warning(const QString& title, const QString& text) override { information(title, text); }
-};
 
 long statusKb(const char* field)
 {
@@ -67,7 +55,7 @@ int main(int argc, char** argv)
     while (text.endsWith(u'\n') || text.endsWith(u'\r'))
         text.chop(1);
 
-    ClosingMessages messages;
+    bench::ClosingMessages messages;
     Form1 window(QString::fromLocal8Bit(argv[1]), &messages);
     window.show();
     QApplication::processEvents();

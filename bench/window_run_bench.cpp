@@ -7,6 +7,8 @@
 // Prints: "window <median s> baseline <median s> ratio <window/baseline>"
 #include "service/bundled_service.h"
 #include "ui/form1.h"
+#include "bench/bare_get.h"
+#include "bench/closing_messages.h"
 
 #include <QAbstractItemModel>
 #include <QApplication>
@@ -26,38 +28,14 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-class ClosingMessages : public teloria::MessageSink {
-public:
-    int shown = 0;
-    Clock::time_point endShown{};
-    void information(const QString&, const QString&) override
-    {
-        if (++shown % 2 == 0)
-            endShown = Clock::now();
-    }
-    void warning(const QString& title, const QString& text) override { information(title, text); }
-};
-
-std::size_t keep(char* data, std::size_t size, std::size_t n, void* body)
-{
-    static_cast<std::string*>(body)->append(data, size * n);
-    return size * n;
-}
-
 double baselineSeconds(const std::vector<std::string>& urls, int* failed)
 {
     *failed = 0;
     const Clock::time_point start = Clock::now();
     for (const std::string& url : urls) {
-        CURL* h = curl_easy_init();
         std::string body;
-        curl_easy_setopt(h, CURLOPT_URL, url.c_str());
-        curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, keep);
-        curl_easy_setopt(h, CURLOPT_WRITEDATA, &body);
-        curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
-        if (curl_easy_perform(h) != CURLE_OK || body.empty())
+        if (!bench::bareGet(url, body) || body.empty())
             ++*failed;
-        curl_easy_cleanup(h);
     }
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
@@ -98,7 +76,7 @@ int main(int argc, char** argv)
     for (const QString& n : numbers)
         urls.push_back((service->baseUrl() + QStringLiteral("/sim_search138.asp?mobile=") + n).toStdString());
 
-    ClosingMessages messages;
+    bench::ClosingMessages messages;
     Form1 window(service->baseUrl(), &messages);
     window.show();
     QApplication::processEvents();
