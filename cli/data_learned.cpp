@@ -4,6 +4,7 @@
 #include "cli/data_subcommands.h"
 
 #include "data/learned_store.h"
+#include "data/prefix7.h"
 #include "data/override_file.h"
 #include "data/phone_dat.h"
 #include "data/place_names.h"
@@ -63,9 +64,12 @@ int runExportLearned(const DataArguments& args, DataContext& context)
     data::PrefixRows rows;
     for (const data::LearnedEntry& e : store->loadAll()) {
         // "广东 深圳" is province and city; "北京" or "海南" stands alone.
+        const auto prefix = data::Prefix7::fromText(e.prefix); // loadAll() passes over any other row
+        if (!prefix)
+            continue;
         const auto space = e.location.find(' ');
         data::PrefixRow row;
-        row.prefix = static_cast<std::uint32_t>(std::stoul(e.prefix));
+        row.prefix = prefix->value();
         row.facts.province = e.location.substr(0, space);
         row.facts.city = space == std::string::npos ? std::string() : e.location.substr(space + 1);
         row.facts.cardType = e.cardType;

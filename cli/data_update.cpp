@@ -163,10 +163,10 @@ struct Change {
 Change compare(const data::PrefixStore& before, const data::PrefixStore& after)
 {
     Change c;
-    for (std::uint32_t p = 1300000; p < 2000000; ++p) {
+    for (const data::Prefix7 p : data::Prefix7::all()) {
         const data::Answer& a = before.mobile(p);
         const data::Answer& b = after.mobile(p);
-        const std::size_t segment = p / 10000 - 100;
+        const std::size_t segment = p.segment() - 100;
         c.before[segment] += a.hasLocation();
         c.after[segment] += b.hasLocation();
         if (!a.hasLocation() && b.hasLocation())

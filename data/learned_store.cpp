@@ -1,5 +1,7 @@
 #include "data/learned_store.h"
 
+#include "data/prefix7.h"
+
 #include <sqlite3.h>
 
 #include <cstdlib>
@@ -16,16 +18,6 @@ struct Statement {
     sqlite3_stmt* stmt = nullptr;
     ~Statement() { sqlite3_finalize(stmt); }
 };
-
-bool isPrefix(std::string_view text)
-{
-    if (text.size() != 7 || text[0] != '1')
-        return false;
-    for (char c : text)
-        if (c < '0' || c > '9')
-            return false;
-    return true;
-}
 
 std::string columnText(sqlite3_stmt* stmt, int column)
 {
@@ -97,7 +89,7 @@ std::vector<LearnedEntry> LearnedStore::loadAll()
         const std::string card = columnText(s.stmt, 2);
         auto cardType = card.empty() ? std::optional<std::string>(std::string()) : cleanLearnedText(card);
         // A row edited by hand into something this program would not have written is passed over.
-        if (!isPrefix(e.prefix) || !location || !cardType)
+        if (!Prefix7::fromText(e.prefix) || !location || !cardType)
             continue;
         e.location = std::move(*location);
         e.cardType = std::move(*cardType);
@@ -111,7 +103,7 @@ std::vector<LearnedEntry> LearnedStore::loadAll()
 bool LearnedStore::upsert(const LearnedEntry& entry)
 {
     std::lock_guard lock(mutex_);
-    if (!db_ || !writable_ || !isPrefix(entry.prefix))
+    if (!db_ || !writable_ || !Prefix7::fromText(entry.prefix))
         return false;
     Statement s;
     int rc = sqlite3_prepare_v2(db_, kLearnedUpsert, -1, &s.stmt, nullptr);

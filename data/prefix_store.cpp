@@ -7,6 +7,7 @@
 #include "data/place_names.h"
 #include "data/segment_table.h"
 
+#include <cassert>
 #include <unordered_map>
 
 namespace teloria::data {
@@ -132,43 +133,36 @@ std::uint32_t PrefixStore::resolved(std::uint32_t prefix7) const
 
 const Answer& PrefixStore::mobile(std::uint32_t prefix7) const
 {
-    if (prefix7 < kFirstPrefix || prefix7 - kFirstPrefix >= kPrefixCount) {
-        // Not a 7-digit mobile prefix: no source can know it.
-        static const Answer unknown = [] {
-            Answer a;
-            a.location = kUnknown;
-            a.cardType = kUnknown;
-            a.locationGbk = gbk(kUnknown);
-            a.cardTypeGbk = gbk(kUnknown);
-            return a;
-        }();
-        return unknown;
-    }
-    return at(resolved(prefix7));
+    if (holds(prefix7))
+        return at(resolved(prefix7));
+    // Not a 7-digit prefix: no source can know it.
+    static const Answer unknown = [] {
+        Answer a;
+        a.location = kUnknown;
+        a.cardType = kUnknown;
+        a.locationGbk = gbk(kUnknown);
+        a.cardTypeGbk = gbk(kUnknown);
+        return a;
+    }();
+    return unknown;
 }
-
-namespace {
-
-std::uint32_t mobilePrefix(const CleanNumber& number)
-{
-    std::uint32_t prefix = 0;
-    for (int i = 0; i < 7; ++i)
-        prefix = prefix * 10 + static_cast<std::uint32_t>(number.digits[i] - '0');
-    return prefix;
-}
-
-} // namespace
 
 void PrefixStore::prefetch(const CleanNumber& number) const
 {
-    if (number.kind == NumberKind::Mobile)
-        __builtin_prefetch(byPrefix_.address(mobilePrefix(number) - kFirstPrefix));
+    if (number.kind != NumberKind::Mobile)
+        return;
+    if (const auto prefix = Prefix7::fromNumber(number.digits))
+        prefetchMobile(*prefix);
 }
 
 const Answer& PrefixStore::lookup(const CleanNumber& number) const
 {
-    if (number.kind == NumberKind::Mobile)
-        return mobile(mobilePrefix(number));
+    if (number.kind == NumberKind::Mobile) {
+        // cleanNumber() makes a mobile number eleven digits, 13 to 19 first.
+        const auto prefix = Prefix7::fromNumber(number.digits);
+        assert(prefix);
+        return prefix ? mobile(*prefix) : mobile(std::uint32_t{0});
+    }
     if (number.kind == NumberKind::Iot)
         return machineToMachine(number.digits);
     // Landline: the area code after its 0 ("10", "755") indexes a small table.
@@ -304,8 +298,17 @@ std::size_t PrefixStore::addOverrides(const OverrideTable& table, const std::str
 
 bool PrefixStore::learn(std::uint32_t prefix7, std::string_view location, std::string_view cardType)
 {
-    if (prefix7 < kFirstPrefix || prefix7 >= kFirstPrefix + kPrefixCount)
-        return false;
+    return holds(prefix7) && learnAt(prefix7, location, cardType);
+}
+
+bool PrefixStore::learn(Prefix7 prefix, std::string_view location, std::string_view cardType)
+{
+    return learnAt(prefix.value(), location, cardType);
+}
+
+bool PrefixStore::learnAt(std::uint32_t prefix7, std::string_view location, std::string_view cardType)
+{
+    assert(holds(prefix7));
     const std::uint32_t below = resolved(prefix7);
     std::lock_guard lock(mutex_);
     auto slot = byPrefix_[prefix7 - kFirstPrefix];
@@ -331,10 +334,15 @@ bool PrefixStore::learn(std::uint32_t prefix7, std::string_view location, std::s
 
 bool PrefixStore::needsUpstream(std::uint32_t prefix7) const
 {
-    if (prefix7 < kFirstPrefix || prefix7 >= kFirstPrefix + kPrefixCount)
+    if (!holds(prefix7))
         return false;
     const Answer& a = mobile(prefix7);
     return !a.hasLocation() || !a.hasCardType();
+}
+
+bool PrefixStore::needsUpstream(Prefix7 prefix) const
+{
+    return needsUpstream(prefix.value());
 }
 
 } // namespace teloria::data

@@ -3,6 +3,7 @@
 #include "text/field_extract.h"
 #include "net/page_fetch.h"
 #include "net/service_url.h"
+#include "data/prefix7.h"
 #include "data/prefix_store.h"
 
 #include <QUrl>
@@ -11,16 +12,6 @@
 #include <ctime>
 
 namespace teloria::data {
-
-namespace {
-
-bool isPrefix(const std::string& text)
-{
-    return text.size() == 7 && text[0] == '1'
-        && std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
-}
-
-} // namespace
 
 QString UpstreamAsker::requestUrl(const QString& base, const std::string& prefix)
 {
@@ -133,7 +124,7 @@ std::optional<LearnedEntry> UpstreamAsker::known(const std::string& prefix) cons
 
 std::optional<LearnedEntry> UpstreamAsker::ask(const std::string& prefix)
 {
-    if (!isPrefix(prefix))
+    if (!Prefix7::fromText(prefix))
         return std::nullopt;
     std::unique_lock lock(mutex_);
     if (stopping_)
@@ -159,7 +150,7 @@ std::optional<LearnedEntry> UpstreamAsker::ask(const std::string& prefix)
 
 bool UpstreamAsker::askAsync(const std::string& prefix, std::function<void()> done)
 {
-    if (!isPrefix(prefix))
+    if (!Prefix7::fromText(prefix))
         return false;
     std::lock_guard lock(mutex_);
     if (stopping_)
