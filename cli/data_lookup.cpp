@@ -101,10 +101,9 @@ int runStats(const DataArguments& files, DataContext& context)
     }
     data::PrefixRows merged;
     for (const auto& file : files) {
-        std::string error;
-        const auto rows = data::readPrefixRows(file, &error);
+        const auto rows = data::readPrefixRows(file);
         if (!rows) {
-            err << "teloria-data: " << error << '\n';
+            err << "teloria-data: " << rows.error().reason << '\n';
             return 1;
         }
         merged = data::overlayRows(merged, *rows);

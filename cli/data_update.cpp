@@ -353,9 +353,9 @@ int runUpdate(const DataArguments& args, DataContext& context)
         etag = got.etag;
         lastModified = got.lastModified;
     } else {
-        auto read = data::readDataFile(source, &why);
+        auto read = data::readDataFile(source);
         if (!read) {
-            err << "teloria-data: " << source << ": " << why << "; nothing replaced\n";
+            err << "teloria-data: " << source << ": " << read.error().reason << "; nothing replaced\n";
             return 1;
         }
         bytes = std::move(*read);
@@ -390,7 +390,7 @@ int runUpdate(const DataArguments& args, DataContext& context)
 
     std::string oldBytes;
     if (targetExists) {
-        auto read = data::readDataFile(target, &why);
+        auto read = data::readDataFile(target);
         if (read) {
             oldBytes = std::move(*read);
             std::string ignored;

@@ -125,19 +125,18 @@ bool LearnedStore::upsert(const LearnedEntry& entry)
     return false;
 }
 
-std::optional<int> LearnedStore::forget(const std::vector<std::string>& prefixes, std::string* why)
+Result<int> LearnedStore::forget(const std::vector<std::string>& prefixes)
 {
     std::lock_guard lock(mutex_);
-    auto fail = [why](std::string reason) -> std::optional<int> {
-        if (why)
-            *why = std::move(reason);
-        return std::nullopt;
+    auto fail = [](int rc) {
+        const bool busy = (rc & 0xff) == SQLITE_BUSY || (rc & 0xff) == SQLITE_LOCKED;
+        return Error{busy ? ErrorKind::Busy : ErrorKind::Io, sqlite3_errstr(rc)};
     };
     if (!db_ || !writable_)
-        return fail("the database cannot be written");
+        return Error{ErrorKind::Refused, "the database cannot be written"};
     int rc = sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
     if (rc != SQLITE_OK)
-        return fail(sqlite3_errstr(rc)); // "database is locked" past the busy time-out
+        return fail(rc); // "database is locked" past the busy time-out
     int removed = 0;
     Statement s;
     rc = sqlite3_prepare_v2(db_, kLearnedDelete, -1, &s.stmt, nullptr);
@@ -157,7 +156,7 @@ std::optional<int> LearnedStore::forget(const std::vector<std::string>& prefixes
     if (rc == SQLITE_OK)
         return removed;
     sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
-    return fail(sqlite3_errstr(rc));
+    return fail(rc);
 }
 
 } // namespace teloria::data

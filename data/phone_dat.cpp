@@ -162,13 +162,13 @@ std::optional<PhoneDat> PhoneDat::parse(std::string_view bytes, std::string* err
 
 std::optional<PhoneDat> PhoneDat::load(const std::string& path, std::string* error)
 {
-    std::string why;
-    const auto bytes = readDataFile(path, &why);
+    const auto bytes = readDataFile(path);
     if (!bytes) {
         if (error)
-            *error = path + ": " + why;
+            *error = path + ": " + bytes.error().reason;
         return std::nullopt;
     }
+    std::string why;
     auto dat = parse(*bytes, &why);
     if (!dat && error)
         *error = path + ": not a usable phone.dat file: " + why;
