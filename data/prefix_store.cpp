@@ -74,12 +74,13 @@ std::size_t PrefixStore::answerCount() const
 
 std::uint32_t PrefixStore::intern(Answer answer) const
 {
-    std::lock_guard lock(mutex_);
-    return internLocked(std::move(answer));
+    std::unique_lock lock(mutex_);
+    return internLocked(lock, std::move(answer));
 }
 
-std::uint32_t PrefixStore::internLocked(Answer answer) const
+std::uint32_t PrefixStore::internLocked([[maybe_unused]] const std::unique_lock<std::mutex>& held, Answer answer) const
 {
+    assert(held.owns_lock() && held.mutex() == &mutex_);
     std::string key = keyOf(answer);
     if (const auto it = known_.find(key); it != known_.end())
         return it->second;
@@ -120,6 +121,7 @@ std::uint32_t PrefixStore::builtInIndex(std::uint32_t prefix7) const
 
 std::uint32_t PrefixStore::resolved(std::uint32_t prefix7) const
 {
+    assert(holds(prefix7));
     auto slot = byPrefix_[prefix7 - kFirstPrefix];
     if (const std::uint32_t seen = slot.load(std::memory_order_acquire))
         return seen;
@@ -198,8 +200,8 @@ const Answer& PrefixStore::machineToMachine(const std::string& digits13) const
     return at(index);
 }
 
-std::uint32_t PrefixStore::overlay(std::uint32_t below, const PrefixFacts& facts, Tier tier,
-                                   const std::string& source) const
+std::uint32_t PrefixStore::overlay(const std::unique_lock<std::mutex>& held, std::uint32_t below,
+                                   const PrefixFacts& facts, Tier tier, const std::string& source) const
 {
     PrefixFacts merged;
     std::string lowerLocation;
@@ -220,7 +222,7 @@ std::uint32_t PrefixStore::overlay(std::uint32_t below, const PrefixFacts& facts
     if (!isBlank(facts.areaCode) || (samePlace && !merged.areaCode.empty()))
         a.areaCode = std::move(merged.areaCode);
     a.zip = !isBlank(facts.zip) || samePlace ? std::move(merged.zip) : std::string();
-    return internLocked(std::move(a));
+    return internLocked(held, std::move(a));
 }
 
 PrefixFacts PrefixStore::factsOf(const PhoneDat& dat, std::size_t entry)
@@ -252,14 +254,14 @@ std::size_t PrefixStore::addPhoneDat(const PhoneDat& dat, const std::string& sou
             const std::pair<const char*, std::uint8_t> key{hit.province.data(), hit.cardTypeCode};
             auto it = complete.find(key);
             if (it == complete.end()) {
-                std::lock_guard lock(mutex_);
-                it = complete.emplace(key, overlay(0, facts, Tier::PhoneDat, source)).first;
+                std::unique_lock lock(mutex_);
+                it = complete.emplace(key, overlay(lock, 0, facts, Tier::PhoneDat, source)).first;
             }
             index = it->second;
         } else {
             const std::uint32_t below = resolved(hit.prefix);
-            std::lock_guard lock(mutex_);
-            index = overlay(below, facts, Tier::PhoneDat, source);
+            std::unique_lock lock(mutex_);
+            index = overlay(lock, below, facts, Tier::PhoneDat, source);
         }
         if (index != 0) {
             slot.store(index, std::memory_order_release);
@@ -277,16 +279,16 @@ std::size_t PrefixStore::addOverrides(const OverrideTable& table, const std::str
         const bool complete = isComplete(facts);
         std::uint32_t completeIndex = 0;
         if (complete) {
-            std::lock_guard lock(mutex_);
-            completeIndex = overlay(0, facts, Tier::Override, source);
+            std::unique_lock lock(mutex_);
+            completeIndex = overlay(lock, 0, facts, Tier::Override, source);
         }
         const std::uint32_t first = line.firstPrefix();
         for (std::uint32_t p = first; p < first + line.prefixCount(); ++p) {
             std::uint32_t index = completeIndex;
             if (!complete) {
                 const std::uint32_t below = resolved(p);
-                std::lock_guard lock(mutex_);
-                index = overlay(below, facts, Tier::Override, source);
+                std::unique_lock lock(mutex_);
+                index = overlay(lock, below, facts, Tier::Override, source);
             }
             if (index != 0)
                 byPrefix_[p - kFirstPrefix].store(index, std::memory_order_release);
@@ -310,7 +312,7 @@ bool PrefixStore::learnAt(std::uint32_t prefix7, std::string_view location, std:
 {
     assert(holds(prefix7));
     const std::uint32_t below = resolved(prefix7);
-    std::lock_guard lock(mutex_);
+    std::unique_lock lock(mutex_);
     auto slot = byPrefix_[prefix7 - kFirstPrefix];
     const std::uint32_t current = slot.load(std::memory_order_acquire); // may have changed since
     if (at(current != 0 ? current : below).tier == Tier::Override)
@@ -325,7 +327,7 @@ bool PrefixStore::learnAt(std::uint32_t prefix7, std::string_view location, std:
         facts.city = std::string(location.substr(space + 1));
     }
     facts.cardType = std::string(cardType);
-    const std::uint32_t index = overlay(current != 0 ? current : below, facts, Tier::Learned, std::string(kLearnedSource));
+    const std::uint32_t index = overlay(lock, current != 0 ? current : below, facts, Tier::Learned, std::string(kLearnedSource));
     if (index == 0)
         return false;
     slot.store(index, std::memory_order_release);

@@ -148,8 +148,9 @@ private:
     std::uint32_t resolved(std::uint32_t prefix7) const; // the index, looking at built-in data once
     std::uint32_t builtInIndex(std::uint32_t prefix7) const;
     std::uint32_t intern(Answer answer) const;             // takes mutex_
-    std::uint32_t internLocked(Answer answer) const;
-    std::uint32_t overlay(std::uint32_t below, const PrefixFacts& facts, Tier tier, const std::string& source) const;
+    std::uint32_t internLocked(const std::unique_lock<std::mutex>& held, Answer answer) const; // held: on mutex_
+    std::uint32_t overlay(const std::unique_lock<std::mutex>& held, std::uint32_t below, const PrefixFacts& facts,
+                          Tier tier, const std::string& source) const; // held: on mutex_
     const Answer& machineToMachine(const std::string& digits13) const;
     static constexpr std::size_t kIotKeys = 20;
 
