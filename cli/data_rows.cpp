@@ -16,10 +16,10 @@ bool writeRows(const std::string& path, const data::PrefixRows& rows, std::ostre
     }
     for (const std::string& line : lost)
         err << "teloria-data: warning: " << path << ": " << line << '\n';
-    ReplacingFile file(QString::fromStdString(path));
-    if (!file.isOpen() || !file.write(QByteArrayView(bytes->data(), static_cast<qsizetype>(bytes->size())))
-        || !file.commit()) {
-        err << "teloria-data: " << path << ": " << file.errorString().toStdString() << '\n';
+    const auto written = replaceFile(QString::fromStdString(path),
+                                     QByteArrayView(bytes->data(), static_cast<qsizetype>(bytes->size())));
+    if (!written) {
+        err << "teloria-data: " << path << ": " << written.error().reason << '\n';
         return false;
     }
     return true;

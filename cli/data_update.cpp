@@ -224,9 +224,9 @@ data::LoadedStore storeWith(const data::DataSettings& settings, const std::strin
 
 bool writeFile(const std::string& path, std::string_view bytes, std::ostream& err)
 {
-    ReplacingFile file(QString::fromStdString(path));
-    if (!file.isOpen() || !file.write(QByteArrayView(bytes.data(), qsizetype(bytes.size()))) || !file.commit()) {
-        err << "teloria-data: cannot write " << path << ": " << file.errorString().toStdString() << '\n';
+    const auto written = replaceFile(QString::fromStdString(path), QByteArrayView(bytes.data(), qsizetype(bytes.size())));
+    if (!written) {
+        err << "teloria-data: cannot write " << path << ": " << written.error().reason << '\n';
         return false;
     }
     return true;
