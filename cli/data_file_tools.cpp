@@ -34,19 +34,9 @@ int runConvert(const DataArguments& rest, DataContext& context)
     return writeRows(rest[1], *rows, context.err) ? 0 : 1;
 }
 
-int runMerge(const DataArguments& rest, DataContext& context)
+int runMerge(const DataArguments& inputs, DataContext& context)
 {
-    std::string output;
-    std::vector<std::string> inputs;
-    for (std::size_t i = 0; i < rest.size(); ++i) {
-        if (rest[i] == "-o" || rest[i] == "--output") {
-            if (i + 1 >= rest.size())
-                return context.usage("-o needs a file name");
-            output = rest[++i];
-        } else {
-            inputs.push_back(rest[i]);
-        }
-    }
+    const std::string output = context.value("output");
     if (output.empty() || inputs.empty())
         return context.usage("merge takes files and -o OUT");
     data::PrefixRows merged;

@@ -50,13 +50,9 @@ int runExportLearned(const DataArguments& args, DataContext& context)
     const data::DataSettings& settings = context.settings;
     std::ostream& out = context.out;
     std::ostream& err = context.err;
-    std::string output;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        if ((args[i] == "-o" || args[i] == "--output") && i + 1 < args.size() && !args[i + 1].empty())
-            output = args[++i];
-        else
-            return context.usage("export-learned takes only -o FILE");
-    }
+    if (!args.empty())
+        return context.usage("export-learned takes only -o FILE");
+    const std::string output = context.value("output");
     const auto store = openLearned(settings, data::LearnedAccess::ReadOnly, err);
     if (!store)
         return 1;
