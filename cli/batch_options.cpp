@@ -2,7 +2,6 @@
 
 #include "command/learn_options.h"
 
-#include <QCommandLineParser>
 #include <QFile>
 
 namespace teloria::cli {
@@ -90,66 +89,55 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments, const command::
     };
     BatchOptions options;
     options.verbose = line.isSet(QStringLiteral("verbose"));
-    const QCommandLineParser& parser = line.parser();
-    const struct {
-        QString jobs = QStringLiteral("jobs"), timeout = QStringLiteral("timeout"), keepGoing = QStringLiteral("keep-going"),
-                format = QStringLiteral("format"), fields = QStringLiteral("fields"),
-                noHeader = QStringLiteral("no-header"), encoding = QStringLiteral("encoding"),
-                service = QStringLiteral("service"), output = QStringLiteral("output");
-    } p;
+    const auto value = [&line](const char* name) { return line.value(QLatin1String(name)); };
+    const auto isSet = [&line](const char* name) { return line.isSet(QLatin1String(name)); };
 
     bool numeric = false;
-    const QString jobsText = parser.value(p.jobs);
+    const QString jobsText = value("jobs");
     options.jobs = jobsText.toInt(&numeric);
-    if (!numeric || options.jobs < 1 || options.jobs > kMaxJobs) {
+    if (!numeric || options.jobs < 1 || options.jobs > kMaxJobs)
         return refuse(QStringLiteral("--jobs takes a whole number from 1 to %1, not '%2'")
                            .arg(kMaxJobs)
                            .arg(jobsText));
-    }
 
-    const QString timeoutText = parser.value(p.timeout);
+    const QString timeoutText = value("timeout");
     options.timeoutSeconds = timeoutText.toInt(&numeric);
-    if (!numeric || options.timeoutSeconds < 1 || options.timeoutSeconds > 3600) {
+    if (!numeric || options.timeoutSeconds < 1 || options.timeoutSeconds > 3600)
         return refuse(QStringLiteral("--timeout takes a whole number of seconds from 1 to 3600, not '%1'")
                            .arg(timeoutText));
-    }
-    options.keepGoing = parser.isSet(p.keepGoing);
+    options.keepGoing = isSet("keep-going");
 
-    const auto format = formatByName(parser.value(p.format));
-    if (!format) {
-        return refuse(QStringLiteral("--format takes csv, tsv or jsonl, not '%1'").arg(parser.value(p.format)));
-    }
+    const auto format = formatByName(value("format"));
+    if (!format)
+        return refuse(QStringLiteral("--format takes csv, tsv or jsonl, not '%1'").arg(value("format")));
     options.format = *format;
     QString badField;
-    const auto fields = fieldsByNames(parser.value(p.fields), &badField);
-    if (!fields) {
+    const auto fields = fieldsByNames(value("fields"), &badField);
+    if (!fields)
         return refuse(QStringLiteral("--fields: no field '%1' (id, number, location, card, province, city, "
                                       "area_code, zip, source, kind)")
                            .arg(badField));
-    }
     options.fields = *fields;
-    options.header = !parser.isSet(p.noHeader);
+    options.header = !isSet("no-header");
 
-    const auto encoding = encodingByName(parser.value(p.encoding));
-    if (!encoding) {
+    const auto encoding = encodingByName(value("encoding"));
+    if (!encoding)
         return refuse(QStringLiteral("--encoding takes gbk or utf-8, not '%1'")
-                           .arg(parser.value(p.encoding)));
-    }
+                           .arg(value("encoding")));
     options.encoding = *encoding;
-    if (parser.isSet(p.encoding)) {
+    if (isSet("encoding")) {
         if (options.format == OutputFormat::Jsonl && options.encoding != FileEncoding::Utf8) {
             return refuse(QStringLiteral("--encoding %1: jsonl is UTF-8 only (JSON text is UTF-8)")
-                               .arg(parser.value(p.encoding)));
-            return result;
+                               .arg(value("encoding")));
         }
     } else if (options.format != OutputFormat::Csv) {
         options.encoding = FileEncoding::Utf8; // tsv and jsonl are UTF-8 unless told otherwise
     }
 
-    if (parser.isSet(p.service))
-        options.serviceUrl = parser.value(p.service);
-    if (parser.isSet(p.output))
-        options.outputPath = parser.value(p.output);
+    if (isSet("service"))
+        options.serviceUrl = value("service");
+    if (isSet("output"))
+        options.outputPath = value("output");
 
     // The data files and learning are the in-process lookup's; a named service has its own.
     QString note;
@@ -166,12 +154,11 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments, const command::
             return refuse(why);
     }
 
-    const QStringList files = parser.positionalArguments();
-    if (files.size() > 1) {
+    const QStringList files = line.arguments();
+    if (files.size() > 1)
         return refuse(QStringLiteral("one input file at most, got %1: %2")
                            .arg(files.size())
                            .arg(files.join(QLatin1Char(' '))));
-    }
     if (!files.isEmpty())
         options.inputPath = files.front();
     result.options = options;

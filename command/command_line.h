@@ -63,7 +63,6 @@ public:
     QStringList values(const QString& name) const { return parser_.values(name); }
     QStringList arguments() const { return parser_.positionalArguments(); }
     bool takes(const QString& name) const;
-    const QCommandLineParser& parser() const { return parser_; }
 
     QString helpText() const;
     QString usageLine() const;
