@@ -39,6 +39,12 @@ std::optional<Accepted> acceptConnection(Socket listener, std::string* error = n
 // Ends both directions of a connection without closing its handle: whoever
 // owns the handle sees the end of input at once and closes it.
 void shutdownConnection(Socket socket);
+// True when the peer has closed its sending side and nothing before that end
+// is left to read; false while bytes wait or the peer may still send.
+bool onlyEndOfInputWaits(Socket socket);
+// Ends the reading side of a connection: whoever waits on it for input is
+// woken and reads the end of input.
+void shutdownReading(Socket socket);
 
 // Waits for a listening socket to have a connection waiting, for a time-out,
 // or for wake() from another thread (which is remembered until the next wait).

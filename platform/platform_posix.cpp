@@ -120,6 +120,18 @@ void shutdownConnection(Socket socket)
         ::shutdown(static_cast<int>(socket), SHUT_RDWR);
 }
 
+bool onlyEndOfInputWaits(Socket socket)
+{
+    char c;
+    return socket != kNoSocket && ::recv(static_cast<int>(socket), &c, 1, MSG_PEEK | MSG_DONTWAIT) == 0;
+}
+
+void shutdownReading(Socket socket)
+{
+    if (socket != kNoSocket)
+        ::shutdown(static_cast<int>(socket), SHUT_RD);
+}
+
 ListenerWait::ListenerWait()
 {
     if (::pipe2(pipe_, O_CLOEXEC | O_NONBLOCK) != 0)

@@ -99,6 +99,7 @@ struct OpenConnection {
     Clock::time_point waitingSince;
     bool waiting = true;
     bool closing = false;
+    bool endPassedOn = false; // the peer's end of input was pointed out to the daemon
     std::list<OpenConnection>::iterator self;
 };
 
@@ -156,6 +157,8 @@ struct LookupServer::Impl {
     void closeToMakeRoom(OpenConnection& entry);
     bool makeRoom();
     int closePastHeadDeadline();
+    void passOnEndOfInput(OpenConnection& entry);
+    void passOnEndsOfInput();
     void acceptConnections();
 
     static void* onTarget(void* cls, const char* uri, MHD_Connection*)
@@ -206,6 +209,7 @@ struct LookupServer::Impl {
     std::size_t handedOver = 0;     // accepted, not yet taken by the daemon
     std::size_t beingClosed = 0;
     unsigned connectionCap = 0;
+    Clock::time_point endsLookedFor;
     std::thread acceptor;
     platform::ListenerWait listenerWait;
     std::atomic<bool> stopAccepting{false};
@@ -265,7 +269,37 @@ void LookupServer::Impl::waitForNextHead(MHD_Connection* connection)
         waitingForHead.splice(waitingForHead.end(), busy, entry->self);
         entry->waiting = true;
         entry->waitingSince = Clock::now();
+        passOnEndOfInput(*entry);
     }
+}
+
+// With epoll the library (0.9.75) takes a read shorter than its buffer for
+// "nothing more to read" and waits for the next readiness edge. A client's
+// FIN that came with its last bytes makes no edge of its own, so the
+// half-closed connection would wait for the idle time-out. When only the end
+// of input is left in the socket, shutting down its reading side makes that
+// edge: the daemon reads the end, answers what it holds and closes.
+// With connectionsMutex held.
+void LookupServer::Impl::passOnEndOfInput(OpenConnection& entry)
+{
+    if (!entry.endPassedOn && !entry.closing && platform::onlyEndOfInputWaits(entry.socket)) {
+        entry.endPassedOn = true;
+        platform::shutdownReading(entry.socket);
+    }
+}
+
+// Now and then, for every connection waiting for a request head: a part of a
+// head and the FIN may have come together, with no answer to look after.
+void LookupServer::Impl::passOnEndsOfInput()
+{
+    constexpr auto kEvery = std::chrono::seconds(1);
+    const auto now = Clock::now();
+    if (now - endsLookedFor < kEvery)
+        return;
+    endsLookedFor = now;
+    std::lock_guard lock(connectionsMutex);
+    for (OpenConnection& entry : waitingForHead)
+        passOnEndOfInput(entry);
 }
 
 // With connectionsMutex held. The daemon sees the end of input and closes it.
@@ -322,6 +356,7 @@ int LookupServer::Impl::closePastHeadDeadline()
 void LookupServer::Impl::acceptConnections()
 {
     while (!stopAccepting) {
+        passOnEndsOfInput();
         if (!listenerWait.wait(listener, closePastHeadDeadline()))
             continue;
         while (!stopAccepting) {
@@ -483,16 +518,16 @@ bool LookupServer::Impl::start(std::string* error)
     const unsigned long files = platform::raiseOpenFileLimit(static_cast<unsigned long>(options.maxConnections) + kFilesKept);
     connectionCap = static_cast<unsigned>(std::clamp<unsigned long>(files > 2 * kFilesKept ? files - kFilesKept : files / 2,
                                                                    1, std::max(1u, options.maxConnections)));
-    // poll() rather than epoll: with epoll the library misses a client's FIN
-    // that arrives after the requests it has read, and the half-closed
-    // connection would wait for the idle time-out instead of being closed.
+    // epoll: poll() goes over every open connection for each event, and with
+    // a thousand idle ones that was half the service's time. The FIN that
+    // epoll mode would miss is passed on by passOnEndOfInput().
     // The daemon takes connections from the accepting thread below, which
     // makes room for each. The daemon splits its own limit between its
     // threads and hands a connection to a thread by its socket number, not by
     // load, so each thread may hold the whole cap: past its share the library
     // (0.9.75) locks itself up refusing one.
     daemon = MHD_start_daemon(
-        MHD_USE_POLL_INTERNAL_THREAD | MHD_USE_ITC | MHD_ALLOW_SUSPEND_RESUME | MHD_USE_NO_LISTEN_SOCKET, 0, nullptr,
+        MHD_USE_EPOLL_INTERNAL_THREAD | MHD_USE_ITC | MHD_ALLOW_SUSPEND_RESUME | MHD_USE_NO_LISTEN_SOCKET, 0, nullptr,
         nullptr, &Impl::onRequest, this,
         MHD_OPTION_THREAD_POOL_SIZE, threads,
         MHD_OPTION_URI_LOG_CALLBACK, &Impl::onTarget, this,

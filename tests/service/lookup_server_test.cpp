@@ -515,6 +515,52 @@ TEST(LookupServer, TricklingHeadIsClosedAtItsDeadline)
     EXPECT_EQ(answered.readAll(), "");
 }
 
+// A client that ends its side, after its last answer or together with its
+// requests or a part of one, is noticed at once, long before the idle
+// time-out: whole requests are answered and the server closes.
+struct ClientEndCase {
+    const char* name;
+    int requests;
+    std::string partAfter; // sent after the whole requests
+    bool endsBeforeReading; // shutdown(SHUT_WR) right after sending; otherwise close() after the answers
+};
+
+void PrintTo(const ClientEndCase& c, std::ostream* os) { *os << c.name; }
+
+class ClientEndTest : public LookupServerTest, public ::testing::WithParamInterface<ClientEndCase> {};
+
+TEST_P(ClientEndTest, IsNoticedAtOnce)
+{
+    const ClientEndCase& c = GetParam();
+    {
+        RawConnection conn(port_);
+        std::string sent;
+        for (int i = 0; i < c.requests; ++i)
+            sent += kRequest;
+        ASSERT_TRUE(conn.send(sent + c.partAfter));
+        if (c.endsBeforeReading)
+            conn.shutdownWrite();
+        for (int i = 0; i < c.requests; ++i)
+            ASSERT_TRUE(conn.readResponse()) << i;
+        if (c.endsBeforeReading) {
+            // Closed by the server well before the idle time-out (30 s).
+            pollfd end{conn.fd(), POLLIN, 0};
+            ASSERT_EQ(::poll(&end, 1, 5000), 1) << "the server did not close";
+            EXPECT_EQ(conn.readAll(), "");
+        }
+    }
+    EXPECT_TRUE(eventually([&] { return server_.openConnections() == 0; }));
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, ClientEndTest, ::testing::Values(
+    ClientEndCase{"CloseAfterOneAnswer", 1, "", false},
+    ClientEndCase{"CloseAfterThreeAnswers", 3, "", false},
+    ClientEndCase{"EndWithOneRequest", 1, "", true},
+    ClientEndCase{"EndWithThreeRequests", 3, "", true},
+    ClientEndCase{"EndWithAPartOfARequest", 0, "GET /sim_sea", true},
+    ClientEndCase{"EndWithARequestAndAPart", 1, "GET /sim_sea", true}
+));
+
 // Thousands of idle and trickling connections on loopback, more than the
 // table holds: a new client is still answered.
 TEST(LookupServer, FiveThousandIdleOrTricklingConnections)
