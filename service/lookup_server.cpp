@@ -1,6 +1,7 @@
 #include "service/lookup_server.h"
 
 #include "service/lookup_page.h"
+#include "service/upstream_wait.h"
 #include "platform/platform.h"
 
 #include <microhttpd.h>
@@ -69,24 +70,16 @@ bool announcesBody(MHD_Connection* connection)
            || MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_TRANSFER_ENCODING);
 }
 
-// A lookup waiting for the upstream, its connection suspended meanwhile so
-// that it holds no server thread. Shared with the upstream's callback, which
-// may come after the server has gone: it then finds the lookup Ready and
-// touches nothing else.
+// A lookup waiting for the upstream, its connection suspended meanwhile.
+// Shared with the upstream's callback, which may come after the server has
+// gone: it then finds the wait over and touches nothing else.
 struct Waiting {
-    enum class State { Asking, Suspended, Ready };
-    std::mutex mutex;
+    UpstreamWait wait;
     MHD_Connection* connection = nullptr;
-    State state = State::Asking;
 
-    // From the upstream's side, or from stop(): once only, the connection is
-    // handed back to the server, which calls the handler again to answer.
     void finish()
     {
-        std::lock_guard lock(mutex);
-        if (state == State::Suspended)
-            MHD_resume_connection(connection);
-        state = State::Ready;
+        wait.finish([this] { MHD_resume_connection(connection); });
     }
 };
 
@@ -392,19 +385,10 @@ bool LookupServer::Impl::waitForUpstream(MHD_Connection* connection, const Clean
         waiting.emplace(entry.get(), entry);
     }
     const bool asked = resolver->askUpstream(number, [entry] { entry->finish(); });
-    bool suspended = false;
-    {
-        std::lock_guard lock(entry->mutex);
-        // The answer (or stop()) may have come already: then nothing is suspended.
-        if (asked && entry->state == Waiting::State::Asking) {
-            MHD_suspend_connection(connection);
-            entry->state = Waiting::State::Suspended;
-            *mark = entry.get();
-            suspended = true;
-        } else {
-            entry->state = Waiting::State::Ready;
-        }
-    }
+    // The answer (or stop()) may have come already: then nothing is suspended.
+    const bool suspended = entry->wait.suspendUnlessAnswered(asked, [&] { MHD_suspend_connection(connection); });
+    if (suspended)
+        *mark = entry.get();
     if (!suspended)
         forget(entry.get());
     return suspended;
