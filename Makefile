@@ -37,7 +37,7 @@ run: build
 test: test-plain test-asan
 
 test-plain: | $(call deps_with,$(BUILD),TELORIA_TESTS,deps-test)
-	$(CONFIGURE) -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTELORIA_TESTS=ON
+	$(CONFIGURE) -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTELORIA_TESTS=ON -DTELORIA_BENCH=OFF
 	cmake --build $(BUILD) -j $(JOBS)
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
 

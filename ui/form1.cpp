@@ -1,43 +1,40 @@
 #include "ui/form1.h"
 
-#include "data/number_normalizer.h"
 #include "export/result_export.h"
 #include "export/result_file.h"
 #include "export/tab_separated.h"
 #include "lookup/batch_run.h"
-#include "lookup/number_import.h"
 #include "lookup/result_summary.h"
-#include "net/page_fetch.h"
 #include "lookup/result_table.h"
+#include "net/page_fetch.h"
+#include "ui/number_import_job.h"
+#include "ui/result_list_look.h"
 #include "ui/row_look.h"
 #include "ui/statistics_dialog.h"
+#include "ui/window_pump.h"
 
 #include <QAction>
 #include <QClipboard>
 #include <QCloseEvent>
-#include <QCoreApplication>
 #include <QDir>
 #include <QDropEvent>
-#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QFutureWatcher>
 #include <QGuiApplication>
-#include <QKeyEvent>
-#include <QMimeData>
-#include <QPointer>
-#include <QTextDocument>
-#include <QtConcurrent/QtConcurrentRun>
-#include <QHeaderView>
 #include <QIcon>
+#include <QKeyEvent>
 #include <QLocale>
 #include <QMenu>
+#include <QMimeData>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
-#include <QStyle>
 #include <QTableView>
+#include <QTextDocument>
+#include <QtConcurrent/QtConcurrentRun>
 
 #include <algorithm>
 
@@ -53,113 +50,10 @@ const QString kCaption = QStringLiteral("Teloria Beta1       By Halvick");
 const QString kAboutTitle = QStringLiteral("About");
 const QString kAboutText = QStringLiteral("Teloria Beta1\r\n\r\nHalvick");
 
-// Column widths of the result list, in pixels: ID, number, location, card type.
-constexpr int kColumnWidths[teloria::ResultTable::kColumns] = {27, 87, 153, 87};
-constexpr int kNumberColumn = 1;
-constexpr int kLocationColumn = 2;
-constexpr int kMobileDigits = 11;
-
 QChar systemDecimalPoint()
 {
     const QString point = QLocale::system().decimalPoint();
     return point.isEmpty() ? QChar(u'.') : point.front();
-}
-
-// The list's column header. Every row the list gains makes the table view ask
-// its header for its size again, and the stock header measures each title's
-// text anew; the measure is kept until the columns, their titles, the font or
-// the style change.
-class ColumnHeader : public QHeaderView {
-public:
-    explicit ColumnHeader(QWidget* parent) : QHeaderView(Qt::Horizontal, parent)
-    {
-        connect(this, &QHeaderView::sectionCountChanged, this, [this] { hint_ = QSize(); });
-    }
-
-    void setModel(QAbstractItemModel* model) override
-    {
-        hint_ = QSize();
-        QHeaderView::setModel(model);
-        if (model)
-            connect(model, &QAbstractItemModel::headerDataChanged, this, [this] { hint_ = QSize(); });
-    }
-
-    QSize sizeHint() const override
-    {
-        if (!hint_.isValid())
-            hint_ = QHeaderView::sizeHint();
-        return hint_;
-    }
-
-protected:
-    bool event(QEvent* event) override
-    {
-        if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange)
-            hint_ = QSize();
-        return QHeaderView::event(event);
-    }
-
-private:
-    mutable QSize hint_;
-};
-
-} // namespace
-
-// Lets clicks, a Stop and repaints through between two numbers; reports a
-// closed window. On loopback a number takes a fraction of a millisecond, and
-// asking the window system after each one cost more than the lookups
-// themselves: events are delivered at most every kPumpMs (so a click or a
-// Stop is answered within that), and the window repaints at most 25 times a
-// second. The first pass of a run always delivers what is pending.
-class Form1::WindowPump : public teloria::EventPump {
-public:
-    static constexpr qint64 kPumpMs = 10;
-    static constexpr qint64 kFrameMs = 40; // 25 repaints a second still look live
-
-    explicit WindowPump(Form1& form) : form_(form) {}
-
-    void runStarting() override { sincePump_.invalidate(); }
-
-    bool processPending() override
-    {
-        if (form_.closed_)
-            return false;
-        if (sincePump_.isValid() && sincePump_.elapsed() < kPumpMs)
-            return true;
-        sincePump_.start();
-        const bool repaint = !sinceRepaint_.isValid() || sinceRepaint_.elapsed() >= kFrameMs;
-        form_.setUpdatesEnabled(repaint); // enabling it again schedules one whole repaint
-        if (repaint)
-            sinceRepaint_.start();
-        QCoreApplication::processEvents(QEventLoop::AllEvents);
-        return !form_.closed_;
-    }
-
-    bool stopRequested() const override { return form_.stopAsked_; }
-
-    // After the last number: drawing is allowed again and everything the
-    // run changed is drawn at once, before the end message opens.
-    void drawAll() override
-    {
-        form_.setUpdatesEnabled(true);
-        sinceRepaint_.invalidate();
-        // The list lays out its new rows (on a timer of its own) before the whole window is drawn.
-        QCoreApplication::processEvents(QEventLoop::AllEvents);
-        form_.repaint();
-    }
-
-private:
-    Form1& form_;
-    QElapsedTimer sincePump_;
-    QElapsedTimer sinceRepaint_;
-};
-
-namespace {
-
-// The one number cleaner decides what is a number, in the run and in an import.
-bool cleansToNumber(const QString& line)
-{
-    return teloria::data::cleanNumber(line.toStdString()).has_value();
 }
 
 } // namespace
@@ -197,7 +91,7 @@ Form1::Form1(const QString& serviceBase, teloria::MessageSink* messages, QWidget
     Command3->setAutoDefault(false);
 
     ListView1 = new QTableView(this);
-    ListView1->setHorizontalHeader(new ColumnHeader(ListView1));
+    teloria::useMeasuredHeader(ListView1);
     ListView1->setObjectName(QStringLiteral("ListView1"));
     ListView1->setGeometry(144, 8, 361, 273);
     ListView1->setContextMenuPolicy(Qt::PreventContextMenu); // the menu opens on the press
@@ -242,7 +136,7 @@ Form1::Form1(const QString& serviceBase, teloria::MessageSink* messages, QWidget
     files_ = files;
     lastFolder_ = QDir::homePath();
     progress_ = std::make_unique<teloria::ProgressBarSink>(ProgressBar1);
-    pump_ = std::make_unique<WindowPump>(*this);
+    pump_ = std::make_unique<teloria::WindowPump>(*this, closed_, stopAsked_);
 
     connect(Command4, &QPushButton::clicked, this, &Form1::Command4_Click);
     connect(Command3, &QPushButton::clicked, this, &Form1::Command3_Click);
@@ -307,58 +201,7 @@ QString Form1::HttpGet(const QString& url)
 void Form1::Form_Load()
 {
     table_->configure();
-
-    // Report view: one line per row, the column headers shown, no row header.
-    ListView1->verticalHeader()->hide();
-    QHeaderView* header = ListView1->horizontalHeader();
-    header->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    header->setHighlightSections(false);
-    header->setSectionsClickable(false); // never sorted, and a click selects no column
-    header->setStretchLastSection(false);
-    header->setMinimumSectionSize(0); // the fixed widths hold whatever the font's height
-    ListView1->setWordWrap(false);
-    ListView1->setTextElideMode(Qt::ElideRight);
-    ListView1->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-    ListView1->verticalHeader()->setDefaultSectionSize(ListView1->fontMetrics().height() + 4);
-    ListView1->setSortingEnabled(false);
-
-    // The two further display options: full-row selection and grid lines.
-    ListView1->setSelectionBehavior(QAbstractItemView::SelectRows);
-    ListView1->setShowGrid(true);
-
-    ListView1->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    ListView1->setTabKeyNavigation(false); // Tab leaves the list, arrows move in it
-    setColumnWidths();
-}
-
-void Form1::setColumnWidths()
-{
-    int widths[teloria::ResultTable::kColumns];
-    std::copy(std::begin(kColumnWidths), std::end(kColumnWidths), widths);
-
-    // A whole 11-digit number must be readable: widen its column when the font
-    // needs more, taking the room from the location column so that all four
-    // still fit inside the list.
-    const QFontMetrics metrics(ListView1->font());
-    int digit = 0;
-    for (char16_t d = u'0'; d <= u'9'; ++d)
-        digit = std::max(digit, metrics.horizontalAdvance(QChar(d)));
-    const int textMargin =
-        2 * (ListView1->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, ListView1) + 1);
-    const int needed = digit * kMobileDigits + textMargin + 1 /* grid line */;
-    if (needed > widths[kNumberColumn]) {
-        const int inside = ListView1->width() - 2 * ListView1->frameWidth();
-        widths[kLocationColumn] -= needed - widths[kNumberColumn];
-        widths[kNumberColumn] = needed;
-        int total = 0;
-        for (int w : widths)
-            total += w;
-        if (total > inside)
-            widths[kLocationColumn] -= total - inside;
-        widths[kLocationColumn] = std::max(widths[kLocationColumn], 40);
-    }
-    for (int c = 0; c < teloria::ResultTable::kColumns; ++c)
-        ListView1->setColumnWidth(c, widths[c]);
+    teloria::setUpResultList(ListView1);
 }
 
 void Form1::centreOnScreen()
@@ -378,7 +221,7 @@ void Form1::Command4_Click()
     ++runsGoing_;
     stopItem_->setEnabled(true);
     teloria::BatchRun run({fetcher, clock_, *progress_, *messages_, *pump_, *table_}, serviceBase_,
-                          systemDecimalPoint(), cleansToNumber);
+                          systemDecimalPoint(), teloria::cleansToNumber);
     run.run(Text1->toPlainText());
     // A Stop ends every run going, the nested ones and the one they interrupted.
     if (--runsGoing_ == 0) {
@@ -429,53 +272,13 @@ void Form1::Import_Click()
         importFile(path);
 }
 
-namespace {
-
-// What an import hands back to the window: the numbers, and the input box's
-// text already made into a document. Filling a text document with a million
-// lines takes seconds; done here, off the window's thread, the window stays
-// usable. The document belongs to no thread until the window pulls it to its
-// own, and goes with the last copy of this unless the input box took it.
-struct ImportedDocument {
-    QTextDocument* document = nullptr;
-    bool taken = false; // by the input box, on the window's thread
-    ~ImportedDocument()
-    {
-        if (!taken)
-            delete document;
-    }
-};
-
-struct ImportResult {
-    teloria::ImportedNumbers numbers;
-    std::shared_ptr<ImportedDocument> text;
-};
-
-ImportResult importOffThread(const QString& path)
-{
-    ImportResult result;
-    result.numbers = teloria::importNumbers(path, cleansToNumber);
-    if (!result.numbers.error.isEmpty() || result.numbers.count == 0)
-        return result;
-    auto* document = new QTextDocument;
-    document->setDocumentLayout(new QPlainTextDocumentLayout(document)); // what the input box draws with
-    document->setPlainText(result.numbers.text);
-    result.numbers.text.clear();
-    document->moveToThread(nullptr);
-    result.text = std::make_shared<ImportedDocument>();
-    result.text->document = document;
-    return result;
-}
-
-} // namespace
-
 void Form1::importFile(const QString& path)
 {
     lastFolder_ = QFileInfo(path).absolutePath();
-    auto* watcher = new QFutureWatcher<ImportResult>(this);
-    connect(watcher, &QFutureWatcher<ImportResult>::finished, this, [this, watcher, path] {
+    auto* watcher = new QFutureWatcher<teloria::ImportResult>(this);
+    connect(watcher, &QFutureWatcher<teloria::ImportResult>::finished, this, [this, watcher, path] {
         watcher->deleteLater();
-        ImportResult imported = watcher->result();
+        teloria::ImportResult imported = watcher->result();
         QString error = imported.numbers.error;
         if (error.isEmpty() && !imported.text)
             error = QStringLiteral("文件里没有号码");
@@ -496,7 +299,7 @@ void Form1::importFile(const QString& path)
         }
         emit importDone();
     });
-    watcher->setFuture(QtConcurrent::run(importOffThread, path));
+    watcher->setFuture(QtConcurrent::run(teloria::importOffThread, path));
 }
 
 void Form1::Copy_Click()

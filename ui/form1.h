@@ -19,6 +19,7 @@ class QTableView;
 
 namespace teloria {
 class ResultTable;
+class WindowPump;
 }
 
 class Form1 : public QWidget {
@@ -70,11 +71,8 @@ private slots:
     void SaveAs_Click();
 
 private:
-    class WindowPump;
-
     void Form_Load();
     void ListView1_MouseDown(Qt::MouseButton button, const QPoint& globalPos);
-    void setColumnWidths();
     void centreOnScreen();
     void addMenuItems();
     bool dropFile(QEvent* event);
@@ -106,6 +104,6 @@ private:
     std::unique_ptr<teloria::FileDialogs> ownFiles_;
     teloria::FileDialogs* files_ = nullptr;
     std::unique_ptr<teloria::ProgressBarSink> progress_;
-    std::unique_ptr<WindowPump> pump_;
+    std::unique_ptr<teloria::WindowPump> pump_;
     teloria::ElapsedTickClock clock_;
 };
