@@ -52,7 +52,7 @@ test-asan: | $(call deps_with,$(ASAN_BUILD),TELORIA_TESTS,deps-test)
 test-tsan: | $(call deps_with,$(TSAN_BUILD),TELORIA_TESTS,deps-test)
 	$(CONFIGURE) -B $(TSAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTELORIA_TSAN=ON -DTELORIA_BENCH=OFF -DTELORIA_TESTS=ON
 	cmake --build $(TSAN_BUILD) -j $(JOBS)
-	TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+	TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:die_after_fork=0:suppressions=$(CURDIR)/tests/tsan.supp \
 	ctest --test-dir $(TSAN_BUILD) --output-on-failure -j $(JOBS)
 
 bench: | $(call deps_with,$(BUILD),TELORIA_BENCH,deps-bench)

@@ -158,21 +158,13 @@ void report(std::FILE* err, const Tally& t, const QString& gaveUp, std::uint32_t
 
 int runBatchCommand(const QStringList& arguments, const CommandStreams& streams)
 {
-    const ParsedCommandLine parsed = parseCommandLine(arguments);
-    if (!parsed.options) {
-        say(streams.err, parsed.error);
-        std::fprintf(streams.err, "Try 'teloria-batch --help'.\n");
-        return kBadUsage;
-    }
+    const command::Streams commandStreams{
+        [&streams](const QString& text) { std::fputs(text.toLocal8Bit().constData(), streams.out); },
+        [&streams](const QString& text) { std::fputs(text.toLocal8Bit().constData(), streams.err); }};
+    const ParsedCommandLine parsed = parseCommandLine(arguments, commandStreams);
+    if (!parsed.options)
+        return parsed.status;
     const BatchOptions& options = *parsed.options;
-    if (options.help) {
-        std::fputs(usageText().toLocal8Bit().constData(), streams.out);
-        return kAllAnswered;
-    }
-    if (options.version) {
-        std::fprintf(streams.out, "teloria-batch %s\n%s\n", TELORIA_VERSION, data::versionDataLine().c_str());
-        return kAllAnswered;
-    }
 
     // Everything that can be wrong with the command is found before the first request.
     QString error;
@@ -198,22 +190,9 @@ int runBatchCommand(const QStringList& arguments, const CommandStreams& streams)
     // With no service named, the numbers are looked up in-process; a malformed
     // setting is bad usage.
     std::unique_ptr<Resolver> resolver;
-    if (options.serviceUrl.isEmpty() && !qEnvironmentVariableIsSet("TELORIA_SERVICE")) {
-        data::DataSettings settings;
-        for (const QString& file : options.dataFiles)
-            settings.files.push_back(QFile::encodeName(file).toStdString());
-        settings.program = "teloria-batch";
-        settings.learn.upstream = options.upstreamUrl;
-        if (std::string why; !data::finishLearnSettings(settings.learn, &why)) {
-            say(streams.err, QString::fromStdString(why));
-            return kBadUsage;
-        }
-        resolver = std::make_unique<LocalResolver>(settings, streams.err);
+    if (options.inProcess) {
+        resolver = std::make_unique<LocalResolver>(options.local, streams.err);
     } else {
-        if (!options.dataFiles.isEmpty()) {
-            say(streams.err, QStringLiteral("--data is for the in-process lookup; a lookup service loads its own data"));
-            return kBadUsage;
-        }
         // Only a named service gets here: the batch never starts the bundled one.
         const ServiceChoice service = chooseService(options.serviceUrl, {});
         if (!service.error.isEmpty()) {

@@ -1,75 +1,62 @@
 #include "cli/batch_options.h"
 
-#include <QCommandLineParser>
+#include "command/learn_options.h"
+
+#include <QFile>
 
 namespace teloria::cli {
 
 namespace {
 
-struct Parser {
-    QCommandLineParser parser;
-    QCommandLineOption service{QStringList{QStringLiteral("service")},
-                               QStringLiteral("Lookup service base URL (default: TELORIA_SERVICE; "
-                                              "without either the numbers are looked up in-process)."),
-                               QStringLiteral("URL")};
-    QCommandLineOption data{QStringList{QStringLiteral("data")},
-                            QStringLiteral("Also load FILE for the in-process lookup: a phone.dat file, or an "
-                                           "override table if it ends in .tsv (repeatable)."),
-                            QStringLiteral("FILE")};
-    QCommandLineOption upstream{QStringList{QStringLiteral("upstream")},
-                                QStringLiteral("Ask the online lookup service at URL about prefixes the local "
-                                               "data do not know, sending only the prefix and 0000, and "
-                                               "remember the answers (default: TELORIA_UPSTREAM, else none)."),
-                                QStringLiteral("URL")};
-    QCommandLineOption jobs{QStringList{QStringLiteral("jobs"), QStringLiteral("j")},
-                            QStringLiteral("Requests kept in flight, 1 to 64 (default 1)."),
-                            QStringLiteral("N"), QStringLiteral("1")};
-    QCommandLineOption timeout{QStringList{QStringLiteral("timeout")},
-                               QStringLiteral("Seconds a request may take, 1 to 3600 (default 30)."),
-                               QStringLiteral("SECONDS"), QStringLiteral("30")};
-    QCommandLineOption keepGoing{QStringList{QStringLiteral("keep-going")},
-                                 QStringLiteral("Ask for every number even after 3 failed requests in a row.")};
-    QCommandLineOption format{QStringList{QStringLiteral("format")},
-                              QStringLiteral("Output format: csv (default, the window's result file), "
-                                             "tsv or jsonl (UTF-8)."),
-                              QStringLiteral("csv|tsv|jsonl"), QStringLiteral("csv")};
-    QCommandLineOption fields{QStringList{QStringLiteral("fields")},
-                              QStringLiteral("Columns, in order, from: id, number, location, card, province, "
-                                             "city, area_code, zip, source, kind (default id,number,location,card). "
-                                             "kind is mobile, iot, landline, service or not a number. The card "
-                                             "type is the operator the number's segment was allocated to: a number "
-                                             "ported since (携号转网) may be served by another."),
-                              QStringLiteral("LIST"), QStringLiteral("id,number,location,card")};
-    QCommandLineOption noHeader{QStringList{QStringLiteral("no-header")},
-                                QStringLiteral("No line of column names before the tsv rows.")};
-    QCommandLineOption encoding{QStringList{QStringLiteral("encoding")},
-                                QStringLiteral("Encoding of csv (default gbk) and tsv (default utf-8): gbk or "
-                                               "utf-8. jsonl is UTF-8 only."),
-                                QStringLiteral("gbk|utf-8"), QStringLiteral("gbk")};
-    QCommandLineOption output{QStringList{QStringLiteral("o"), QStringLiteral("output")},
-                              QStringLiteral("Write the result file to FILE instead of standard output."),
-                              QStringLiteral("FILE")};
-    QCommandLineOption verbose{QStringList{QStringLiteral("verbose")},
-                               QStringLiteral("Print the run's start message (with the count of lines, once read) "
-                                              "and end message on standard error.")};
-    QCommandLineOption help{QStringList{QStringLiteral("help"), QStringLiteral("h")},
-                            QStringLiteral("Show this help.")};
-    QCommandLineOption version{QStringList{QStringLiteral("version"), QStringLiteral("v")},
-                               QStringLiteral("Show the version.")};
+QCommandLineOption option(const QStringList& names, const char* description, const char* valueName = nullptr,
+                          const char* defaultValue = nullptr)
+{
+    QCommandLineOption o(names, QString::fromUtf8(description));
+    if (valueName)
+        o.setValueName(QString::fromUtf8(valueName));
+    if (defaultValue)
+        o.setDefaultValue(QString::fromUtf8(defaultValue));
+    return o;
+}
 
-    Parser()
-    {
-        parser.setApplicationDescription(
-            QStringLiteral("Looks up the home location and card type of mobile numbers, one per line,\n"
-                           "and writes a row per line in input order (by default the window's result file:\n"
-                           "id,number,location,card type; CR LF; GBK)."));
-        parser.addOptions({service, data, upstream, jobs, timeout, keepGoing, format, fields, noHeader, encoding, output,
-                           verbose, help, version});
-        parser.addPositionalArgument(QStringLiteral("FILE"),
-                                     QStringLiteral("Numbers, one per line; - or nothing for standard input."),
-                                     QStringLiteral("[FILE|-]"));
-    }
-};
+void addOptions(command::CommandLine& line)
+{
+    using command::Shared;
+    line.add(Shared::Service);
+    line.add(Shared::Data);
+    line.add(Shared::Learning);
+    line.add(option({"jobs", "j"}, "Requests kept in flight, 1 to 64 (default 1).", "N", "1"));
+    line.add(option({"timeout"}, "Seconds a request may take, 1 to 3600 (default 30).", "SECONDS", "30"));
+    line.add(option({"keep-going"}, "Ask for every number even after 3 failed requests in a row."));
+    line.add(option({"format"}, "Output format: csv (default, the window's result file), tsv or jsonl (UTF-8).",
+                    "csv|tsv|jsonl", "csv"));
+    line.add(option({"fields"},
+                    "Columns, in order, from: id, number, location, card, province, city, area_code, zip, source, "
+                    "kind (default id,number,location,card). kind is mobile, iot, landline, service or not a "
+                    "number. The card type is the operator the number's segment was allocated to: a number "
+                    "ported since (携号转网) may be served by another.",
+                    "LIST", "id,number,location,card"));
+    line.add(option({"no-header"}, "No line of column names before the tsv rows."));
+    line.add(option({"encoding"}, "Encoding of csv (default gbk) and tsv (default utf-8): gbk or utf-8. jsonl is "
+                                  "UTF-8 only.",
+                    "gbk|utf-8", "gbk"));
+    line.add(Shared::Output);
+    line.add(option({"verbose"}, "Print the run's start message (with the count of lines, once read) and end "
+                                 "message on standard error."));
+    line.addArgument(QStringLiteral("FILE"), QStringLiteral("Numbers, one per line; - or nothing for standard input."),
+                     QStringLiteral("[FILE|-]"));
+    line.setEpilog(QStringLiteral(
+        "With no --service and no TELORIA_SERVICE the numbers are looked up in-process, on\n"
+        "the location data and learned answers the service would use (--data, --upstream,\n"
+        "--learned and --no-learn act there; with a service named they are refused).\n"
+        "\n"
+        "Exit status: 0 every request answered, 3 some requests failed or the run gave up\n"
+        "(their rows have empty cells), 2 bad usage, unreadable input or an output that\n"
+        "cannot be created (a folder that does not exist), 1 every request failed, or the\n"
+        "output could not be written to the end.\n"
+        "The summary on standard error counts the rows with location 未知 and with\n"
+        "operator 未知 beside the failed requests.\n"));
+}
 
 std::optional<FileEncoding> encodingByName(const QString& name)
 {
@@ -83,125 +70,95 @@ std::optional<FileEncoding> encodingByName(const QString& name)
 
 } // namespace
 
-QString usageText()
+ParsedCommandLine parseCommandLine(const QStringList& arguments, const command::Streams& streams)
 {
-    Parser p;
-    QString text = p.parser.helpText();
-    text += QStringLiteral("\nExit status: 0 every request answered, 3 some requests failed "
-                           "or the run gave up\n(their rows have empty cells), 2 bad usage, unreadable input or an "
-                           "output that cannot be created\n(a folder that does not exist), 1 every request failed, "
-                           "or the output could not be\nwritten to the end.\n"
-                           "The summary on standard error counts the rows with location 未知 and with\n"
-                           "operator 未知 beside the failed requests.\n");
-    return text;
-}
-
-ParsedCommandLine parseCommandLine(const QStringList& arguments)
-{
-    Parser p;
+    command::CommandLine line(
+        QStringLiteral("teloria-batch"),
+        QStringLiteral("Looks up the home location and card type of mobile numbers, one per line,\n"
+                       "and writes a row per line in input order (by default the window's result file:\n"
+                       "id,number,location,card type; CR LF; GBK)."));
+    addOptions(line);
     ParsedCommandLine result;
-    if (!p.parser.parse(arguments)) {
-        result.error = p.parser.errorText();
+    if (const auto status = line.parse(arguments, streams)) {
+        result.status = *status;
         return result;
     }
+    const auto refuse = [&](const QString& why) {
+        result.status = line.usageError(why, streams);
+        return result;
+    };
     BatchOptions options;
-    options.help = p.parser.isSet(p.help);
-    options.version = p.parser.isSet(p.version);
-    options.verbose = p.parser.isSet(p.verbose);
-    if (options.help || options.version) {
-        result.options = options;
-        return result;
-    }
+    options.verbose = line.isSet(QStringLiteral("verbose"));
+    const auto value = [&line](const char* name) { return line.value(QLatin1String(name)); };
+    const auto isSet = [&line](const char* name) { return line.isSet(QLatin1String(name)); };
 
     bool numeric = false;
-    const QString jobsText = p.parser.value(p.jobs);
+    const QString jobsText = value("jobs");
     options.jobs = jobsText.toInt(&numeric);
-    if (!numeric || options.jobs < 1 || options.jobs > kMaxJobs) {
-        result.error = QStringLiteral("--jobs takes a whole number from 1 to %1, not '%2'")
+    if (!numeric || options.jobs < 1 || options.jobs > kMaxJobs)
+        return refuse(QStringLiteral("--jobs takes a whole number from 1 to %1, not '%2'")
                            .arg(kMaxJobs)
-                           .arg(jobsText);
-        return result;
-    }
+                           .arg(jobsText));
 
-    const QString timeoutText = p.parser.value(p.timeout);
+    const QString timeoutText = value("timeout");
     options.timeoutSeconds = timeoutText.toInt(&numeric);
-    if (!numeric || options.timeoutSeconds < 1 || options.timeoutSeconds > 3600) {
-        result.error = QStringLiteral("--timeout takes a whole number of seconds from 1 to 3600, not '%1'")
-                           .arg(timeoutText);
-        return result;
-    }
-    options.keepGoing = p.parser.isSet(p.keepGoing);
+    if (!numeric || options.timeoutSeconds < 1 || options.timeoutSeconds > 3600)
+        return refuse(QStringLiteral("--timeout takes a whole number of seconds from 1 to 3600, not '%1'")
+                           .arg(timeoutText));
+    options.keepGoing = isSet("keep-going");
 
-    const auto format = formatByName(p.parser.value(p.format));
-    if (!format) {
-        result.error = QStringLiteral("--format takes csv, tsv or jsonl, not '%1'").arg(p.parser.value(p.format));
-        return result;
-    }
+    const auto format = formatByName(value("format"));
+    if (!format)
+        return refuse(QStringLiteral("--format takes csv, tsv or jsonl, not '%1'").arg(value("format")));
     options.format = *format;
     QString badField;
-    const auto fields = fieldsByNames(p.parser.value(p.fields), &badField);
-    if (!fields) {
-        result.error = QStringLiteral("--fields: no field '%1' (id, number, location, card, province, city, "
+    const auto fields = fieldsByNames(value("fields"), &badField);
+    if (!fields)
+        return refuse(QStringLiteral("--fields: no field '%1' (id, number, location, card, province, city, "
                                       "area_code, zip, source, kind)")
-                           .arg(badField);
-        return result;
-    }
+                           .arg(badField));
     options.fields = *fields;
-    options.header = !p.parser.isSet(p.noHeader);
+    options.header = !isSet("no-header");
 
-    const auto encoding = encodingByName(p.parser.value(p.encoding));
-    if (!encoding) {
-        result.error = QStringLiteral("--encoding takes gbk or utf-8, not '%1'")
-                           .arg(p.parser.value(p.encoding));
-        return result;
-    }
+    const auto encoding = encodingByName(value("encoding"));
+    if (!encoding)
+        return refuse(QStringLiteral("--encoding takes gbk or utf-8, not '%1'")
+                           .arg(value("encoding")));
     options.encoding = *encoding;
-    if (p.parser.isSet(p.encoding)) {
+    if (isSet("encoding")) {
         if (options.format == OutputFormat::Jsonl && options.encoding != FileEncoding::Utf8) {
-            result.error = QStringLiteral("--encoding %1: jsonl is UTF-8 only (JSON text is UTF-8)")
-                               .arg(p.parser.value(p.encoding));
-            return result;
+            return refuse(QStringLiteral("--encoding %1: jsonl is UTF-8 only (JSON text is UTF-8)")
+                               .arg(value("encoding")));
         }
     } else if (options.format != OutputFormat::Csv) {
         options.encoding = FileEncoding::Utf8; // tsv and jsonl are UTF-8 unless told otherwise
     }
 
-    if (p.parser.isSet(p.service)) {
-        options.serviceUrl = p.parser.value(p.service);
-        if (options.serviceUrl.trimmed().isEmpty()) {
-            result.error = QStringLiteral("--service needs a URL");
-            return result;
-        }
-    }
-    options.dataFiles = p.parser.values(p.data);
-    for (const QString& file : options.dataFiles) {
-        if (file.isEmpty()) {
-            result.error = QStringLiteral("--data needs a file name");
-            return result;
-        }
-    }
-    if (p.parser.isSet(p.upstream)) {
-        options.upstreamUrl = p.parser.value(p.upstream);
-        if (options.upstreamUrl.trimmed().isEmpty()) {
-            result.error = QStringLiteral("--upstream needs a URL");
-            return result;
-        }
-    }
-    if (p.parser.isSet(p.output)) {
-        options.outputPath = p.parser.value(p.output);
-        if (options.outputPath.isEmpty()) {
-            result.error = QStringLiteral("-o needs a file name");
-            return result;
-        }
+    if (isSet("service"))
+        options.serviceUrl = value("service");
+    if (isSet("output"))
+        options.outputPath = value("output");
+
+    // The data files and learning are the in-process lookup's; a named service has its own.
+    QString note;
+    if (const auto refusal = command::refuseOwnLookupOptions(line, &note))
+        return refuse(*refusal);
+    if (!note.isEmpty())
+        streams.err(QStringLiteral("teloria-batch: %1\n").arg(note));
+    options.inProcess = !command::serviceNamed(line);
+    if (options.inProcess) {
+        for (const QString& file : line.values(QStringLiteral("data")))
+            options.local.files.push_back(QFile::encodeName(file).toStdString());
+        options.local.program = "teloria-batch";
+        if (QString why; !command::readLearnSettings(line, options.local.learn, &why))
+            return refuse(why);
     }
 
-    const QStringList files = p.parser.positionalArguments();
-    if (files.size() > 1) {
-        result.error = QStringLiteral("one input file at most, got %1: %2")
+    const QStringList files = line.arguments();
+    if (files.size() > 1)
+        return refuse(QStringLiteral("one input file at most, got %1: %2")
                            .arg(files.size())
-                           .arg(files.join(QLatin1Char(' ')));
-        return result;
-    }
+                           .arg(files.join(QLatin1Char(' '))));
     if (!files.isEmpty())
         options.inputPath = files.front();
     result.options = options;

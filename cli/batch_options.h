@@ -1,11 +1,15 @@
 #pragma once
 // The command line of teloria-batch:
-//   teloria-batch [--service URL] [--data FILE]... [--upstream URL] [--jobs N] [--timeout S] [--keep-going]
+//   teloria-batch [--service URL] [--data FILE]... [--upstream URL ...] [--learned FILE | --no-learn]
+//                 [--jobs N] [--timeout S] [--keep-going]
 //                 [--format csv|tsv|jsonl] [--fields LIST] [--no-header]
 //                 [--encoding gbk|utf-8] [-o FILE] [FILE|-]
+// read through the programs' one command layer.
 
 #include "cli/row_format.h"
 
+#include "command/command_line.h"
+#include "data/data_files.h"
 #include "export/result_file.h"
 
 #include <vector>
@@ -29,21 +33,18 @@ struct BatchOptions {
     FileEncoding encoding = FileEncoding::Gbk;
     QString outputPath;  // empty: standard output
     QString inputPath;   // empty or "-": standard input
-    QStringList dataFiles; // --data FILE, in order: more data for the bundled service
-    QString upstreamUrl;   // --upstream URL for the bundled service; empty: TELORIA_UPSTREAM, else none
+    bool inProcess = true;      // no --service, no TELORIA_SERVICE: the lookup runs here
+    data::DataSettings local;   // in-process: --data files in order, the learning settings
     bool verbose = false; // the run's start and end texts on standard error
-    bool help = false;
-    bool version = false;
 };
 
 struct ParsedCommandLine {
-    std::optional<BatchOptions> options; // nothing when the command line is wrong
-    QString error;                       // why, in one line
+    std::optional<BatchOptions> options; // nothing: exit with status
+    int status = 0;                      // --help or --version printed (0), bad usage said (2)
 };
 
 // arguments[0] is the program name, as in QCoreApplication::arguments().
-ParsedCommandLine parseCommandLine(const QStringList& arguments);
-
-QString usageText();
+// Help, version and usage errors go to streams.
+ParsedCommandLine parseCommandLine(const QStringList& arguments, const command::Streams& streams);
 
 } // namespace teloria::cli

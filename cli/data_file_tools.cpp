@@ -1,5 +1,6 @@
 // teloria-data convert, merge and check: the tools for data files.
 #include "cli/data_rows.h"
+#include "export/replacing_file.h"
 #include "cli/data_subcommands.h"
 
 #include "data/data_files.h"
@@ -25,30 +26,26 @@ int runConvert(const DataArguments& rest, DataContext& context)
 {
     if (rest.size() != 2)
         return context.usage("convert takes IN and OUT");
+    const auto output = openOutput(rest[1], context.err);
+    if (!output)
+        return 2;
     std::string error;
     const auto rows = data::readPrefixRows(rest[0], &error);
     if (!rows) {
         context.err << "teloria-data: " << error << '\n';
         return 1;
     }
-    return writeRows(rest[1], *rows, context.err) ? 0 : 1;
+    return writeRows(*output, rest[1], *rows, context.err) ? 0 : 1;
 }
 
-int runMerge(const DataArguments& rest, DataContext& context)
+int runMerge(const DataArguments& inputs, DataContext& context)
 {
-    std::string output;
-    std::vector<std::string> inputs;
-    for (std::size_t i = 0; i < rest.size(); ++i) {
-        if (rest[i] == "-o" || rest[i] == "--output") {
-            if (i + 1 >= rest.size())
-                return context.usage("-o needs a file name");
-            output = rest[++i];
-        } else {
-            inputs.push_back(rest[i]);
-        }
-    }
+    const std::string output = context.value("output");
     if (output.empty() || inputs.empty())
         return context.usage("merge takes files and -o OUT");
+    const auto file = openOutput(output, context.err);
+    if (!file)
+        return 2;
     data::PrefixRows merged;
     for (const auto& input : inputs) {
         std::string error;
@@ -59,7 +56,7 @@ int runMerge(const DataArguments& rest, DataContext& context)
         }
         merged = data::overlayRows(merged, *rows); // a later file goes over the earlier ones
     }
-    return writeRows(output, merged, context.err) ? 0 : 1;
+    return writeRows(*file, output, merged, context.err) ? 0 : 1;
 }
 
 int runCheck(const DataArguments& args, DataContext& context)

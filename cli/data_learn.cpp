@@ -57,33 +57,33 @@ int runLearn(const DataArguments& args, DataContext& context)
     const auto& usage = context.usage;
     data::WalkOptions options;
     options.learn = settings.learn;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        const bool hasValue = i + 1 < args.size() && !args[i + 1].empty();
+    if (!args.empty())
+        return usage("learn takes options only, not '" + args.front() + "'");
+    if (context.isSet("segments")) {
         std::string why;
-        if (arg == "--segments" && hasValue) {
-            const auto ranges = data::parseSegments(args[++i], &why);
-            if (!ranges)
-                return usage("--segments: " + why);
-            options.segments = *ranges;
-        } else if (arg == "--rate" && hasValue) {
-            char* end = nullptr;
-            const double rate = std::strtod(args[++i].c_str(), &end);
-            if (*end != '\0' || !(rate > 0) || rate > 1000)
-                return usage("--rate takes requests a second, more than 0 and at most 1000, not '" + args[i] + "'");
-            options.learn.rate = rate;
-        } else if (arg == "--max" && hasValue) {
-            char* end = nullptr;
-            const long long max = std::strtoll(args[++i].c_str(), &end, 10);
-            if (*end != '\0' || max < 1)
-                return usage("--max takes a whole number of requests, 1 or more, not '" + args[i] + "'");
-            options.max = static_cast<std::size_t>(max);
-        } else if (arg == "--upstream" && hasValue) {
-            options.learn.upstream = QString::fromStdString(args[++i]);
-        } else {
-            return usage("learn: unknown or incomplete option '" + arg + "'");
-        }
+        const auto ranges = data::parseSegments(context.value("segments"), &why);
+        if (!ranges)
+            return usage("--segments: " + why);
+        options.segments = *ranges;
     }
+    if (context.isSet("rate")) {
+        const std::string text = context.value("rate");
+        char* end = nullptr;
+        const double rate = std::strtod(text.c_str(), &end);
+        if (*end != '\0' || !(rate > 0) || rate > 1000)
+            return usage("--rate takes requests a second, more than 0 and at most 1000, not '" + text + "'");
+        options.learn.rate = rate;
+    }
+    if (context.isSet("max")) {
+        const std::string text = context.value("max");
+        char* end = nullptr;
+        const long long max = std::strtoll(text.c_str(), &end, 10);
+        if (*end != '\0' || max < 1)
+            return usage("--max takes a whole number of requests, 1 or more, not '" + text + "'");
+        options.max = static_cast<std::size_t>(max);
+    }
+    if (context.isSet("upstream"))
+        options.learn.upstream = QString::fromStdString(context.value("upstream"));
     if (std::string why; !data::finishLearnSettings(options.learn, &why))
         return usage(why);
     if (options.learn.upstream.isEmpty())

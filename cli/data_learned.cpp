@@ -1,6 +1,7 @@
 // teloria-data export-learned and forget: the answers learned from an online
 // lookup service.
 #include "cli/data_rows.h"
+#include "export/replacing_file.h"
 #include "cli/data_subcommands.h"
 
 #include "data/learned_store.h"
@@ -50,13 +51,12 @@ int runExportLearned(const DataArguments& args, DataContext& context)
     const data::DataSettings& settings = context.settings;
     std::ostream& out = context.out;
     std::ostream& err = context.err;
-    std::string output;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        if ((args[i] == "-o" || args[i] == "--output") && i + 1 < args.size() && !args[i + 1].empty())
-            output = args[++i];
-        else
-            return context.usage("export-learned takes only -o FILE");
-    }
+    if (!args.empty())
+        return context.usage("export-learned takes only -o FILE");
+    const std::string output = context.value("output");
+    std::unique_ptr<ReplacingFile> file;
+    if (!output.empty() && !(file = openOutput(output, err)))
+        return 2;
     const auto store = openLearned(settings, data::LearnedAccess::ReadOnly, err);
     if (!store)
         return 1;
@@ -72,7 +72,7 @@ int runExportLearned(const DataArguments& args, DataContext& context)
         rows.push_back(std::move(row));
     }
     if (!output.empty())
-        return writeRows(output, rows, err) ? 0 : 1;
+        return writeRows(*file, output, rows, err) ? 0 : 1;
     std::string error;
     const auto bytes = data::prefixRowBytes("-.tsv", rows, nullptr, &error);
     if (!bytes) {

@@ -6,7 +6,16 @@
 
 namespace teloria::cli {
 
-bool writeRows(const std::string& path, const data::PrefixRows& rows, std::ostream& err)
+std::unique_ptr<ReplacingFile> openOutput(const std::string& path, std::ostream& err)
+{
+    auto file = std::make_unique<ReplacingFile>(QString::fromStdString(path));
+    if (file->isOpen())
+        return file;
+    err << "teloria-data: cannot write " << path << ": " << file->errorString().toStdString() << '\n';
+    return nullptr;
+}
+
+bool writeRows(ReplacingFile& file, const std::string& path, const data::PrefixRows& rows, std::ostream& err)
 {
     std::vector<std::string> lost;
     std::string error;
@@ -17,7 +26,6 @@ bool writeRows(const std::string& path, const data::PrefixRows& rows, std::ostre
     }
     for (const std::string& line : lost)
         err << "teloria-data: warning: " << path << ": " << line << '\n';
-    ReplacingFile file(QString::fromStdString(path));
     if (!file.isOpen() || !file.write(QByteArrayView(bytes->data(), static_cast<qsizetype>(bytes->size())))
         || !file.commit()) {
         err << "teloria-data: " << path << ": " << file.errorString().toStdString() << '\n';

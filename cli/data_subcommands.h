@@ -2,6 +2,7 @@
 // The subcommands of teloria-data. Each takes the arguments after its name
 // and returns the exit status: 0 done, 1 failed, 2 bad usage.
 
+#include "command/command_line.h"
 #include "data/data_files.h"
 
 #include <functional>
@@ -17,8 +18,13 @@ struct DataContext {
     std::ostream& err;
     // Prints the message and the hint to --help; returns 2.
     std::function<int(const std::string&)> usage;
+    // The subcommand's command line, for the options it takes.
+    const command::CommandLine& line;
+    bool isSet(const char* option) const { return line.isSet(QLatin1String(option)); }
+    std::string value(const char* option) const { return line.value(QLatin1String(option)).toStdString(); }
 };
 
+// The arguments after the subcommand's name that are not options.
 using DataArguments = std::vector<std::string>;
 
 // data_lookup.cpp

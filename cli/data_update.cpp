@@ -275,22 +275,12 @@ int runUpdate(const DataArguments& args, DataContext& context)
     std::ostream& out = context.out;
     std::ostream& err = context.err;
     const auto& usage = context.usage;
-    bool dryRun = false, force = false, back = false;
-    std::string source;
-    for (const std::string& arg : args) {
-        if (arg == "--dry-run")
-            dryRun = true;
-        else if (arg == "--force")
-            force = true;
-        else if (arg == "--rollback")
-            back = true;
-        else if (!arg.empty() && arg[0] == '-')
-            return usage("update: unknown option '" + arg + "'");
-        else if (source.empty())
-            source = arg;
-        else
-            return usage("update takes one SOURCE");
-    }
+    const bool dryRun = context.isSet("dry-run");
+    const bool force = context.isSet("force");
+    const bool back = context.isSet("rollback");
+    if (args.size() > 1)
+        return usage("update takes one SOURCE");
+    std::string source = args.empty() ? std::string() : args.front();
     if (back) {
         if (!source.empty() || dryRun || force)
             return usage("--rollback takes nothing else");

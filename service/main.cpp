@@ -1,12 +1,13 @@
 // teloria-lookupd: the bundled offline lookup service as a stand-alone server.
 
+#include "command/command_line.h"
+#include "command/learn_options.h"
 #include "service/location_resolver.h"
 #include "net/service_url.h"
 #include "service/lookup_server.h"
 #include "data/data_files.h"
 #include "data/data_service.h"
 #include "platform/platform.h"
-#include "teloria/version.h"
 
 #include <curl/curl.h>
 #include <cstdio>
@@ -19,35 +20,21 @@
 
 namespace {
 
-constexpr char kUsage[] = R"(Usage: teloria-lookupd [--listen HOST:PORT] [--data FILE] [--allow-remote] [--quiet] [--version]
-                       [--upstream URL [--upstream-timeout S] [--upstream-rate N]]
-                       [--learned FILE | --no-learn] [--refresh-days N]
+const QString kDescription = QStringLiteral(
+    "Answers lookups of Chinese phone numbers from local data, as the lookup web\n"
+    "service Teloria queries: GET /sim_search138.asp?mobile=NUMBER gives a GBK page\n"
+    "with the number's location (\"归属地：\") and card type (\"卡类型：\").");
 
-Answers lookups of Chinese phone numbers from local data, as the lookup web
-service Teloria queries: GET /sim_search138.asp?mobile=NUMBER gives a GBK page
-with the number's location ("归属地：") and card type ("卡类型：").
-
-Options:
-  --listen HOST:PORT  address to listen on (default 127.0.0.1:8138); port 0
-                      picks a free port. IPv6 addresses go in brackets: [::1]:8138
-  --allow-remote      allow HOST to be an address other than loopback
-  --data FILE         also load FILE (repeatable): a prefix database in the
-                      phone.dat layout, or an override table if it ends in .tsv
-                      (prefix<TAB>province<TAB>city<TAB>card type); a file named
-                      later wins over an earlier one of the same kind
-  --quiet             print nothing but errors
-  -v, --version       print the version and exit
-  --help              show this text
-
-Before --data, every *.dat and *.tsv file in /usr/share/teloria/ and then in
-$XDG_DATA_HOME/teloria/ (default ~/.local/share/teloria/) is loaded, each folder
-in name order; a later file wins, so --data wins over both folders.
-Override tables win over phone.dat files, which win over the built-in data.
-Each file loaded or skipped is reported on standard error, one line each.
-
-The bound address is printed as "listening on http://HOST:PORT".
-Ctrl-C or SIGTERM stops the service.
-)";
+const QString kEpilog = QStringLiteral(
+    "Before --data, every *.dat and *.tsv file in /usr/share/teloria/ and then in\n"
+    "$XDG_DATA_HOME/teloria/ (default ~/.local/share/teloria/) is loaded, each folder\n"
+    "in name order; a later file wins, so --data wins over both folders.\n"
+    "Override tables win over phone.dat files, which win over the built-in data.\n"
+    "Each file loaded or skipped is reported on standard error, one line each.\n"
+    "\n"
+    "The bound address is printed as \"listening on http://HOST:PORT\".\n"
+    "Ctrl-C or SIGTERM stops the service.\n"
+    "Exit status: 0 stopped by a signal, 1 the address could not be bound, 2 bad usage.\n");
 
 struct Options {
     std::string host = teloria::kDefaultServiceHost;
@@ -56,12 +43,6 @@ struct Options {
     bool allowRemote = false;
     bool quiet = false;
 };
-
-int usageError(const std::string& message)
-{
-    std::cerr << "teloria-lookupd: " << message << "\nTry 'teloria-lookupd --help'.\n";
-    return 2;
-}
 
 bool parseListen(std::string_view text, Options& options)
 {
@@ -112,48 +93,42 @@ namespace {
 
 int run(int argc, char** argv)
 {
+    using teloria::command::CommandLine;
+    CommandLine line(QStringLiteral("teloria-lookupd"), kDescription);
+    line.add(QCommandLineOption(QStringLiteral("listen"),
+                                QStringLiteral("Address to listen on (default 127.0.0.1:8138); port 0 picks a free "
+                                               "port. IPv6 addresses go in brackets: [::1]:8138"),
+                                QStringLiteral("HOST:PORT")));
+    line.add(QCommandLineOption(QStringLiteral("allow-remote"),
+                                QStringLiteral("Allow HOST to be an address other than loopback.")));
+    line.add(teloria::command::Shared::Data);
+    line.add(teloria::command::Shared::Learning);
+    line.add(QCommandLineOption(QStringLiteral("quiet"), QStringLiteral("Print nothing but errors.")));
+    line.setEpilog(kEpilog);
+    const auto streams = teloria::command::Streams::standard();
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    if (const auto status = line.parse(arguments, streams))
+        return *status;
+    const auto usageError = [&](const std::string& message) {
+        return line.usageError(QString::fromStdString(message), streams);
+    };
+    if (!line.arguments().isEmpty())
+        return usageError("unexpected argument '" + line.arguments().constFirst().toStdString() + "'");
+
     Options options;
-    for (int i = 1; i < argc; ++i) {
-        const std::string_view arg = argv[i];
-        auto value = [&]() -> std::optional<std::string_view> {
-            if (i + 1 >= argc)
-                return std::nullopt;
-            return std::string_view(argv[++i]);
-        };
-        if (arg == "--help" || arg == "-h") {
-            std::cout << kUsage << "\nLearning unknown prefixes from an online lookup service:\n"
-                      << teloria::data::kLearnOptionsHelp;
-            return 0;
-        } else if (arg == "--version" || arg == "-v") {
-            std::cout << "teloria-lookupd " << TELORIA_VERSION << '\n' << teloria::data::versionDataLine() << '\n';
-            return 0;
-        } else if (arg == "--listen") {
-            const auto v = value();
-            if (!v)
-                return usageError("--listen needs HOST:PORT");
-            if (!parseListen(*v, options))
-                return usageError("--listen '" + std::string(*v) + "' is not HOST:PORT");
-        } else if (arg == "--data") {
-            const auto v = value();
-            if (!v || v->empty())
-                return usageError("--data needs a file name");
-            options.data.files.emplace_back(*v);
-        } else if (arg.starts_with("--upstream") || arg == "--learned" || arg == "--no-learn"
-                   || arg == "--refresh-days") {
-            const std::vector<std::string> args(argv, argv + argc);
-            std::size_t at = static_cast<std::size_t>(i);
-            std::string why;
-            if (teloria::data::takeLearnOption(args, at, options.data.learn, &why) != teloria::data::OptionResult::Taken)
-                return usageError(why.empty() ? "unknown argument '" + std::string(arg) + "'" : why);
-            i = static_cast<int>(at);
-        } else if (arg == "--allow-remote") {
-            options.allowRemote = true;
-        } else if (arg == "--quiet") {
-            options.quiet = true;
-        } else {
-            return usageError("unknown argument '" + std::string(arg) + "'");
-        }
+    if (line.isSet(QStringLiteral("listen"))) {
+        const std::string listen = line.value(QStringLiteral("listen")).toStdString();
+        if (!parseListen(listen, options))
+            return usageError("--listen '" + listen + "' is not HOST:PORT");
     }
+    for (const QString& file : line.values(QStringLiteral("data")))
+        options.data.files.push_back(file.toStdString());
+    options.allowRemote = line.isSet(QStringLiteral("allow-remote"));
+    options.quiet = line.isSet(QStringLiteral("quiet"));
+    if (QString why; !teloria::command::readLearnSettings(line, options.data.learn, &why))
+        return line.usageError(why, streams);
     // Without --allow-remote the service binds the very loopback address the
     // name was checked to resolve to.
     std::string bindHost = options.host;
@@ -165,8 +140,6 @@ int run(int argc, char** argv)
                                 " add --allow-remote if that is meant");
         bindHost = *loopback;
     }
-    if (std::string why; !teloria::data::finishLearnSettings(options.data.learn, &why))
-        return usageError(why);
     options.data.program = "teloria-lookupd";
 
     // The stop signals are waited for below, on this thread only; the

@@ -1,5 +1,7 @@
 #include "ui/modxp.h"
 
+#include "command/command_line.h"
+#include "command/learn_options.h"
 #include "data/data_files.h"
 #include "lookup/service_choice.h"
 #include "service/bundled_service.h"
@@ -9,11 +11,9 @@
 #include "ui/widget_ports.h"
 
 #include <QApplication>
-#include <QCommandLineParser>
 #include <QMessageBox>
 
 #include <cstdio>
-#include <cstring>
 #include <memory>
 
 namespace modXP {
@@ -30,94 +30,76 @@ void reportStartFailure(const QString& text)
         QMessageBox::critical(nullptr, kProgramTitle, text);
 }
 
-// --help and --version only print: they must work without a display.
-bool printsOnly(int argc, char* argv[])
+// Qt's own options, which QApplication takes out of the command line before
+// the window reads it: known here too, so that they are not refused.
+void addQtOptions(teloria::command::CommandLine& line)
 {
-    static const char* const printing[] = {"-h", "--help", "-?", "--help-all", "-v", "--version"};
-    for (int i = 1; i < argc; ++i)
-        for (const char* option : printing)
-            if (std::strcmp(argv[i], option) == 0)
-                return true;
-    return false;
+    for (const char* name : {"platform", "platformpluginpath", "platformtheme", "plugin", "qwindowgeometry",
+                             "qwindowicon", "qwindowtitle", "session", "display", "geometry", "style", "stylesheet"}) {
+        QCommandLineOption option(QString::fromLatin1(name), QString(), QStringLiteral("VALUE"));
+        option.setFlags(QCommandLineOption::HiddenFromHelp);
+        line.add(option);
+    }
+    for (const char* name : {"reverse", "widgetcount", "nograb", "dograb"}) {
+        QCommandLineOption option(QString::fromLatin1(name), QString());
+        option.setFlags(QCommandLineOption::HiddenFromHelp);
+        line.add(option);
+    }
 }
 
 } // namespace
 
 int Main(int argc, char* argv[])
 {
-    std::unique_ptr<QCoreApplication> app;
-    if (printsOnly(argc, argv))
-        app = std::make_unique<QCoreApplication>(argc, argv);
-    else
-        app = std::make_unique<QApplication>(argc, argv);
+    // The whole command line is read before any window system is asked for:
+    // --help, --version and a usage error work without a display.
+    using teloria::command::CommandLine;
+    CommandLine line(QStringLiteral("teloria"),
+                     QStringLiteral("Teloria Beta1: looks up the home location and card type of Chinese mobile\n"
+                                    "numbers in one batch.\nWithout --service and TELORIA_SERVICE it starts the "
+                                    "bundled lookup service on loopback,\nwhich --data and the learning options "
+                                    "act on."));
+    line.add(teloria::command::Shared::Service);
+    line.add(teloria::command::Shared::Data);
+    line.add(teloria::command::Shared::Learning);
+    addQtOptions(line);
+    line.takeSingleDashWords();
+    line.setEpilog(QStringLiteral("Exit status: 0 the window was closed, 2 bad usage or a lookup service that\n"
+                                  "cannot be used.\n"));
+    const auto streams = teloria::command::Streams::standard();
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    if (const auto status = line.parse(arguments, streams))
+        return *status;
+    if (!line.arguments().isEmpty())
+        return line.usageError(QStringLiteral("unexpected argument '%1'").arg(line.arguments().constFirst()), streams);
+    // Data files and learning are the bundled service's; a named service has its own.
+    QString note;
+    if (const auto refusal = teloria::command::refuseOwnLookupOptions(line, &note))
+        return line.usageError(*refusal, streams);
+    if (!note.isEmpty())
+        std::fprintf(stderr, "teloria: %s\n", qUtf8Printable(note));
+    teloria::data::DataSettings data;
+    for (const QString& file : line.values(QStringLiteral("data")))
+        data.files.push_back(file.toStdString());
+    data.program = "teloria";
+    if (!teloria::command::serviceNamed(line)) {
+        if (QString why; !teloria::command::readLearnSettings(line, data.learn, &why))
+            return line.usageError(why, streams);
+    }
+
+    QApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("teloria"));
     QCoreApplication::setApplicationVersion(QStringLiteral(TELORIA_VERSION));
     QCoreApplication::setOrganizationName(QStringLiteral("Halvick"));
 
-    QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral(
-        "Teloria Beta1: looks up the home location and card type of Chinese mobile numbers in one batch.\n"
-        "Without --service and TELORIA_SERVICE it starts the bundled lookup service on loopback."));
-    parser.addHelpOption();
-    parser.addVersionOption();
-    const QCommandLineOption serviceOption(
-        QStringLiteral("service"),
-        QStringLiteral("Base URL of the lookup service, e.g. http://127.0.0.1:8138 "
-                       "(default: TELORIA_SERVICE, else the bundled service)."),
-        QStringLiteral("URL"));
-    parser.addOption(serviceOption);
-    const QCommandLineOption dataOption(
-        QStringLiteral("data"),
-        QStringLiteral("Also load FILE in the bundled service: a phone.dat file, or an override "
-                       "table if it ends in .tsv (repeatable). Files in ~/.local/share/teloria/ "
-                       "and /usr/share/teloria/ load without it."),
-        QStringLiteral("FILE"));
-    parser.addOption(dataOption);
-    const QCommandLineOption upstreamOption(
-        QStringLiteral("upstream"),
-        QStringLiteral("Let the bundled service ask the online lookup service at URL about prefixes its "
-                       "data do not know, sending only the prefix and 0000, and remember the answers "
-                       "(default: TELORIA_UPSTREAM, else none)."),
-        QStringLiteral("URL"));
-    parser.addOption(upstreamOption);
-    if (!parser.parse(QCoreApplication::arguments())) {
-        reportStartFailure(parser.errorText());
-        return 2;
-    }
-    if (parser.isSet(QStringLiteral("help")))
-        parser.showHelp(0);
-    if (parser.isSet(QStringLiteral("version"))) {
-        std::printf("teloria %s\n%s\n", TELORIA_VERSION, teloria::data::versionDataLine().c_str());
-        return 0;
-    }
-    if (!parser.positionalArguments().isEmpty()) {
-        reportStartFailure(QStringLiteral("unexpected argument: %1").arg(parser.positionalArguments().first()));
-        return 2;
-    }
-
-    // Data files are the bundled service's; a named service loads its own.
-    if (parser.isSet(dataOption)
-        && (parser.isSet(serviceOption) || !qEnvironmentVariableIsEmpty("TELORIA_SERVICE"))) {
-        reportStartFailure(QStringLiteral("--data is for the bundled service; a lookup service named with --service "
-                                          "or TELORIA_SERVICE loads its own data"));
-        return 2;
-    }
-
     // The choice holds the bundled service, if one was started: it lives as long
     // as the window, and goes (its upstream asker stopped) before this returns,
     // so before main cleans up libcurl.
-    teloria::data::DataSettings data;
-    for (const QString& file : parser.values(dataOption))
-        data.files.push_back(file.toStdString());
-    data.program = "teloria";
-    data.learn.upstream = parser.value(upstreamOption);
-    if (std::string why; !teloria::data::finishLearnSettings(data.learn, &why)) {
-        reportStartFailure(QString::fromStdString(why));
-        return 2;
-    }
     std::shared_ptr<teloria::BundledService> bundled;
     const teloria::ServiceChoice service =
-        teloria::chooseService(parser.value(serviceOption), [&data, &bundled] {
+        teloria::chooseService(line.value(QStringLiteral("service")), [&data, &bundled] {
             teloria::StartedService started;
             bundled = teloria::BundledService::start(data, &started.error);
             if (bundled)

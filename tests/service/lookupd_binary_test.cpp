@@ -201,7 +201,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, RefusedStartTest, ::testing::Values(
     }, 2, "is not HOST:PORT"},
     RefusedStartCase{"UnknownOption", [](const QTemporaryDir&) {
         return QStringList{"--verbose"};
-    }, 2, "unknown argument '--verbose'"},
+    }, 2, "unknown option '--verbose'"},
     RefusedStartCase{"DataWithoutFile", [](const QTemporaryDir&) {
         return QStringList{"--data"};
     }, 2, "--data needs a file name"},

@@ -1,14 +1,15 @@
-// The learning options as the programs read them.
-#include "data/learn_settings.h"
+// The learning options as the programs read them, through the command layer.
+#include "command/learn_options.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 
 using namespace teloria::data;
+using teloria::command::CommandLine;
 using namespace std::chrono_literals;
 
-TEST(LearnSettings, ReadsTheOptionsAndRefusesBadValues)
+TEST(LearnOptions, ReadsTheOptionsAndRefusesBadValues)
 {
     struct Case {
         std::vector<std::string> args;
@@ -39,7 +40,7 @@ TEST(LearnSettings, ReadsTheOptionsAndRefusesBadValues)
         {{"--upstream", "http://flag.example"}, "http://env.example", nullptr,
          [](const LearnSettings& s) { EXPECT_EQ(s.upstream.toStdString(), "http://flag.example"); }},
         {{"--no-learn"}, nullptr, nullptr, [](const LearnSettings& s) { EXPECT_TRUE(s.noLearn); }},
-        {{"--upstream"}, nullptr, "--upstream needs a value", {}},
+        {{"--upstream"}, nullptr, "--upstream needs a URL", {}},
         {{"--upstream", "ftp://x"}, nullptr, "--upstream:", {}},
         {{"--upstream", "http://x/sim_search138.asp?mobile="}, nullptr, "--upstream:", {}},
         {{}, "not a url", "TELORIA_UPSTREAM:", {}},
@@ -49,7 +50,9 @@ TEST(LearnSettings, ReadsTheOptionsAndRefusesBadValues)
         {{"--upstream-rate", "-1"}, nullptr, "--upstream-rate", {}},
         {{"--upstream-rate", "2x"}, nullptr, "--upstream-rate", {}},
         {{"--refresh-days", "1.5"}, nullptr, "--refresh-days", {}},
-        {{"--learned", ""}, nullptr, "--learned needs a value", {}},
+        {{"--learned", ""}, nullptr, "--learned needs a file name", {}},
+        {{"--upstream-timeout", "1e400"}, nullptr, "--upstream-timeout", {}},
+        {{"--refresh-days", " 30"}, nullptr, "--refresh-days", {}},
         {{"--no-learn", "--learned", "x.sqlite"}, nullptr, "contradict", {}},
     };
     for (const Case& c : cases) {
@@ -59,23 +62,21 @@ TEST(LearnSettings, ReadsTheOptionsAndRefusesBadValues)
         SCOPED_TRACE(joined + (c.env ? c.env : ""));
         c.env ? ::setenv(kUpstreamEnvironment, c.env, 1) : ::unsetenv(kUpstreamEnvironment);
         LearnSettings settings;
-        std::string error;
-        bool ok = true;
-        for (std::size_t i = 0; ok && i < c.args.size(); ++i)
-            ok = takeLearnOption(c.args, i, settings, &error) == OptionResult::Taken;
-        ok = ok && finishLearnSettings(settings, &error);
+        QString error;
+        CommandLine line(QStringLiteral("test"), {});
+        line.add(teloria::command::Shared::Learning);
+        QStringList arguments{QStringLiteral("test")};
+        for (const std::string& a : c.args)
+            arguments << QString::fromStdString(a);
+        const teloria::command::Streams streams{[](const QString&) {}, [&error](const QString& t) { error += t; }};
+        const bool ok = !line.parse(arguments, streams) && teloria::command::readLearnSettings(line, settings, &error);
         if (c.error) {
             EXPECT_FALSE(ok);
-            EXPECT_NE(error.find(c.error), std::string::npos) << error;
+            EXPECT_TRUE(error.contains(QString::fromUtf8(c.error))) << error.toStdString();
         } else {
-            ASSERT_TRUE(ok) << error;
+            ASSERT_TRUE(ok) << error.toStdString();
             c.check(settings);
         }
     }
     ::unsetenv(kUpstreamEnvironment);
-    std::vector<std::string> other = {"--listen", "x"};
-    std::size_t i = 0;
-    LearnSettings settings;
-    EXPECT_EQ(takeLearnOption(other, i, settings, nullptr), OptionResult::NotMine);
-    EXPECT_EQ(i, 0u);
 }
