@@ -26,6 +26,46 @@ struct Listener {
 std::optional<Listener> listenOn(const std::string& host, int port, int backlog, std::string* error);
 void closeSocket(Socket socket);
 
+// A connection taken from a listening socket: non-blocking, TCP_NODELAY, with
+// the peer's address as the system gives it.
+struct Accepted {
+    Socket socket = kNoSocket;
+    alignas(8) unsigned char address[128] = {};
+    unsigned addressSize = 0;
+};
+// The next connection waiting on a non-blocking listener; none when no
+// connection waits (or accepting failed: the reason is then in *error).
+std::optional<Accepted> acceptConnection(Socket listener, std::string* error = nullptr);
+// Ends both directions of a connection without closing its handle: whoever
+// owns the handle sees the end of input at once and closes it.
+void shutdownConnection(Socket socket);
+// True when the peer has closed its sending side and nothing before that end
+// is left to read; false while bytes wait or the peer may still send.
+bool onlyEndOfInputWaits(Socket socket);
+// Ends the reading side of a connection: whoever waits on it for input is
+// woken and reads the end of input.
+void shutdownReading(Socket socket);
+
+// Waits for a listening socket to have a connection waiting, for a time-out,
+// or for wake() from another thread (which is remembered until the next wait).
+class ListenerWait {
+public:
+    ListenerWait();
+    ~ListenerWait();
+    ListenerWait(const ListenerWait&) = delete;
+    ListenerWait& operator=(const ListenerWait&) = delete;
+    // True when a connection waits; false on time-out or wake().
+    bool wait(Socket listener, int timeoutMs);
+    void wake();
+
+private:
+    int pipe_[2] = {-1, -1};
+};
+
+// Raises the soft limit of open files towards the hard one, up to wanted;
+// returns the soft limit in force afterwards.
+unsigned long raiseOpenFileLimit(unsigned long wanted);
+
 // The numeric address of host when every address the name resolves to is a
 // loopback address ("localhost", "127.0.0.2", "::1"); nothing when any of them
 // is not, or when the name does not resolve. Text that merely looks like a

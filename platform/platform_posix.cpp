@@ -8,10 +8,13 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <pthread.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <memory>
@@ -91,6 +94,88 @@ void closeSocket(Socket socket)
 {
     if (socket != kNoSocket)
         ::close(static_cast<int>(socket));
+}
+
+std::optional<Accepted> acceptConnection(Socket listener, std::string* error)
+{
+    Accepted taken;
+    socklen_t size = sizeof taken.address;
+    const int fd = ::accept4(static_cast<int>(listener), reinterpret_cast<sockaddr*>(taken.address), &size,
+                             SOCK_NONBLOCK | SOCK_CLOEXEC);
+    if (fd < 0) {
+        if (error && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR && errno != ECONNABORTED)
+            *error = std::strerror(errno);
+        return std::nullopt;
+    }
+    const int on = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    taken.socket = fd;
+    taken.addressSize = size;
+    return taken;
+}
+
+void shutdownConnection(Socket socket)
+{
+    if (socket != kNoSocket)
+        ::shutdown(static_cast<int>(socket), SHUT_RDWR);
+}
+
+bool onlyEndOfInputWaits(Socket socket)
+{
+    char c;
+    return socket != kNoSocket && ::recv(static_cast<int>(socket), &c, 1, MSG_PEEK | MSG_DONTWAIT) == 0;
+}
+
+void shutdownReading(Socket socket)
+{
+    if (socket != kNoSocket)
+        ::shutdown(static_cast<int>(socket), SHUT_RD);
+}
+
+ListenerWait::ListenerWait()
+{
+    if (::pipe2(pipe_, O_CLOEXEC | O_NONBLOCK) != 0)
+        pipe_[0] = pipe_[1] = -1;
+}
+
+ListenerWait::~ListenerWait()
+{
+    for (const int fd : pipe_)
+        if (fd >= 0)
+            ::close(fd);
+}
+
+bool ListenerWait::wait(Socket listener, int timeoutMs)
+{
+    pollfd fds[2] = {{static_cast<int>(listener), POLLIN, 0}, {pipe_[0], POLLIN, 0}};
+    if (::poll(fds, 2, timeoutMs) <= 0)
+        return false;
+    if (fds[1].revents) {
+        char drain[64];
+        while (::read(pipe_[0], drain, sizeof drain) > 0) {
+        }
+        return false;
+    }
+    return (fds[0].revents & POLLIN) != 0;
+}
+
+void ListenerWait::wake()
+{
+    const char c = 1;
+    [[maybe_unused]] const auto n = ::write(pipe_[1], &c, 1);
+}
+
+unsigned long raiseOpenFileLimit(unsigned long wanted)
+{
+    rlimit files{};
+    if (::getrlimit(RLIMIT_NOFILE, &files) != 0)
+        return 0;
+    if (files.rlim_cur < wanted && files.rlim_cur != RLIM_INFINITY) {
+        const rlimit raised{std::min<rlim_t>(wanted, files.rlim_max), files.rlim_max};
+        if (::setrlimit(RLIMIT_NOFILE, &raised) == 0)
+            files.rlim_cur = raised.rlim_cur;
+    }
+    return static_cast<unsigned long>(files.rlim_cur);
 }
 
 std::optional<std::string> loopbackAddress(const std::string& host)

@@ -1,6 +1,7 @@
 #include "service/lookup_server.h"
 
 #include "service/lookup_page.h"
+#include "service/upstream_wait.h"
 #include "platform/platform.h"
 
 #include <microhttpd.h>
@@ -8,8 +9,10 @@
 #include <algorithm>
 #include <charconv>
 #include <chrono>
+#include <atomic>
 #include <condition_variable>
 #include <cstring>
+#include <list>
 #include <strings.h>
 #include <mutex>
 #include <string_view>
@@ -67,26 +70,37 @@ bool announcesBody(MHD_Connection* connection)
            || MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_TRANSFER_ENCODING);
 }
 
-// A lookup waiting for the upstream, its connection suspended meanwhile so
-// that it holds no server thread. Shared with the upstream's callback, which
-// may come after the server has gone: it then finds the lookup Ready and
-// touches nothing else.
+// A lookup waiting for the upstream, its connection suspended meanwhile.
+// Shared with the upstream's callback, which may come after the server has
+// gone: it then finds the wait over and touches nothing else.
 struct Waiting {
-    enum class State { Asking, Suspended, Ready };
-    std::mutex mutex;
+    UpstreamWait wait;
     MHD_Connection* connection = nullptr;
-    State state = State::Asking;
 
-    // From the upstream's side, or from stop(): once only, the connection is
-    // handed back to the server, which calls the handler again to answer.
     void finish()
     {
-        std::lock_guard lock(mutex);
-        if (state == State::Suspended)
-            MHD_resume_connection(connection);
-        state = State::Ready;
+        wait.finish([this] { MHD_resume_connection(connection); });
     }
 };
+
+using Clock = std::chrono::steady_clock;
+
+// An open connection: waiting for its next request head (from its accept or
+// its last answer on), or busy with a request, or being closed to make room.
+struct OpenConnection {
+    platform::Socket socket = platform::kNoSocket;
+    Clock::time_point waitingSince;
+    bool waiting = true;
+    bool closing = false;
+    bool endPassedOn = false; // the peer's end of input was pointed out to the daemon
+    std::list<OpenConnection>::iterator self;
+};
+
+// How long the accepting thread waits at most for a connection being closed
+// to make room before it refuses the new one.
+constexpr std::chrono::milliseconds kRoomWait{200};
+// Open files the process keeps for itself besides the connections.
+constexpr unsigned kFilesKept = 64;
 
 } // namespace
 
@@ -112,10 +126,33 @@ struct LookupServer::Impl {
     void forget(const void* mark);
     void finishWaiting();
 
-    static void onCompleted(void* cls, MHD_Connection*, void** mark, MHD_RequestTerminationCode)
+    static void onCompleted(void* cls, MHD_Connection* connection, void** mark, MHD_RequestTerminationCode)
     {
-        static_cast<Impl*>(cls)->forget(*mark);
+        auto* self = static_cast<Impl*>(cls);
+        self->forget(*mark);
+        self->waitForNextHead(connection);
     }
+
+    static void onConnection(void* cls, MHD_Connection* connection, void** socketContext,
+                             MHD_ConnectionNotificationCode code)
+    {
+        auto* self = static_cast<Impl*>(cls);
+        if (code == MHD_CONNECTION_NOTIFY_STARTED)
+            *socketContext = self->opened(connection);
+        else if (*socketContext)
+            self->closed(static_cast<OpenConnection*>(*socketContext));
+    }
+
+    OpenConnection* opened(MHD_Connection* connection);
+    void closed(OpenConnection* entry);
+    void headArrived(MHD_Connection* connection);
+    void waitForNextHead(MHD_Connection* connection);
+    void closeToMakeRoom(OpenConnection& entry);
+    bool makeRoom();
+    int closePastHeadDeadline();
+    void passOnEndOfInput(OpenConnection& entry);
+    void passOnEndsOfInput();
+    void acceptConnections();
 
     static void* onTarget(void* cls, const char* uri, MHD_Connection*)
     {
@@ -130,11 +167,14 @@ struct LookupServer::Impl {
         // the connection open for the next one. One with a body is answered
         // at once: no route takes a body, so it is never read, and the library
         // closes the connection rather than take its bytes for a next request.
+        auto* self = static_cast<Impl*>(cls);
+        if (*mark == nullptr || *mark == &targetTooLong)
+            self->headArrived(connection);
         if (*mark == nullptr && !announcesBody(connection)) {
             *mark = &headSeen;
             return MHD_YES;
         }
-        return static_cast<Impl*>(cls)->answer(connection, url, method, version ? version : "", mark);
+        return self->answer(connection, url, method, version ? version : "", mark);
     }
 
     std::shared_ptr<const LocationResolver> resolver;
@@ -150,10 +190,187 @@ struct LookupServer::Impl {
     std::mutex mutex;
     std::condition_variable stopped;
     bool stopRequested = false;
-    platform::Socket listener = platform::kNoSocket; // bound, not yet handed to the daemon
+    platform::Socket listener = platform::kNoSocket; // bound; accepted on by the accepting thread
     bool loopbackOnly = false; // bound to a loopback address: every client has the same one
     MHD_Daemon* daemon = nullptr;
+
+    // Open connections, those waiting for a request head oldest first.
+    mutable std::mutex connectionsMutex;
+    std::condition_variable connectionClosed;
+    std::list<OpenConnection> waitingForHead;
+    std::list<OpenConnection> busy; // and those being closed
+    std::size_t handedOver = 0;     // accepted, not yet taken by the daemon
+    std::size_t beingClosed = 0;
+    unsigned connectionCap = 0;
+    Clock::time_point endsLookedFor;
+    std::thread acceptor;
+    platform::ListenerWait listenerWait;
+    std::atomic<bool> stopAccepting{false};
 };
+
+OpenConnection* LookupServer::Impl::opened(MHD_Connection* connection)
+{
+    const auto* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
+    std::lock_guard lock(connectionsMutex);
+    if (handedOver > 0)
+        --handedOver;
+    auto& entry = waitingForHead.emplace_back();
+    entry.socket = info ? static_cast<platform::Socket>(info->connect_fd) : platform::kNoSocket;
+    entry.waitingSince = Clock::now();
+    entry.self = std::prev(waitingForHead.end());
+    return &entry;
+}
+
+void LookupServer::Impl::closed(OpenConnection* entry)
+{
+    {
+        std::lock_guard lock(connectionsMutex);
+        if (entry->closing)
+            --beingClosed;
+        (entry->waiting ? waitingForHead : busy).erase(entry->self);
+    }
+    connectionClosed.notify_all();
+}
+
+namespace {
+OpenConnection* entryOf(MHD_Connection* connection)
+{
+    const auto* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_SOCKET_CONTEXT);
+    return info ? static_cast<OpenConnection*>(info->socket_context) : nullptr;
+}
+} // namespace
+
+void LookupServer::Impl::headArrived(MHD_Connection* connection)
+{
+    auto* entry = entryOf(connection);
+    if (!entry)
+        return;
+    std::lock_guard lock(connectionsMutex);
+    if (entry->waiting) {
+        busy.splice(busy.end(), waitingForHead, entry->self);
+        entry->waiting = false;
+    }
+}
+
+void LookupServer::Impl::waitForNextHead(MHD_Connection* connection)
+{
+    auto* entry = entryOf(connection);
+    if (!entry)
+        return;
+    std::lock_guard lock(connectionsMutex);
+    if (!entry->waiting && !entry->closing) {
+        waitingForHead.splice(waitingForHead.end(), busy, entry->self);
+        entry->waiting = true;
+        entry->waitingSince = Clock::now();
+        passOnEndOfInput(*entry);
+    }
+}
+
+// With epoll the library (0.9.75) takes a read shorter than its buffer for
+// "nothing more to read" and waits for the next readiness edge. A client's
+// FIN that came with its last bytes makes no edge of its own, so the
+// half-closed connection would wait for the idle time-out. When only the end
+// of input is left in the socket, shutting down its reading side makes that
+// edge: the daemon reads the end, answers what it holds and closes.
+// With connectionsMutex held.
+void LookupServer::Impl::passOnEndOfInput(OpenConnection& entry)
+{
+    if (!entry.endPassedOn && !entry.closing && platform::onlyEndOfInputWaits(entry.socket)) {
+        entry.endPassedOn = true;
+        platform::shutdownReading(entry.socket);
+    }
+}
+
+// Now and then, for every connection waiting for a request head: a part of a
+// head and the FIN may have come together, with no answer to look after.
+void LookupServer::Impl::passOnEndsOfInput()
+{
+    constexpr auto kEvery = std::chrono::seconds(1);
+    const auto now = Clock::now();
+    if (now - endsLookedFor < kEvery)
+        return;
+    endsLookedFor = now;
+    std::lock_guard lock(connectionsMutex);
+    for (OpenConnection& entry : waitingForHead)
+        passOnEndOfInput(entry);
+}
+
+// With connectionsMutex held. The daemon sees the end of input and closes it.
+void LookupServer::Impl::closeToMakeRoom(OpenConnection& entry)
+{
+    platform::shutdownConnection(entry.socket);
+    entry.closing = true;
+    ++beingClosed;
+    if (entry.waiting) {
+        busy.splice(busy.end(), waitingForHead, entry.self);
+        entry.waiting = false;
+    }
+}
+
+// Before a new connection is handed over: when the table is full, the one
+// that has waited longest for its next request is closed for it. False when
+// every open connection is busy with a request: the new one is refused.
+bool LookupServer::Impl::makeRoom()
+{
+    std::unique_lock lock(connectionsMutex);
+    const auto open = [this] { return handedOver + waitingForHead.size() + busy.size(); };
+    if (open() >= connectionCap) {
+        if (beingClosed == 0 && !waitingForHead.empty())
+            closeToMakeRoom(waitingForHead.front());
+        if (beingClosed == 0)
+            return false;
+        connectionClosed.wait_for(lock, kRoomWait, [&] { return open() < connectionCap || stopAccepting; });
+        if (open() >= connectionCap)
+            return false;
+    }
+    ++handedOver;
+    return true;
+}
+
+// Closes the connections whose request head is not all in an idle time-out
+// after they began to wait for it, however many bytes of it trickled in;
+// returns the milliseconds until the next one is due (at most a second).
+int LookupServer::Impl::closePastHeadDeadline()
+{
+    constexpr int kLongest = 1000;
+    if (options.idleTimeoutSec == 0)
+        return kLongest;
+    const auto deadline = std::chrono::seconds(options.idleTimeoutSec);
+    std::lock_guard lock(connectionsMutex);
+    const auto now = Clock::now();
+    while (!waitingForHead.empty() && now - waitingForHead.front().waitingSince >= deadline)
+        closeToMakeRoom(waitingForHead.front());
+    if (waitingForHead.empty())
+        return kLongest;
+    const auto due = std::chrono::ceil<std::chrono::milliseconds>(waitingForHead.front().waitingSince + deadline - now);
+    return static_cast<int>(std::clamp<std::chrono::milliseconds::rep>(due.count(), 1, kLongest));
+}
+
+void LookupServer::Impl::acceptConnections()
+{
+    while (!stopAccepting) {
+        passOnEndsOfInput();
+        if (!listenerWait.wait(listener, closePastHeadDeadline()))
+            continue;
+        while (!stopAccepting) {
+            auto taken = platform::acceptConnection(listener);
+            if (!taken)
+                break;
+            if (!makeRoom()) {
+                platform::closeSocket(taken->socket);
+                continue;
+            }
+            // The daemon closes the socket when it cannot take it.
+            if (MHD_add_connection(daemon, static_cast<MHD_socket>(taken->socket),
+                                   reinterpret_cast<const sockaddr*>(taken->address), taken->addressSize)
+                != MHD_YES) {
+                std::lock_guard lock(connectionsMutex);
+                if (handedOver > 0)
+                    --handedOver;
+            }
+        }
+    }
+}
 
 // Suspends the connection until the upstream answers or its time-out passes;
 // false when the lookup can be answered now.
@@ -168,19 +385,10 @@ bool LookupServer::Impl::waitForUpstream(MHD_Connection* connection, const Clean
         waiting.emplace(entry.get(), entry);
     }
     const bool asked = resolver->askUpstream(number, [entry] { entry->finish(); });
-    bool suspended = false;
-    {
-        std::lock_guard lock(entry->mutex);
-        // The answer (or stop()) may have come already: then nothing is suspended.
-        if (asked && entry->state == Waiting::State::Asking) {
-            MHD_suspend_connection(connection);
-            entry->state = Waiting::State::Suspended;
-            *mark = entry.get();
-            suspended = true;
-        } else {
-            entry->state = Waiting::State::Ready;
-        }
-    }
+    // The answer (or stop()) may have come already: then nothing is suspended.
+    const bool suspended = entry->wait.suspendUnlessAnswered(asked, [&] { MHD_suspend_connection(connection); });
+    if (suspended)
+        *mark = entry.get();
     if (!suspended)
         forget(entry.get());
     return suspended;
@@ -284,18 +492,33 @@ MHD_Result LookupServer::Impl::answer(MHD_Connection* connection, std::string_vi
 
 bool LookupServer::Impl::start(std::string* error)
 {
+    if (daemon) {
+        if (error)
+            *error = "the server is serving already";
+        return false;
+    }
     const unsigned threads = options.threads > 0 ? options.threads : std::max(1u, std::thread::hardware_concurrency());
-    // poll() rather than epoll: with epoll the library misses a client's FIN
-    // that arrives after the requests it has read, and the half-closed
-    // connection would wait for the idle time-out instead of being closed.
+    // As many connections as open files allow, the process's own kept aside.
+    const unsigned long files = platform::raiseOpenFileLimit(static_cast<unsigned long>(options.maxConnections) + kFilesKept);
+    connectionCap = static_cast<unsigned>(std::clamp<unsigned long>(files > 2 * kFilesKept ? files - kFilesKept : files / 2,
+                                                                   1, std::max(1u, options.maxConnections)));
+    // epoll: poll() goes over every open connection for each event, and with
+    // a thousand idle ones that was half the service's time. The FIN that
+    // epoll mode would miss is passed on by passOnEndOfInput().
+    // The daemon takes connections from the accepting thread below, which
+    // makes room for each. The daemon splits its own limit between its
+    // threads and hands a connection to a thread by its socket number, not by
+    // load, so each thread may hold the whole cap: past its share the library
+    // (0.9.75) locks itself up refusing one.
     daemon = MHD_start_daemon(
-        MHD_USE_POLL_INTERNAL_THREAD | MHD_USE_ITC | MHD_ALLOW_SUSPEND_RESUME, 0, nullptr, nullptr, &Impl::onRequest, this,
-        MHD_OPTION_LISTEN_SOCKET, static_cast<MHD_socket>(listener),
+        MHD_USE_EPOLL_INTERNAL_THREAD | MHD_USE_ITC | MHD_ALLOW_SUSPEND_RESUME | MHD_USE_NO_LISTEN_SOCKET, 0, nullptr,
+        nullptr, &Impl::onRequest, this,
         MHD_OPTION_THREAD_POOL_SIZE, threads,
         MHD_OPTION_URI_LOG_CALLBACK, &Impl::onTarget, this,
         MHD_OPTION_NOTIFY_COMPLETED, &Impl::onCompleted, this,
+        MHD_OPTION_NOTIFY_CONNECTION, &Impl::onConnection, this,
         MHD_OPTION_CONNECTION_MEMORY_LIMIT, options.connectionMemory,
-        MHD_OPTION_CONNECTION_LIMIT, options.maxConnections,
+        MHD_OPTION_CONNECTION_LIMIT, (connectionCap + 16) * threads,
         // On loopback every client is 127.0.0.1: a cap per address would be
         // one for all, and a thousand idle connections would lock out the rest.
         MHD_OPTION_PER_IP_CONNECTION_LIMIT, loopbackOnly ? 0u : options.maxConnectionsPerClient,
@@ -306,7 +529,8 @@ bool LookupServer::Impl::start(std::string* error)
             *error = "the HTTP server could not start";
         return false;
     }
-    listener = platform::kNoSocket; // the daemon closes it when it stops
+    stopAccepting = false;
+    acceptor = std::thread([this] { acceptConnections(); });
     return true;
 }
 
@@ -359,10 +583,21 @@ bool LookupServer::serveInBackground(std::string* error)
     return impl_->start(error);
 }
 
+std::size_t LookupServer::openConnections() const
+{
+    std::lock_guard lock(impl_->connectionsMutex);
+    return impl_->handedOver + impl_->waitingForHead.size() + impl_->busy.size();
+}
+
 void LookupServer::stop()
 {
     std::lock_guard lock(impl_->mutex);
     impl_->stopRequested = true;
+    impl_->stopAccepting = true;
+    impl_->listenerWait.wake();
+    impl_->connectionClosed.notify_all();
+    if (impl_->acceptor.joinable())
+        impl_->acceptor.join();
     impl_->finishWaiting();
     if (impl_->daemon) {
         MHD_stop_daemon(impl_->daemon);

@@ -6,6 +6,12 @@
 // default), so idle, slow or keep-alive clients hold no thread while they
 // wait, and neither does a lookup waiting for the upstream: its connection is
 // suspended until the answer is in or the upstream's time-out has passed.
+//
+// The server's own thread accepts connections. When as many are open as it
+// may hold, the one that has waited longest for its next request is closed to
+// make room, so idle clients never lock out a new one; and from its accept or
+// its last answer a connection has the idle time-out to send a whole request
+// head, a bound that bytes trickling in one by one do not extend.
 
 #include "data/number_normalizer.h"
 #include "service/location_resolver.h"
@@ -26,9 +32,11 @@ struct ServerOptions {
     std::size_t maxHeaderCount = 64;   // header lines per request; more: 431
     std::size_t maxHeaderBytes = 8192; // header lines' bytes per request; more: 431
     std::size_t connectionMemory = 16 * 1024; // read and write buffers per connection, a hard bound
-    unsigned maxConnections = 4096;    // open at once; beyond it new ones are closed at once
+    unsigned maxConnections = 4096;    // open at once (fewer when the open-file limit is lower); when full,
+                                       // the longest idle is closed for a new one
     unsigned maxConnectionsPerClient = 1024; // open at once from one address; none on a loopback address
-    unsigned idleTimeoutSec = 30;      // a connection with no traffic for this long is closed
+    unsigned idleTimeoutSec = 30;      // a connection with no traffic for this long is closed, and one
+                                       // whose request head is not all in this long after it began to wait
     int listenBacklog = 1024;          // connections waiting to be accepted
 };
 
@@ -51,6 +59,8 @@ public:
     void stop();
 
     int port() const { return port_; }
+    // Connections open now (accepted and not yet closed).
+    std::size_t openConnections() const;
 
 private:
     struct Impl;

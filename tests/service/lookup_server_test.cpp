@@ -10,9 +10,11 @@
 
 #include <gtest/gtest.h>
 
+#include <poll.h>
 #include <sys/resource.h>
 
 #include <atomic>
+#include <chrono>
 #include <csignal>
 #include <memory>
 #include <thread>
@@ -406,6 +408,190 @@ TEST_F(LookupServerTest, MoreIdleLoopbackConnectionsThanTheCapPerAddress)
     const auto answer = idle.back()->readResponse();
     ASSERT_TRUE(answer);
     EXPECT_EQ(statusOf(*answer), 200);
+}
+
+// Waits for a state of the server nothing signals to the test; false after 10 s.
+template <typename Predicate>
+bool eventually(Predicate done)
+{
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > until)
+            return false;
+        std::this_thread::yield();
+    }
+    return true;
+}
+
+// Raises the open-file limit for count connections at both ends; false when it cannot.
+bool roomForConnections(unsigned count)
+{
+    return platform::raiseOpenFileLimit(2ul * count + 256) >= 2ul * count + 256;
+}
+
+// A full table makes room for a newcomer by closing the connection that has
+// waited longest for its next request: idle since its accept, or since its
+// last answer, or with a request head still coming in. Connections busy with
+// a request are never closed for it.
+struct EvictionCase {
+    const char* name;
+    std::vector<std::string> sent; // one entry per connection, opened in this order; "" sends nothing
+    std::vector<int> answeredFirst; // these send a whole request afterwards, in this order, before the newcomer
+    int closed;                     // the one closed for the newcomer
+};
+
+void PrintTo(const EvictionCase& c, std::ostream* os) { *os << c.name; }
+
+class EvictionTest : public ::testing::TestWithParam<EvictionCase> {};
+
+TEST_P(EvictionTest, TheLongestWaitingMakesRoom)
+{
+    const EvictionCase& c = GetParam();
+    LookupServer server(sharedResolver(), ServerOptions{.threads = 2, .maxConnections = static_cast<unsigned>(c.sent.size())});
+    const int port = server.bind("127.0.0.1", 0);
+    ASSERT_GT(port, 0);
+    ASSERT_TRUE(server.serveInBackground());
+    std::vector<std::unique_ptr<RawConnection>> conns;
+    for (const std::string& bytes : c.sent) {
+        conns.push_back(std::make_unique<RawConnection>(port));
+        ASSERT_TRUE(conns.back()->connected());
+        if (!bytes.empty())
+            conns.back()->send(bytes);
+        // Taken by the server before the next one, so the order is the test's.
+        ASSERT_TRUE(eventually([&] { return server.openConnections() == conns.size(); }));
+    }
+    for (const int i : c.answeredFirst) {
+        conns[i]->send(kRequest);
+        const auto answer = conns[i]->readResponse();
+        ASSERT_TRUE(answer) << i;
+        EXPECT_EQ(statusOf(*answer), 200) << i;
+    }
+    RawConnection newcomer(port);
+    ASSERT_TRUE(newcomer.send(kRequest));
+    const auto answer = newcomer.readResponse();
+    ASSERT_TRUE(answer) << "the newcomer was locked out";
+    EXPECT_EQ(statusOf(*answer), 200);
+    EXPECT_EQ(conns[c.closed]->readAll(), "") << "closed without an answer";
+    for (std::size_t i = 0; i < conns.size(); ++i)
+        if (static_cast<int>(i) != c.closed)
+            EXPECT_TRUE(conns[i]->isOpenAndQuiet()) << i;
+    EXPECT_EQ(server.openConnections(), c.sent.size());
+}
+
+const std::string kHeadPart = "GET /sim_search138.asp?mobile=138";
+
+INSTANTIATE_TEST_SUITE_P(Cases, EvictionTest, ::testing::Values(
+    EvictionCase{"AllIdleTheFirstGoes", {"", "", "", ""}, {}, 0},
+    EvictionCase{"AnAnswerPutsItLast", {"", "", "", ""}, {0}, 1},
+    EvictionCase{"AnswersInTurn", {"", "", "", ""}, {2, 0, 1}, 3},
+    EvictionCase{"APartHeadWaitsLikeAnIdleOne", {kHeadPart, "", ""}, {}, 0},
+    EvictionCase{"BytesOfAHeadDoNotPutItLast", {"", kHeadPart, ""}, {0}, 1}
+));
+
+// A connection has the idle time-out from its accept (or its last answer) to
+// send a whole request head: a byte now and then does not extend it.
+TEST(LookupServer, TricklingHeadIsClosedAtItsDeadline)
+{
+    LookupServer server(sharedResolver(), ServerOptions{.threads = 1, .idleTimeoutSec = 1});
+    const int port = server.bind("127.0.0.1", 0);
+    ASSERT_GT(port, 0);
+    ASSERT_TRUE(server.serveInBackground());
+    RawConnection trickling(port);
+    RawConnection answered(port); // sends its head in time, then waits
+    answered.send(kRequest);
+    ASSERT_TRUE(answered.readResponse());
+    const auto start = std::chrono::steady_clock::now();
+    const std::string line = "GET /sim_search138.asp?mobile=" + std::string(200, '1');
+    std::size_t sent = 0;
+    pollfd ends{trickling.fd(), POLLIN, 0};
+    // One byte every 100 ms; the wait between bytes ends early when the server closes.
+    while (sent < line.size() && ::poll(&ends, 1, 100) == 0)
+        ASSERT_TRUE(trickling.send(line.substr(sent++, 1)));
+    const auto lasted = std::chrono::steady_clock::now() - start;
+    EXPECT_EQ(trickling.readAll(), "");
+    EXPECT_GE(sent, 5u);
+    EXPECT_LT(lasted, std::chrono::seconds(3)) << sent << " bytes sent";
+    // The answered one, idle since its answer, goes at about the same time.
+    EXPECT_EQ(answered.readAll(), "");
+}
+
+// A client that ends its side, after its last answer or together with its
+// requests or a part of one, is noticed at once, long before the idle
+// time-out: whole requests are answered and the server closes.
+struct ClientEndCase {
+    const char* name;
+    int requests;
+    std::string partAfter; // sent after the whole requests
+    bool endsBeforeReading; // shutdown(SHUT_WR) right after sending; otherwise close() after the answers
+};
+
+void PrintTo(const ClientEndCase& c, std::ostream* os) { *os << c.name; }
+
+class ClientEndTest : public LookupServerTest, public ::testing::WithParamInterface<ClientEndCase> {};
+
+TEST_P(ClientEndTest, IsNoticedAtOnce)
+{
+    const ClientEndCase& c = GetParam();
+    {
+        RawConnection conn(port_);
+        std::string sent;
+        for (int i = 0; i < c.requests; ++i)
+            sent += kRequest;
+        ASSERT_TRUE(conn.send(sent + c.partAfter));
+        if (c.endsBeforeReading)
+            conn.shutdownWrite();
+        for (int i = 0; i < c.requests; ++i)
+            ASSERT_TRUE(conn.readResponse()) << i;
+        if (c.endsBeforeReading) {
+            // Closed by the server well before the idle time-out (30 s).
+            pollfd end{conn.fd(), POLLIN, 0};
+            ASSERT_EQ(::poll(&end, 1, 5000), 1) << "the server did not close";
+            EXPECT_EQ(conn.readAll(), "");
+        }
+    }
+    EXPECT_TRUE(eventually([&] { return server_.openConnections() == 0; }));
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, ClientEndTest, ::testing::Values(
+    ClientEndCase{"CloseAfterOneAnswer", 1, "", false},
+    ClientEndCase{"CloseAfterThreeAnswers", 3, "", false},
+    ClientEndCase{"EndWithOneRequest", 1, "", true},
+    ClientEndCase{"EndWithThreeRequests", 3, "", true},
+    ClientEndCase{"EndWithAPartOfARequest", 0, "GET /sim_sea", true},
+    ClientEndCase{"EndWithARequestAndAPart", 1, "GET /sim_sea", true}
+));
+
+// Thousands of idle and trickling connections on loopback, more than the
+// table holds: a new client is still answered.
+TEST(LookupServer, FiveThousandIdleOrTricklingConnections)
+{
+    constexpr unsigned kCount = 5000;
+    if (!roomForConnections(kCount))
+        GTEST_SKIP() << "the open-file limit cannot be raised to " << 2 * kCount + 256;
+    LookupServer server(sharedResolver());
+    const int port = server.bind("127.0.0.1", 0);
+    ASSERT_GT(port, 0);
+    ASSERT_TRUE(server.serveInBackground());
+    std::vector<std::unique_ptr<RawConnection>> open;
+    for (unsigned i = 0; i < kCount; ++i) {
+        open.push_back(std::make_unique<RawConnection>(port));
+        ASSERT_TRUE(open.back()->connected()) << i;
+        if (i % 2)
+            open.back()->send(kHeadPart.substr(0, 1 + i % kHeadPart.size()));
+    }
+    for (int round = 0; round < 3; ++round) {
+        RawConnection newcomer(port);
+        ASSERT_TRUE(newcomer.send(kRequest));
+        const auto answer = newcomer.readResponse();
+        ASSERT_TRUE(answer) << round;
+        EXPECT_EQ(statusOf(*answer), 200);
+    }
+    EXPECT_LE(server.openConnections(), ServerOptions{}.maxConnections);
+    // The last ones in are still open and served.
+    ASSERT_TRUE(open.back()->send(kHeadPart.substr(1 + (kCount - 1) % kHeadPart.size()) + "00148000 HTTP/1.1\r\nHost: x\r\n\r\n"));
+    const auto last = open.back()->readResponse();
+    ASSERT_TRUE(last);
+    EXPECT_EQ(statusOf(*last), 200);
 }
 
 // Many keep-alive clients at once (two batch runs of 64 workers): each is
