@@ -13,6 +13,7 @@
 #include "net/page_fetch.h"
 #include "lookup/service_choice.h"
 #include "data/data_files.h"
+#include "data/prefix7.h"
 #include "teloria/version.h"
 
 #include <QFile>
@@ -22,6 +23,7 @@
 #include <chrono>
 #include <climits>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace teloria::cli {
@@ -44,25 +46,6 @@ bool isStandardStream(const QString& path)
 }
 
 // "13800138000": 11 digits behind 13..19, a mobile number as it is cleaned.
-bool isPlainMobile(std::string_view line)
-{
-    if (line.size() != 11 || line[0] != '1' || line[1] < '3' || line[1] > '9')
-        return false;
-    for (const char c : line) {
-        if (c < '0' || c > '9')
-            return false;
-    }
-    return true;
-}
-
-std::uint32_t prefix7Of(std::string_view digits)
-{
-    std::uint32_t prefix = 0;
-    for (std::size_t i = 0; i < 7; ++i)
-        prefix = prefix * 10 + static_cast<std::uint32_t>(digits[i] - '0');
-    return prefix;
-}
-
 QString plural(qint64 n, const char* one, const char* many)
 {
     return QStringLiteral("%1 %2").arg(n).arg(QLatin1String(n == 1 ? one : many));
@@ -218,7 +201,7 @@ int runBatchCommand(const QStringList& arguments, const CommandStreams& streams)
     NumberInput input;
     bool noted = false;
     std::vector<std::string_view> asciiLines;
-    std::vector<std::uint32_t> prefixes; // of the lines that are plain mobile numbers, else 0
+    std::vector<std::optional<data::Prefix7>> prefixes; // of the lines that are plain mobile numbers
     QStringList numbers;
     std::vector<Resolution> resolved;
     Tally tally;
@@ -266,15 +249,15 @@ int runBatchCommand(const QStringList& arguments, const CommandStreams& streams)
         // of the block are hinted first, so that their reads overlap.
         prefixes.resize(asciiLines.size());
         for (std::size_t i = 0; i < asciiLines.size(); ++i) {
-            prefixes[i] = inProcess && isPlainMobile(asciiLines[i]) ? prefix7Of(asciiLines[i]) : 0;
-            if (prefixes[i] != 0)
-                resolver->prefetchMobile(prefixes[i]);
+            prefixes[i] = inProcess ? data::Prefix7::fromNumber(asciiLines[i]) : std::nullopt;
+            if (prefixes[i])
+                resolver->prefetchMobile(*prefixes[i]);
         }
         for (std::size_t i = 0; i < asciiLines.size(); ++i) {
             const std::string_view line = asciiLines[i];
-            if (prefixes[i] != 0) {
+            if (prefixes[i]) {
                 resolveNumbers(); // the lines before it first
-                const std::uint32_t key = resolver->mobileKey(prefixes[i]);
+                const std::uint32_t key = resolver->mobileKey(*prefixes[i]);
                 if (!format.knowsKey(key)) {
                     const RowCells& cells = resolver->cellsOfKey(key);
                     format.learnKey(key, cells);

@@ -29,10 +29,9 @@ int runConvert(const DataArguments& rest, DataContext& context)
     const auto output = openOutput(rest[1], context.err);
     if (!output)
         return 2;
-    std::string error;
-    const auto rows = data::readPrefixRows(rest[0], &error);
+    const auto rows = data::readPrefixRows(rest[0]);
     if (!rows) {
-        context.err << "teloria-data: " << error << '\n';
+        context.err << "teloria-data: " << rows.error().reason << '\n';
         return 1;
     }
     return writeRows(*output, rest[1], *rows, context.err) ? 0 : 1;
@@ -48,10 +47,9 @@ int runMerge(const DataArguments& inputs, DataContext& context)
         return 2;
     data::PrefixRows merged;
     for (const auto& input : inputs) {
-        std::string error;
-        const auto rows = data::readPrefixRows(input, &error);
+        const auto rows = data::readPrefixRows(input);
         if (!rows) {
-            context.err << "teloria-data: " << error << '\n';
+            context.err << "teloria-data: " << rows.error().reason << '\n';
             return 1;
         }
         merged = data::overlayRows(merged, *rows); // a later file goes over the earlier ones
@@ -66,12 +64,12 @@ int runCheck(const DataArguments& args, DataContext& context)
     const std::string& path = args[0];
     std::ostream& out = context.out;
     std::ostream& err = context.err;
-    std::string why;
-    const auto bytes = data::readDataFile(path, &why);
+    const auto bytes = data::readDataFile(path);
     if (!bytes) {
-        err << "teloria-data: " << path << ": " << why << '\n';
+        err << "teloria-data: " << path << ": " << bytes.error().reason << '\n';
         return 1;
     }
+    std::string why;
     std::size_t offset = 0;
     std::size_t prefixes = 0;
     if (isTsv(path)) {

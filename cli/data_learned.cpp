@@ -5,6 +5,7 @@
 #include "cli/data_subcommands.h"
 
 #include "data/learned_store.h"
+#include "data/prefix7.h"
 #include "data/override_file.h"
 #include "data/phone_dat.h"
 #include "data/place_names.h"
@@ -63,9 +64,12 @@ int runExportLearned(const DataArguments& args, DataContext& context)
     data::PrefixRows rows;
     for (const data::LearnedEntry& e : store->loadAll()) {
         // "广东 深圳" is province and city; "北京" or "海南" stands alone.
+        const auto prefix = data::Prefix7::fromText(e.prefix); // loadAll() passes over any other row
+        if (!prefix)
+            continue;
         const auto space = e.location.find(' ');
         data::PrefixRow row;
-        row.prefix = static_cast<std::uint32_t>(std::stoul(e.prefix));
+        row.prefix = prefix->value();
         row.facts.province = e.location.substr(0, space);
         row.facts.city = space == std::string::npos ? std::string() : e.location.substr(space + 1);
         row.facts.cardType = e.cardType;
@@ -73,10 +77,9 @@ int runExportLearned(const DataArguments& args, DataContext& context)
     }
     if (!output.empty())
         return writeRows(*file, output, rows, err) ? 0 : 1;
-    std::string error;
-    const auto bytes = data::prefixRowBytes("-.tsv", rows, nullptr, &error);
+    const auto bytes = data::prefixRowBytes("-.tsv", rows, nullptr);
     if (!bytes) {
-        err << "teloria-data: " << error << '\n';
+        err << "teloria-data: " << bytes.error().reason << '\n';
         return 1;
     }
     out << *bytes;
@@ -91,15 +94,14 @@ int runForget(const DataArguments& prefixes, DataContext& context)
     if (prefixes.empty())
         return context.usage("forget needs at least one 7-digit prefix");
     for (const std::string& p : prefixes)
-        if (p.size() != 7 || p[0] != '1' || p.find_first_not_of("0123456789") != std::string::npos)
+        if (!data::Prefix7::fromText(p))
             return context.usage("'" + p + "' is not a 7-digit mobile prefix");
     const auto store = openLearned(settings, data::LearnedAccess::ReadWrite, err);
     if (!store)
         return 1;
-    std::string why;
-    const std::optional<int> removed = store->forget(prefixes, &why);
+    const auto removed = store->forget(prefixes);
     if (!removed) {
-        err << "teloria-data: forgetting in " << store->path().string() << " failed: " << why << '\n';
+        err << "teloria-data: forgetting in " << store->path().string() << " failed: " << removed.error().reason << '\n';
         return 1;
     }
     out << "forgot " << *removed << " of " << prefixes.size() << " prefixes in " << store->path().string() << '\n';

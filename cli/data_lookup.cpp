@@ -76,9 +76,9 @@ int runStats(const DataArguments& files, DataContext& context)
             err << "teloria-data: " << data::reportLine(report) << '\n';
         // The mobile segments 130-199; every prefix there, as the programs answer it.
         std::map<std::string, long> bySource;
-        for (std::uint32_t p = 1300000; p < 2000000; ++p) {
+        for (const data::Prefix7 p : data::Prefix7::all()) {
             const data::Answer& a = loaded.store->mobile(p);
-            Counts& c = bySegment[p / 10000 - 100];
+            Counts& c = bySegment[p.segment() - 100];
             c.held += a.hasLocation() || a.hasCardType();
             c.located += a.hasLocation();
             c.withOperator += a.hasCardType();
@@ -101,10 +101,9 @@ int runStats(const DataArguments& files, DataContext& context)
     }
     data::PrefixRows merged;
     for (const auto& file : files) {
-        std::string error;
-        const auto rows = data::readPrefixRows(file, &error);
+        const auto rows = data::readPrefixRows(file);
         if (!rows) {
-            err << "teloria-data: " << error << '\n';
+            err << "teloria-data: " << rows.error().reason << '\n';
             return 1;
         }
         merged = data::overlayRows(merged, *rows);

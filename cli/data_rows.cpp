@@ -18,10 +18,9 @@ std::unique_ptr<ReplacingFile> openOutput(const std::string& path, std::ostream&
 bool writeRows(ReplacingFile& file, const std::string& path, const data::PrefixRows& rows, std::ostream& err)
 {
     std::vector<std::string> lost;
-    std::string error;
-    const std::optional<std::string> bytes = data::prefixRowBytes(path, rows, &lost, &error);
+    const auto bytes = data::prefixRowBytes(path, rows, &lost);
     if (!bytes) {
-        err << "teloria-data: " << path << ": " << error << '\n';
+        err << "teloria-data: " << path << ": " << bytes.error().reason << '\n';
         return false;
     }
     for (const std::string& line : lost)

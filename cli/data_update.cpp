@@ -163,10 +163,10 @@ struct Change {
 Change compare(const data::PrefixStore& before, const data::PrefixStore& after)
 {
     Change c;
-    for (std::uint32_t p = 1300000; p < 2000000; ++p) {
+    for (const data::Prefix7 p : data::Prefix7::all()) {
         const data::Answer& a = before.mobile(p);
         const data::Answer& b = after.mobile(p);
-        const std::size_t segment = p / 10000 - 100;
+        const std::size_t segment = p.segment() - 100;
         c.before[segment] += a.hasLocation();
         c.after[segment] += b.hasLocation();
         if (!a.hasLocation() && b.hasLocation())
@@ -224,9 +224,9 @@ data::LoadedStore storeWith(const data::DataSettings& settings, const std::strin
 
 bool writeFile(const std::string& path, std::string_view bytes, std::ostream& err)
 {
-    ReplacingFile file(QString::fromStdString(path));
-    if (!file.isOpen() || !file.write(QByteArrayView(bytes.data(), qsizetype(bytes.size()))) || !file.commit()) {
-        err << "teloria-data: cannot write " << path << ": " << file.errorString().toStdString() << '\n';
+    const auto written = replaceFile(QString::fromStdString(path), QByteArrayView(bytes.data(), qsizetype(bytes.size())));
+    if (!written) {
+        err << "teloria-data: cannot write " << path << ": " << written.error().reason << '\n';
         return false;
     }
     return true;
@@ -343,9 +343,9 @@ int runUpdate(const DataArguments& args, DataContext& context)
         etag = got.etag;
         lastModified = got.lastModified;
     } else {
-        auto read = data::readDataFile(source, &why);
+        auto read = data::readDataFile(source);
         if (!read) {
-            err << "teloria-data: " << source << ": " << why << "; nothing replaced\n";
+            err << "teloria-data: " << source << ": " << read.error().reason << "; nothing replaced\n";
             return 1;
         }
         bytes = std::move(*read);
@@ -380,7 +380,7 @@ int runUpdate(const DataArguments& args, DataContext& context)
 
     std::string oldBytes;
     if (targetExists) {
-        auto read = data::readDataFile(target, &why);
+        auto read = data::readDataFile(target);
         if (read) {
             oldBytes = std::move(*read);
             std::string ignored;

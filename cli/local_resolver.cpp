@@ -38,24 +38,24 @@ void LocalResolver::askUpstream()
         std::mutex mutex;
         std::condition_variable changed;
         std::size_t open = 0;
-        std::vector<std::uint32_t> answered; // called back, not yet counted
+        std::vector<data::Prefix7> answered; // called back, not yet counted
     };
     const auto pending = std::make_shared<Pending>();
     std::unordered_set<std::uint32_t> asked;
     for (const auto& clean : clean_) {
         if (!clean || clean->kind != data::NumberKind::Mobile)
             continue;
-        const auto prefix7 = static_cast<std::uint32_t>(std::stoul(clean->digits.substr(0, 7)));
-        if (!asked.insert(prefix7).second)
+        const auto prefix = data::Prefix7::fromNumber(clean->digits);
+        if (!prefix || !asked.insert(prefix->value()).second)
             continue;
         {
             std::lock_guard lock(pending->mutex);
             ++pending->open;
         }
-        const bool waiting = learning_->askAsync(prefix7, [pending, prefix7] {
+        const bool waiting = learning_->askAsync(*prefix, [pending, prefix = *prefix] {
             {
                 std::lock_guard lock(pending->mutex);
-                pending->answered.push_back(prefix7);
+                pending->answered.push_back(prefix);
                 --pending->open;
             }
             pending->changed.notify_all();
@@ -68,8 +68,8 @@ void LocalResolver::askUpstream()
     std::unique_lock lock(pending->mutex);
     while (pending->open > 0 || !pending->answered.empty()) {
         pending->changed.wait(lock, [&] { return pending->open == 0 || !pending->answered.empty(); });
-        for (const std::uint32_t prefix7 : pending->answered) {
-            if (learning_->asker()->known(std::to_string(prefix7)))
+        for (const data::Prefix7 prefix : pending->answered) {
+            if (learning_->asker()->known(prefix.text()))
                 upstreamFailures_ = 0;
             else
                 ++upstreamFailures_;
@@ -107,16 +107,16 @@ const RowCells& LocalResolver::cellsOf(const data::Answer& answer)
     return it->second;
 }
 
-void LocalResolver::prefetchMobile(std::uint32_t prefix7)
+void LocalResolver::prefetchMobile(data::Prefix7 prefix)
 {
-    store_->prefetchMobile(prefix7);
+    store_->prefetchMobile(prefix);
 }
 
-std::uint32_t LocalResolver::mobileKey(std::uint32_t prefix7)
+std::uint32_t LocalResolver::mobileKey(data::Prefix7 prefix)
 {
     if (learning_)
-        learning_->prepare(prefix7);
-    return store_->mobileIndex(prefix7);
+        learning_->prepare(prefix);
+    return store_->mobileIndex(prefix);
 }
 
 const RowCells& LocalResolver::cellsOfKey(std::uint32_t key)

@@ -32,8 +32,8 @@ public:
     ~LocalResolver() override;
     void resolve(const QStringList& numbers, std::vector<Resolution>& out) override;
     bool answersMobilesInProcess() const override { return true; }
-    void prefetchMobile(std::uint32_t prefix7) override;
-    std::uint32_t mobileKey(std::uint32_t prefix7) override;
+    void prefetchMobile(data::Prefix7 prefix) override;
+    std::uint32_t mobileKey(data::Prefix7 prefix) override;
     const RowCells& cellsOfKey(std::uint32_t key) override;
 
     // Failed upstream answers in a row after which the upstream is asked no more.

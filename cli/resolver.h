@@ -4,6 +4,8 @@
 // path (the prefix store) are two implementations; the streaming, ordering
 // and writing around them are shared.
 
+#include "data/prefix7.h"
+
 #include <QString>
 #include <QStringList>
 #include <cstdint>
@@ -45,8 +47,8 @@ public:
     // as long as the resolver lives), cellsOfKey gives its cells. A resolver
     // that asks a service does neither.
     virtual bool answersMobilesInProcess() const { return false; }
-    virtual void prefetchMobile(std::uint32_t /*prefix7*/) {}
-    virtual std::uint32_t mobileKey(std::uint32_t /*prefix7*/) { return 0; }
+    virtual void prefetchMobile(data::Prefix7 /*prefix*/) {}
+    virtual std::uint32_t mobileKey(data::Prefix7 /*prefix*/) { return 0; }
     virtual const RowCells& cellsOfKey(std::uint32_t /*key*/) { return kNoCells; }
 };
 

@@ -188,12 +188,12 @@ LoadedStore loadStore(const DataSettings& settings, std::shared_ptr<Clock> clock
                 continue;
             LoadReport& report = result.reports[i];
             report.path = path;
-            std::string why;
-            const auto bytes = readDataFile(path, &why);
+            const auto bytes = readDataFile(path);
             if (!bytes) {
-                report.reason = why;
+                report.reason = bytes.error().reason;
                 continue;
             }
+            std::string why;
             report.date = dataFileDate(path, *bytes);
             if (kind == FileKind::PhoneDat) {
                 const auto dat = PhoneDat::parse(*bytes, &why);

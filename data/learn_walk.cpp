@@ -13,8 +13,8 @@ namespace teloria::data {
 
 namespace {
 
-constexpr int kFirstSegment = 130;
-constexpr int kLastSegment = 199;
+constexpr int kFirstSegment = Prefix7::kFirst / 10'000; // 130
+constexpr int kLastSegment = Prefix7::kLast / 10'000;   // 199
 
 std::optional<int> segmentOf(std::string_view text)
 {
@@ -67,23 +67,23 @@ std::string walkName(const std::vector<SegmentRange>& segments)
     return name;
 }
 
-std::vector<std::uint32_t> walkPrefixes(const PrefixStore& store, const std::vector<SegmentRange>& segments)
+std::vector<Prefix7> walkPrefixes(const PrefixStore& store, const std::vector<SegmentRange>& segments)
 {
-    std::vector<std::uint32_t> prefixes;
+    std::vector<Prefix7> prefixes;
     for (int s = kFirstSegment; s <= kLastSegment; ++s) {
-        const auto first = static_cast<std::uint32_t>(s) * 10'000;
+        const auto segment = Prefix7::ofSegment(static_cast<std::uint32_t>(s));
         if (!segments.empty()) {
             if (std::none_of(segments.begin(), segments.end(), [s](const auto& r) { return s >= r.first && s <= r.last; }))
                 continue;
         } else {
             // Every held segment: one some source knows anything about.
             bool held = false;
-            for (std::uint32_t p = first; p < first + 10'000 && !held; ++p)
-                held = store.mobile(p).hasCardType() || store.mobile(p).hasLocation();
+            for (auto p = segment.begin(); p != segment.end() && !held; ++p)
+                held = store.mobile(*p).hasCardType() || store.mobile(*p).hasLocation();
             if (!held)
                 continue;
         }
-        for (std::uint32_t p = first; p < first + 10'000; ++p)
+        for (const Prefix7 p : segment)
             if (store.needsUpstream(p))
                 prefixes.push_back(p);
     }
@@ -94,7 +94,7 @@ std::optional<WalkStatus> runLearnWalk(const WalkOptions& options, const PrefixS
                                        const std::function<void(const WalkStatus&)>& progress,
                                        const std::atomic<bool>& stop, std::string* error)
 {
-    const std::vector<std::uint32_t> prefixes = walkPrefixes(store, options.segments);
+    const std::vector<Prefix7> prefixes = walkPrefixes(store, options.segments);
     const std::string walk = walkName(options.segments);
     const std::filesystem::path file =
         options.learn.learnedFile.empty() ? LearnedStore::defaultPath() : options.learn.learnedFile;
@@ -120,7 +120,7 @@ std::optional<WalkStatus> runLearnWalk(const WalkOptions& options, const PrefixS
     WalkStatus status;
     status.total = prefixes.size();
     const std::uint32_t resumeAt = place.next(walk).value_or(0);
-    std::size_t next = static_cast<std::size_t>(std::lower_bound(prefixes.begin(), prefixes.end(), resumeAt)
+    std::size_t next = static_cast<std::size_t>(std::ranges::lower_bound(prefixes, resumeAt, {}, &Prefix7::value)
                                                 - prefixes.begin());
     status.done = next;
 
@@ -152,7 +152,7 @@ std::optional<WalkStatus> runLearnWalk(const WalkOptions& options, const PrefixS
     // again at most what that second asked.
     Clock::TimePoint lastSaved = start;
     auto publish = [&](bool last) {
-        const std::uint32_t at = windowStart < prefixes.size() ? prefixes[windowStart] : 2'000'000;
+        const std::uint32_t at = windowStart < prefixes.size() ? prefixes[windowStart].value() : Prefix7::kLast + 1;
         if (last || clock->now() - lastSaved >= std::chrono::seconds(1)) {
             place.save(walk, at, clock->unixSeconds());
             lastSaved = clock->now();
@@ -179,7 +179,7 @@ std::optional<WalkStatus> runLearnWalk(const WalkOptions& options, const PrefixS
         if (more && !full) {
             const std::size_t slot = window.size();
             window.push_back(false);
-            const std::string prefix = std::to_string(prefixes[next++]);
+            const std::string prefix = prefixes[next++].text();
             lock.unlock();
             const bool asked = asker.askAsync(prefix, [&, slot, base = windowStart] {
                 std::lock_guard guard(mutex);
@@ -210,7 +210,7 @@ std::optional<WalkStatus> runLearnWalk(const WalkOptions& options, const PrefixS
     const UpstreamAsker::Stats seen = asker.stats();
     if (status.sitting > 0 && seen.learned == 0 && seen.failed >= std::min<std::uint64_t>(status.sitting, kFailedBeforeStopping)) {
         // Nothing learned, every answer failed: the place stays where the sitting found it.
-        windowStart = static_cast<std::size_t>(std::lower_bound(prefixes.begin(), prefixes.end(), resumeAt)
+        windowStart = static_cast<std::size_t>(std::ranges::lower_bound(prefixes, resumeAt, {}, &Prefix7::value)
                                                - prefixes.begin());
         status.upstreamFailed = true;
     }

@@ -6,6 +6,7 @@
 // place beside them, so that a stopped walk resumes where it stopped.
 
 #include "data/learn_settings.h"
+#include "data/prefix7.h"
 #include "data/upstream_asker.h"
 
 #include <atomic>
@@ -34,7 +35,7 @@ std::string walkName(const std::vector<SegmentRange>& segments);
 // The prefixes to ask about, ascending: in the given segments (none: every
 // segment the store holds anything for), those local data lack a location
 // or an operator for.
-std::vector<std::uint32_t> walkPrefixes(const PrefixStore& store, const std::vector<SegmentRange>& segments);
+std::vector<Prefix7> walkPrefixes(const PrefixStore& store, const std::vector<SegmentRange>& segments);
 
 struct WalkOptions {
     LearnSettings learn;                // upstream, rate, time-out, learned file

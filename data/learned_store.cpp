@@ -1,5 +1,7 @@
 #include "data/learned_store.h"
 
+#include "data/prefix7.h"
+
 #include <sqlite3.h>
 
 #include <cstdlib>
@@ -16,16 +18,6 @@ struct Statement {
     sqlite3_stmt* stmt = nullptr;
     ~Statement() { sqlite3_finalize(stmt); }
 };
-
-bool isPrefix(std::string_view text)
-{
-    if (text.size() != 7 || text[0] != '1')
-        return false;
-    for (char c : text)
-        if (c < '0' || c > '9')
-            return false;
-    return true;
-}
 
 std::string columnText(sqlite3_stmt* stmt, int column)
 {
@@ -97,7 +89,7 @@ std::vector<LearnedEntry> LearnedStore::loadAll()
         const std::string card = columnText(s.stmt, 2);
         auto cardType = card.empty() ? std::optional<std::string>(std::string()) : cleanLearnedText(card);
         // A row edited by hand into something this program would not have written is passed over.
-        if (!isPrefix(e.prefix) || !location || !cardType)
+        if (!Prefix7::fromText(e.prefix) || !location || !cardType)
             continue;
         e.location = std::move(*location);
         e.cardType = std::move(*cardType);
@@ -111,7 +103,7 @@ std::vector<LearnedEntry> LearnedStore::loadAll()
 bool LearnedStore::upsert(const LearnedEntry& entry)
 {
     std::lock_guard lock(mutex_);
-    if (!db_ || !writable_ || !isPrefix(entry.prefix))
+    if (!db_ || !writable_ || !Prefix7::fromText(entry.prefix))
         return false;
     Statement s;
     int rc = sqlite3_prepare_v2(db_, kLearnedUpsert, -1, &s.stmt, nullptr);
@@ -133,19 +125,18 @@ bool LearnedStore::upsert(const LearnedEntry& entry)
     return false;
 }
 
-std::optional<int> LearnedStore::forget(const std::vector<std::string>& prefixes, std::string* why)
+Result<int> LearnedStore::forget(const std::vector<std::string>& prefixes)
 {
     std::lock_guard lock(mutex_);
-    auto fail = [why](std::string reason) -> std::optional<int> {
-        if (why)
-            *why = std::move(reason);
-        return std::nullopt;
+    auto fail = [](int rc) {
+        const bool busy = (rc & 0xff) == SQLITE_BUSY || (rc & 0xff) == SQLITE_LOCKED;
+        return Error{busy ? ErrorKind::Busy : ErrorKind::Io, sqlite3_errstr(rc)};
     };
     if (!db_ || !writable_)
-        return fail("the database cannot be written");
+        return Error{ErrorKind::Refused, "the database cannot be written"};
     int rc = sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
     if (rc != SQLITE_OK)
-        return fail(sqlite3_errstr(rc)); // "database is locked" past the busy time-out
+        return fail(rc); // "database is locked" past the busy time-out
     int removed = 0;
     Statement s;
     rc = sqlite3_prepare_v2(db_, kLearnedDelete, -1, &s.stmt, nullptr);
@@ -165,7 +156,7 @@ std::optional<int> LearnedStore::forget(const std::vector<std::string>& prefixes
     if (rc == SQLITE_OK)
         return removed;
     sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
-    return fail(sqlite3_errstr(rc));
+    return fail(rc);
 }
 
 } // namespace teloria::data

@@ -5,6 +5,7 @@
 // mode, every write is its own transaction and a busy database is waited for.
 // A process killed at any moment leaves a database that opens.
 
+#include "platform/result.h"
 #include "data/learned_database.h"
 
 #include <chrono>
@@ -83,9 +84,9 @@ public:
     // Inserts or replaces the prefix's row. False when nothing was written.
     bool upsert(const LearnedEntry& entry);
     // Removes the prefixes' rows in one transaction; the number of rows
-    // removed, or nothing and *why when nothing could be removed (a busy
-    // database past the time-out, a read-only one).
-    std::optional<int> forget(const std::vector<std::string>& prefixes, std::string* why = nullptr);
+    // removed, or why nothing was: Busy (another writer past the time-out),
+    // Refused (a database only looked at), Io.
+    Result<int> forget(const std::vector<std::string>& prefixes);
 
 private:
     void warn(const std::string& message);

@@ -11,7 +11,7 @@ namespace teloria::data {
 
 namespace {
 
-constexpr std::size_t kStaleWords = PrefixStore::kPrefixCount / 64 + 1;
+constexpr std::size_t kStaleWords = (Prefix7::kLast - Prefix7::kFirst) / 64 + 1;
 
 } // namespace
 
@@ -58,13 +58,13 @@ std::unique_ptr<Learning> Learning::start(const LearnSettings& settings, PrefixS
         learning->database_ = std::make_unique<LearnedStore>(file, warn, access);
         const std::int64_t oldest = clock->unixSeconds() - std::int64_t(settings.refreshDays) * 86'400;
         for (const LearnedEntry& e : learning->database_->loadAll()) {
-            const std::uint32_t prefix7 = static_cast<std::uint32_t>(std::stoul(e.prefix));
-            if (!store.learn(prefix7, e.location, e.cardType))
+            const auto prefix = Prefix7::fromText(e.prefix); // loadAll() passes over any other row
+            if (!prefix || !store.learn(*prefix, e.location, e.cardType))
                 continue;
             ++learning->loaded_;
             learning->newest_ = std::max(learning->newest_, e.askedAt);
             if (e.askedAt < oldest) {
-                const std::uint32_t bit = prefix7 - PrefixStore::kFirstPrefix;
+                const std::uint32_t bit = prefix->value() - Prefix7::kFirst;
                 learning->stale_[bit / 64].fetch_or(std::uint64_t{1} << (bit % 64), std::memory_order_relaxed);
             }
         }
@@ -79,7 +79,8 @@ std::unique_ptr<Learning> Learning::start(const LearnSettings& settings, PrefixS
         PrefixStore* target = &store;
         learning->asker_ = std::make_unique<UpstreamAsker>(
             options, learning->database_.get(), clock, &Learning::normalise, [target](const LearnedEntry& e) {
-                target->learn(static_cast<std::uint32_t>(std::stoul(e.prefix)), e.location, e.cardType);
+                if (const auto prefix = Prefix7::fromText(e.prefix))
+                    target->learn(*prefix, e.location, e.cardType);
             });
     }
     return learning;
@@ -91,36 +92,35 @@ void Learning::stop()
         asker_->stop();
 }
 
-bool Learning::takeStale(std::uint32_t prefix7)
+bool Learning::takeStale(Prefix7 prefix)
 {
-    const std::uint32_t bit = prefix7 - PrefixStore::kFirstPrefix;
+    const std::uint32_t bit = prefix.value() - Prefix7::kFirst;
     const std::uint64_t mask = std::uint64_t{1} << (bit % 64);
     std::atomic<std::uint64_t>& word = stale_[bit / 64];
     return (word.load(std::memory_order_relaxed) & mask) && (word.fetch_and(~mask) & mask);
 }
 
-bool Learning::needsAsking(std::uint32_t prefix7)
+bool Learning::needsAsking(Prefix7 prefix)
 {
-    if (!asker_ || prefix7 < PrefixStore::kFirstPrefix
-        || prefix7 >= PrefixStore::kFirstPrefix + PrefixStore::kPrefixCount)
+    if (!asker_)
         return false;
-    const Answer& answer = store_.mobile(prefix7);
+    const Answer& answer = store_.mobile(prefix);
     if (answer.tier == Tier::Override)
         return false;
-    if (answer.tier == Tier::Learned && takeStale(prefix7))
-        asker_->askAsync(std::to_string(prefix7), {}); // the old answer stays until the new one is learned
+    if (answer.tier == Tier::Learned && takeStale(prefix))
+        asker_->askAsync(prefix.text(), {}); // the old answer stays until the new one is learned
     return !(answer.hasLocation() && answer.hasCardType());
 }
 
-void Learning::prepare(std::uint32_t prefix7)
+void Learning::prepare(Prefix7 prefix)
 {
-    if (needsAsking(prefix7))
-        asker_->ask(std::to_string(prefix7));
+    if (needsAsking(prefix))
+        asker_->ask(prefix.text());
 }
 
-bool Learning::askAsync(std::uint32_t prefix7, std::function<void()> done)
+bool Learning::askAsync(Prefix7 prefix, std::function<void()> done)
 {
-    return needsAsking(prefix7) && asker_->askAsync(std::to_string(prefix7), std::move(done));
+    return needsAsking(prefix) && asker_->askAsync(prefix.text(), std::move(done));
 }
 
 } // namespace teloria::data

@@ -8,6 +8,7 @@
 
 #include "data/learn_settings.h"
 #include "data/learned_store.h"
+#include "data/prefix7.h"
 #include "data/upstream_asker.h"
 
 #include <atomic>
@@ -35,12 +36,12 @@ public:
 
     // Before a lookup of a 7-digit mobile prefix: waits for the upstream when
     // it has to be asked. Thread-safe.
-    void prepare(std::uint32_t prefix7);
+    void prepare(Prefix7 prefix);
     // The same without waiting: false when the lookup can be answered now;
     // otherwise done is called once, on another thread, when the upstream's
     // answer is in the store or the time-out has passed (or the learning
     // stops). Thread-safe.
-    bool askAsync(std::uint32_t prefix7, std::function<void()> done);
+    bool askAsync(Prefix7 prefix, std::function<void()> done);
 
     std::size_t loadedCount() const { return loaded_; }
     // When the newest of the answers read at start was asked (Unix seconds); 0 when none.
@@ -54,8 +55,8 @@ public:
 
 private:
     explicit Learning(PrefixStore& store);
-    bool takeStale(std::uint32_t prefix7);
-    bool needsAsking(std::uint32_t prefix7); // and starts a refresh of an old learned answer
+    bool takeStale(Prefix7 prefix);
+    bool needsAsking(Prefix7 prefix); // and starts a refresh of an old learned answer
 
     PrefixStore& store_;
     std::unique_ptr<LearnedStore> database_;

@@ -115,23 +115,19 @@ std::string OverrideTable::header()
     return "# prefix\tprovince\tcity\tcard type\tpostcode\tarea code\n";
 }
 
-std::optional<std::string> readDataFile(const std::string& path, std::string* error)
+Result<std::string> readDataFile(const std::string& path)
 {
     // A pipe or a device would be waited on or read for ever: only a regular file is data.
     std::error_code ec;
     const auto status = std::filesystem::status(path, ec);
-    if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) {
-        if (error)
-            *error = std::filesystem::is_directory(status) ? "a folder, not a data file"
-                     : std::filesystem::is_fifo(status)    ? "a pipe, not a regular file"
-                                                           : "not a regular file";
-        return std::nullopt;
-    }
+    if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status))
+        return Error{ErrorKind::Refused, std::filesystem::is_directory(status) ? "a folder, not a data file"
+                                         : std::filesystem::is_fifo(status)    ? "a pipe, not a regular file"
+                                                                               : "not a regular file"};
     std::ifstream in(path, std::ios::binary);
     if (!in) {
-        if (error)
-            *error = std::string("cannot open: ") + std::strerror(errno);
-        return std::nullopt;
+        const int why = errno;
+        return Error{why == ENOENT ? ErrorKind::NotFound : ErrorKind::Io, std::string("cannot open: ") + std::strerror(why)};
     }
     std::string bytes;
     if (const auto size = std::filesystem::file_size(path, ec); !ec && size <= kMaxFileSize)
@@ -139,17 +135,11 @@ std::optional<std::string> readDataFile(const std::string& path, std::string* er
     char buffer[1 << 16];
     while (in.read(buffer, sizeof buffer) || in.gcount() > 0) {
         bytes.append(buffer, static_cast<std::size_t>(in.gcount()));
-        if (bytes.size() > kMaxFileSize) {
-            if (error)
-                *error = "larger than " + std::to_string(kMaxFileSize >> 20) + " MiB, not a prefix database";
-            return std::nullopt;
-        }
+        if (bytes.size() > kMaxFileSize)
+            return Error{ErrorKind::BadInput, "larger than " + std::to_string(kMaxFileSize >> 20) + " MiB, not a prefix database"};
     }
-    if (in.bad()) {
-        if (error)
-            *error = "read error";
-        return std::nullopt;
-    }
+    if (in.bad())
+        return Error{ErrorKind::Io, "read error"};
     return bytes;
 }
 

@@ -6,6 +6,8 @@
 // the three texts may be empty, and the data below it then stays; lines
 // starting with '#' and blank lines are skipped.
 
+#include "platform/result.h"
+
 #include "data/prefix_facts.h"
 
 #include <cstdint>
@@ -45,8 +47,9 @@ struct OverrideTable {
     static std::string header();
 };
 
-// Reads a whole regular file of at most 64 MiB; nothing and the reason
-// otherwise (a pipe, a device or a folder is refused without being opened).
-std::optional<std::string> readDataFile(const std::string& path, std::string* error);
+// Reads a whole regular file of at most 64 MiB; otherwise the reason: a pipe,
+// a device or a folder is Refused without being opened, a missing file is
+// NotFound, a larger one BadInput, a failed open or read Io.
+Result<std::string> readDataFile(const std::string& path);
 
 } // namespace teloria::data

@@ -160,19 +160,16 @@ std::optional<PhoneDat> PhoneDat::parse(std::string_view bytes, std::string* err
     return dat;
 }
 
-std::optional<PhoneDat> PhoneDat::load(const std::string& path, std::string* error)
+Result<PhoneDat> PhoneDat::load(const std::string& path)
 {
+    const auto bytes = readDataFile(path);
+    if (!bytes)
+        return Error{bytes.error().kind, path + ": " + bytes.error().reason};
     std::string why;
-    const auto bytes = readDataFile(path, &why);
-    if (!bytes) {
-        if (error)
-            *error = path + ": " + why;
-        return std::nullopt;
-    }
     auto dat = parse(*bytes, &why);
-    if (!dat && error)
-        *error = path + ": not a usable phone.dat file: " + why;
-    return dat;
+    if (!dat)
+        return Error{ErrorKind::BadInput, path + ": not a usable phone.dat file: " + why};
+    return std::move(*dat);
 }
 
 std::optional<PhoneDat::Hit> PhoneDat::find(std::uint32_t prefix7) const

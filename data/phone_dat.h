@@ -10,6 +10,8 @@
 // markup or a field marker into a page ('<', "卡类型", a line break...) is
 // skipped with its index entries, and the first such reason is kept.
 
+#include "platform/result.h"
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -50,8 +52,9 @@ public:
     // the byte offset of the fault in *errorOffset.
     static std::optional<PhoneDat> parse(std::string_view bytes, std::string* error = nullptr,
                                          std::size_t* errorOffset = nullptr);
-    // Reads and parses a file; the reason names the file.
-    static std::optional<PhoneDat> load(const std::string& path, std::string* error = nullptr);
+    // Reads and parses a file; the reason names the file (BadInput: the
+    // bytes break the layout; otherwise readDataFile's kind).
+    static Result<PhoneDat> load(const std::string& path);
 
     // The entry of a 7-digit prefix (1300000 for 130 0000), if the file has it.
     std::optional<Hit> find(std::uint32_t prefix7) const;

@@ -11,21 +11,17 @@
 
 namespace teloria::data {
 
-std::optional<PrefixRows> readPrefixRows(const std::string& path, std::string* error)
+Result<PrefixRows> readPrefixRows(const std::string& path)
 {
+    const auto bytes = readDataFile(path);
+    if (!bytes)
+        return Error{bytes.error().kind, path + ": " + bytes.error().reason};
     std::string why;
-    const auto bytes = readDataFile(path, &why);
-    if (!bytes) {
-        *error = path + ": " + why;
-        return std::nullopt;
-    }
     PrefixRows rows;
     if (fileKindOf(path) == FileKind::Overrides) {
         const auto table = OverrideTable::parse(*bytes, &why);
-        if (!table) {
-            *error = path + ": " + why;
-            return std::nullopt;
-        }
+        if (!table)
+            return Error{ErrorKind::BadInput, path + ": " + why};
         std::map<std::uint32_t, PrefixFacts> byPrefix; // lines come shorter prefixes first
         for (const OverrideLine& line : table->lines) {
             const PrefixFacts facts = line.facts();
@@ -38,10 +34,8 @@ std::optional<PrefixRows> readPrefixRows(const std::string& path, std::string* e
         return rows;
     }
     const auto dat = PhoneDat::parse(*bytes, &why);
-    if (!dat) {
-        *error = path + ": not a usable phone.dat file: " + why;
-        return std::nullopt;
-    }
+    if (!dat)
+        return Error{ErrorKind::BadInput, path + ": not a usable phone.dat file: " + why};
     rows.reserve(dat->entryCount());
     for (std::size_t i = 0; i < dat->entryCount(); ++i)
         rows.push_back({dat->entry(i).prefix, PrefixStore::factsOf(*dat, i)});
@@ -71,8 +65,7 @@ PrefixRows overlayRows(const PrefixRows& below, const PrefixRows& above)
     return merged;
 }
 
-std::optional<std::string> prefixRowBytes(const std::string& path, const PrefixRows& rows,
-                                          std::vector<std::string>* lost, std::string* error)
+Result<std::string> prefixRowBytes(const std::string& path, const PrefixRows& rows, std::vector<std::string>* lost)
 {
     if (fileKindOf(path) == FileKind::Overrides) {
         std::string bytes = OverrideTable::header();
@@ -104,7 +97,11 @@ std::optional<std::string> prefixRowBytes(const std::string& path, const PrefixR
         for (const auto& [name, count] : noByte)
             lost->push_back("card type " + name + " of " + std::to_string(count)
                             + " prefixes has no phone.dat byte: written as unknown");
-    return PhoneDat::serialise(std::move(datRows), "2301", error);
+    std::string why;
+    auto bytes = PhoneDat::serialise(std::move(datRows), "2301", &why);
+    if (!bytes)
+        return Error{ErrorKind::BadInput, why};
+    return std::move(*bytes);
 }
 
 } // namespace teloria::data

@@ -11,6 +11,7 @@
 // override table holds every field, postcode and area code in two more
 // columns.
 
+#include "platform/result.h"
 #include "data/prefix_facts.h"
 
 #include <cstdint>
@@ -33,15 +34,14 @@ using PrefixRows = std::vector<PrefixRow>; // ascending by prefix, each prefix o
 
 // A phone.dat file or an override table, by the name's extension. A table's
 // shorter prefix stands for each 7-digit prefix under it, and a longer one
-// goes over it. Nothing and "path: why" in *error when the file cannot be used.
-std::optional<PrefixRows> readPrefixRows(const std::string& path, std::string* error);
+// goes over it. When the file cannot be used, the error's reason is "path: why".
+Result<PrefixRows> readPrefixRows(const std::string& path);
 
 // above over below, prefix by prefix.
 PrefixRows overlayRows(const PrefixRows& below, const PrefixRows& above);
 
 // The bytes of a file of the kind path names. What that kind cannot hold goes
 // to *lost, one line per kind of loss.
-std::optional<std::string> prefixRowBytes(const std::string& path, const PrefixRows& rows,
-                                          std::vector<std::string>* lost, std::string* error);
+Result<std::string> prefixRowBytes(const std::string& path, const PrefixRows& rows, std::vector<std::string>* lost);
 
 } // namespace teloria::data

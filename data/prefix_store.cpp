@@ -7,6 +7,7 @@
 #include "data/place_names.h"
 #include "data/segment_table.h"
 
+#include <cassert>
 #include <unordered_map>
 
 namespace teloria::data {
@@ -73,12 +74,13 @@ std::size_t PrefixStore::answerCount() const
 
 std::uint32_t PrefixStore::intern(Answer answer) const
 {
-    std::lock_guard lock(mutex_);
-    return internLocked(std::move(answer));
+    std::unique_lock lock(mutex_);
+    return internLocked(lock, std::move(answer));
 }
 
-std::uint32_t PrefixStore::internLocked(Answer answer) const
+std::uint32_t PrefixStore::internLocked([[maybe_unused]] const std::unique_lock<std::mutex>& held, Answer answer) const
 {
+    assert(held.owns_lock() && held.mutex() == &mutex_);
     std::string key = keyOf(answer);
     if (const auto it = known_.find(key); it != known_.end())
         return it->second;
@@ -119,6 +121,7 @@ std::uint32_t PrefixStore::builtInIndex(std::uint32_t prefix7) const
 
 std::uint32_t PrefixStore::resolved(std::uint32_t prefix7) const
 {
+    assert(holds(prefix7));
     auto slot = byPrefix_[prefix7 - kFirstPrefix];
     if (const std::uint32_t seen = slot.load(std::memory_order_acquire))
         return seen;
@@ -132,43 +135,36 @@ std::uint32_t PrefixStore::resolved(std::uint32_t prefix7) const
 
 const Answer& PrefixStore::mobile(std::uint32_t prefix7) const
 {
-    if (prefix7 < kFirstPrefix || prefix7 - kFirstPrefix >= kPrefixCount) {
-        // Not a 7-digit mobile prefix: no source can know it.
-        static const Answer unknown = [] {
-            Answer a;
-            a.location = kUnknown;
-            a.cardType = kUnknown;
-            a.locationGbk = gbk(kUnknown);
-            a.cardTypeGbk = gbk(kUnknown);
-            return a;
-        }();
-        return unknown;
-    }
-    return at(resolved(prefix7));
+    if (holds(prefix7))
+        return at(resolved(prefix7));
+    // Not a 7-digit prefix: no source can know it.
+    static const Answer unknown = [] {
+        Answer a;
+        a.location = kUnknown;
+        a.cardType = kUnknown;
+        a.locationGbk = gbk(kUnknown);
+        a.cardTypeGbk = gbk(kUnknown);
+        return a;
+    }();
+    return unknown;
 }
-
-namespace {
-
-std::uint32_t mobilePrefix(const CleanNumber& number)
-{
-    std::uint32_t prefix = 0;
-    for (int i = 0; i < 7; ++i)
-        prefix = prefix * 10 + static_cast<std::uint32_t>(number.digits[i] - '0');
-    return prefix;
-}
-
-} // namespace
 
 void PrefixStore::prefetch(const CleanNumber& number) const
 {
-    if (number.kind == NumberKind::Mobile)
-        __builtin_prefetch(byPrefix_.address(mobilePrefix(number) - kFirstPrefix));
+    if (number.kind != NumberKind::Mobile)
+        return;
+    if (const auto prefix = Prefix7::fromNumber(number.digits))
+        prefetchMobile(*prefix);
 }
 
 const Answer& PrefixStore::lookup(const CleanNumber& number) const
 {
-    if (number.kind == NumberKind::Mobile)
-        return mobile(mobilePrefix(number));
+    if (number.kind == NumberKind::Mobile) {
+        // cleanNumber() makes a mobile number eleven digits, 13 to 19 first.
+        const auto prefix = Prefix7::fromNumber(number.digits);
+        assert(prefix);
+        return prefix ? mobile(*prefix) : mobile(std::uint32_t{0});
+    }
     if (number.kind == NumberKind::Iot)
         return machineToMachine(number.digits);
     // Landline: the area code after its 0 ("10", "755") indexes a small table.
@@ -204,8 +200,8 @@ const Answer& PrefixStore::machineToMachine(const std::string& digits13) const
     return at(index);
 }
 
-std::uint32_t PrefixStore::overlay(std::uint32_t below, const PrefixFacts& facts, Tier tier,
-                                   const std::string& source) const
+std::uint32_t PrefixStore::overlay(const std::unique_lock<std::mutex>& held, std::uint32_t below,
+                                   const PrefixFacts& facts, Tier tier, const std::string& source) const
 {
     PrefixFacts merged;
     std::string lowerLocation;
@@ -226,7 +222,7 @@ std::uint32_t PrefixStore::overlay(std::uint32_t below, const PrefixFacts& facts
     if (!isBlank(facts.areaCode) || (samePlace && !merged.areaCode.empty()))
         a.areaCode = std::move(merged.areaCode);
     a.zip = !isBlank(facts.zip) || samePlace ? std::move(merged.zip) : std::string();
-    return internLocked(std::move(a));
+    return internLocked(held, std::move(a));
 }
 
 PrefixFacts PrefixStore::factsOf(const PhoneDat& dat, std::size_t entry)
@@ -258,14 +254,14 @@ std::size_t PrefixStore::addPhoneDat(const PhoneDat& dat, const std::string& sou
             const std::pair<const char*, std::uint8_t> key{hit.province.data(), hit.cardTypeCode};
             auto it = complete.find(key);
             if (it == complete.end()) {
-                std::lock_guard lock(mutex_);
-                it = complete.emplace(key, overlay(0, facts, Tier::PhoneDat, source)).first;
+                std::unique_lock lock(mutex_);
+                it = complete.emplace(key, overlay(lock, 0, facts, Tier::PhoneDat, source)).first;
             }
             index = it->second;
         } else {
             const std::uint32_t below = resolved(hit.prefix);
-            std::lock_guard lock(mutex_);
-            index = overlay(below, facts, Tier::PhoneDat, source);
+            std::unique_lock lock(mutex_);
+            index = overlay(lock, below, facts, Tier::PhoneDat, source);
         }
         if (index != 0) {
             slot.store(index, std::memory_order_release);
@@ -283,16 +279,16 @@ std::size_t PrefixStore::addOverrides(const OverrideTable& table, const std::str
         const bool complete = isComplete(facts);
         std::uint32_t completeIndex = 0;
         if (complete) {
-            std::lock_guard lock(mutex_);
-            completeIndex = overlay(0, facts, Tier::Override, source);
+            std::unique_lock lock(mutex_);
+            completeIndex = overlay(lock, 0, facts, Tier::Override, source);
         }
         const std::uint32_t first = line.firstPrefix();
         for (std::uint32_t p = first; p < first + line.prefixCount(); ++p) {
             std::uint32_t index = completeIndex;
             if (!complete) {
                 const std::uint32_t below = resolved(p);
-                std::lock_guard lock(mutex_);
-                index = overlay(below, facts, Tier::Override, source);
+                std::unique_lock lock(mutex_);
+                index = overlay(lock, below, facts, Tier::Override, source);
             }
             if (index != 0)
                 byPrefix_[p - kFirstPrefix].store(index, std::memory_order_release);
@@ -304,10 +300,19 @@ std::size_t PrefixStore::addOverrides(const OverrideTable& table, const std::str
 
 bool PrefixStore::learn(std::uint32_t prefix7, std::string_view location, std::string_view cardType)
 {
-    if (prefix7 < kFirstPrefix || prefix7 >= kFirstPrefix + kPrefixCount)
-        return false;
+    return holds(prefix7) && learnAt(prefix7, location, cardType);
+}
+
+bool PrefixStore::learn(Prefix7 prefix, std::string_view location, std::string_view cardType)
+{
+    return learnAt(prefix.value(), location, cardType);
+}
+
+bool PrefixStore::learnAt(std::uint32_t prefix7, std::string_view location, std::string_view cardType)
+{
+    assert(holds(prefix7));
     const std::uint32_t below = resolved(prefix7);
-    std::lock_guard lock(mutex_);
+    std::unique_lock lock(mutex_);
     auto slot = byPrefix_[prefix7 - kFirstPrefix];
     const std::uint32_t current = slot.load(std::memory_order_acquire); // may have changed since
     if (at(current != 0 ? current : below).tier == Tier::Override)
@@ -322,7 +327,7 @@ bool PrefixStore::learn(std::uint32_t prefix7, std::string_view location, std::s
         facts.city = std::string(location.substr(space + 1));
     }
     facts.cardType = std::string(cardType);
-    const std::uint32_t index = overlay(current != 0 ? current : below, facts, Tier::Learned, std::string(kLearnedSource));
+    const std::uint32_t index = overlay(lock, current != 0 ? current : below, facts, Tier::Learned, std::string(kLearnedSource));
     if (index == 0)
         return false;
     slot.store(index, std::memory_order_release);
@@ -331,10 +336,15 @@ bool PrefixStore::learn(std::uint32_t prefix7, std::string_view location, std::s
 
 bool PrefixStore::needsUpstream(std::uint32_t prefix7) const
 {
-    if (prefix7 < kFirstPrefix || prefix7 >= kFirstPrefix + kPrefixCount)
+    if (!holds(prefix7))
         return false;
     const Answer& a = mobile(prefix7);
     return !a.hasLocation() || !a.hasCardType();
+}
+
+bool PrefixStore::needsUpstream(Prefix7 prefix) const
+{
+    return needsUpstream(prefix.value());
 }
 
 } // namespace teloria::data

@@ -9,7 +9,8 @@
 // the one spelling of place_names.h; one whose place has an area code in the
 // landline table carries it, unless its source gives its own.
 //
-// Layout: one atomic 32-bit index per prefix 1000000..1999999 into an
+// Layout: one atomic 32-bit index per 7-digit number 1000000..1999999 (the
+// phone.dat layout can name any of them; a lookup asks only for a Prefix7) into an
 // append-only list of de-duplicated answers, stored in fixed chunks that
 // never move. Index 0 means "built-in data, not looked at yet": the first
 // lookup of such a prefix asks the built-in data and publishes the answer.
@@ -18,6 +19,7 @@
 
 #include "data/number_normalizer.h"
 #include "data/prefix_facts.h"
+#include "data/prefix7.h"
 
 #include <QByteArray>
 
@@ -102,14 +104,17 @@ public:
     std::size_t addOverrides(const OverrideTable& table, const std::string& source);
 
     // Thread-safe, lock-free once a prefix has been looked at. The answer
-    // lives as long as the store; a number outside 1000000..1999999 gets 未知.
+    // lives as long as the store.
+    const Answer& mobile(Prefix7 prefix) const { return at(resolved(prefix.value())); }
+    // Any 7-digit number the phone.dat layout can name (1000000..1999999,
+    // below the mobile segments too); anything else gets 未知.
     const Answer& mobile(std::uint32_t prefix7) const;
     // The same as a small number that names the answer for as long as the
-    // store lives (prefix7 in 1000000..1999999): a caller keeping something
-    // per answer indexes it by this. A learned answer comes with a new one.
-    std::uint32_t mobileIndex(std::uint32_t prefix7) const { return resolved(prefix7); }
+    // store lives: a caller keeping something per answer indexes it by this.
+    // A learned answer comes with a new one.
+    std::uint32_t mobileIndex(Prefix7 prefix) const { return resolved(prefix.value()); }
     const Answer& answerAt(std::uint32_t index) const { return at(index); }
-    void prefetchMobile(std::uint32_t prefix7) const { __builtin_prefetch(byPrefix_.address(prefix7 - kFirstPrefix)); }
+    void prefetchMobile(Prefix7 prefix) const { __builtin_prefetch(byPrefix_.address(prefix.value() - kFirstPrefix)); }
     const Answer& lookup(const CleanNumber& number) const;
     // Starts loading what lookup(number) reads first: a caller with many
     // numbers hints a block of them, then looks them up, so that their
@@ -120,8 +125,11 @@ public:
     // phone.dat files and built-in data: does nothing (false) where an
     // override file holds the prefix or the prefix is not a mobile one.
     // Empty location or card type keep what the store has.
-    bool learn(std::uint32_t prefix7, std::string_view location, std::string_view cardType);
-    // True when local data lack the location or the operator of the prefix.
+    bool learn(Prefix7 prefix, std::string_view location, std::string_view cardType);
+    bool learn(std::uint32_t prefix7, std::string_view location, std::string_view cardType); // false outside 1000000..1999999
+    // True when local data lack the location or the operator of the prefix
+    // (false outside 1000000..1999999).
+    bool needsUpstream(Prefix7 prefix) const;
     bool needsUpstream(std::uint32_t prefix7) const;
 
     std::size_t answerCount() const;
@@ -134,12 +142,15 @@ private:
     static constexpr std::size_t kChunkSize = std::size_t{1} << kChunkBits;
     static constexpr std::size_t kMaxChunks = 16384; // 16 M answers
 
+    static constexpr bool holds(std::uint32_t prefix7) { return prefix7 - kFirstPrefix < kPrefixCount; }
+    bool learnAt(std::uint32_t prefix7, std::string_view location, std::string_view cardType);
     const Answer& at(std::uint32_t index) const { return chunks_[index >> kChunkBits][index & (kChunkSize - 1)]; }
     std::uint32_t resolved(std::uint32_t prefix7) const; // the index, looking at built-in data once
     std::uint32_t builtInIndex(std::uint32_t prefix7) const;
     std::uint32_t intern(Answer answer) const;             // takes mutex_
-    std::uint32_t internLocked(Answer answer) const;
-    std::uint32_t overlay(std::uint32_t below, const PrefixFacts& facts, Tier tier, const std::string& source) const;
+    std::uint32_t internLocked(const std::unique_lock<std::mutex>& held, Answer answer) const; // held: on mutex_
+    std::uint32_t overlay(const std::unique_lock<std::mutex>& held, std::uint32_t below, const PrefixFacts& facts,
+                          Tier tier, const std::string& source) const; // held: on mutex_
     const Answer& machineToMachine(const std::string& digits13) const;
     static constexpr std::size_t kIotKeys = 20;
 

@@ -3,24 +3,16 @@
 #include "text/field_extract.h"
 #include "net/page_fetch.h"
 #include "net/service_url.h"
+#include "data/prefix7.h"
 #include "data/prefix_store.h"
 
 #include <QUrl>
 
 #include <algorithm>
+#include <cassert>
 #include <ctime>
 
 namespace teloria::data {
-
-namespace {
-
-bool isPrefix(const std::string& text)
-{
-    return text.size() == 7 && text[0] == '1'
-        && std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
-}
-
-} // namespace
 
 QString UpstreamAsker::requestUrl(const QString& base, const std::string& prefix)
 {
@@ -97,8 +89,9 @@ bool UpstreamAsker::fresh(const LearnedEntry& entry) const
     return entry.askedAt >= oldest;
 }
 
-bool UpstreamAsker::resting(const std::string& prefix)
+bool UpstreamAsker::resting([[maybe_unused]] const std::unique_lock<std::mutex>& held, const std::string& prefix)
 {
+    assert(held.owns_lock() && held.mutex() == &mutex_);
     const auto it = restingUntil_.find(prefix);
     if (it == restingUntil_.end())
         return false;
@@ -108,8 +101,10 @@ bool UpstreamAsker::resting(const std::string& prefix)
     return false;
 }
 
-std::shared_ptr<UpstreamAsker::Flight> UpstreamAsker::enqueue(const std::string& prefix)
+std::shared_ptr<UpstreamAsker::Flight> UpstreamAsker::enqueue([[maybe_unused]] const std::unique_lock<std::mutex>& held,
+                                                             const std::string& prefix)
 {
+    assert(held.owns_lock() && held.mutex() == &mutex_);
     if (const auto it = flights_.find(prefix); it != flights_.end())
         return it->second;
     if (queue_.size() >= options_.maxQueued)
@@ -133,20 +128,20 @@ std::optional<LearnedEntry> UpstreamAsker::known(const std::string& prefix) cons
 
 std::optional<LearnedEntry> UpstreamAsker::ask(const std::string& prefix)
 {
-    if (!isPrefix(prefix))
+    if (!Prefix7::fromText(prefix))
         return std::nullopt;
     std::unique_lock lock(mutex_);
     if (stopping_)
         return std::nullopt;
     if (const auto it = learned_.find(prefix); it != learned_.end()) {
         // An old answer is served while a new one is fetched.
-        if (!fresh(it->second) && !resting(prefix))
-            enqueue(prefix);
+        if (!fresh(it->second) && !resting(lock, prefix))
+            enqueue(lock, prefix);
         return it->second;
     }
-    if (resting(prefix))
+    if (resting(lock, prefix))
         return std::nullopt;
-    const std::shared_ptr<Flight> flight = enqueue(prefix);
+    const std::shared_ptr<Flight> flight = enqueue(lock, prefix);
     if (!flight)
         return std::nullopt;
     ++stats_.waiting;
@@ -159,19 +154,19 @@ std::optional<LearnedEntry> UpstreamAsker::ask(const std::string& prefix)
 
 bool UpstreamAsker::askAsync(const std::string& prefix, std::function<void()> done)
 {
-    if (!isPrefix(prefix))
+    if (!Prefix7::fromText(prefix))
         return false;
-    std::lock_guard lock(mutex_);
+    std::unique_lock lock(mutex_);
     if (stopping_)
         return false;
     if (const auto it = learned_.find(prefix); it != learned_.end()) {
-        if (!fresh(it->second) && !resting(prefix))
-            enqueue(prefix);
+        if (!fresh(it->second) && !resting(lock, prefix))
+            enqueue(lock, prefix);
         return false;
     }
-    if (resting(prefix))
+    if (resting(lock, prefix))
         return false;
-    const std::shared_ptr<Flight> flight = enqueue(prefix);
+    const std::shared_ptr<Flight> flight = enqueue(lock, prefix);
     if (!flight)
         return false;
     if (!done)
@@ -186,8 +181,9 @@ bool UpstreamAsker::askAsync(const std::string& prefix, std::function<void()> do
     return true;
 }
 
-std::vector<std::function<void()>> UpstreamAsker::takeWaiters(Flight& flight)
+std::vector<std::function<void()>> UpstreamAsker::takeWaiters([[maybe_unused]] const std::unique_lock<std::mutex>& held, Flight& flight)
 {
+    assert(held.owns_lock() && held.mutex() == &mutex_);
     std::vector<std::function<void()>> calls;
     for (const WaiterKey& key : flight.waiters) {
         auto node = waiters_.extract(key);
@@ -267,7 +263,7 @@ void UpstreamAsker::work()
         flight->done = true;
         flights_.erase(flight->prefix);
         doneCv_.notify_all();
-        const std::vector<std::function<void()>> calls = takeWaiters(*flight);
+        const std::vector<std::function<void()>> calls = takeWaiters(lock, *flight);
         if (!calls.empty()) {
             lock.unlock();
             for (const auto& call : calls)

@@ -114,11 +114,12 @@ private:
 
     void work();
     void expireWaiters();
-    std::vector<std::function<void()>> takeWaiters(Flight& flight);
+    // These three need mutex_ held: held is the lock on it.
+    std::vector<std::function<void()>> takeWaiters(const std::unique_lock<std::mutex>& held, Flight& flight);
     std::optional<LearnedEntry> fetch(const std::string& prefix) const;
     bool fresh(const LearnedEntry& entry) const;
-    bool resting(const std::string& prefix);
-    std::shared_ptr<Flight> enqueue(const std::string& prefix);
+    bool resting(const std::unique_lock<std::mutex>& held, const std::string& prefix);
+    std::shared_ptr<Flight> enqueue(const std::unique_lock<std::mutex>& held, const std::string& prefix);
 
     const UpstreamOptions options_;
     const std::string host_;

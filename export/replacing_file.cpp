@@ -54,4 +54,12 @@ bool ReplacingFile::commit()
     return file_->error() == QFileDevice::NoError;
 }
 
+Result<void> replaceFile(const QString& path, QByteArrayView bytes)
+{
+    ReplacingFile file(path);
+    if (!file.isOpen() || !file.write(bytes) || !file.commit())
+        return Error{ErrorKind::Io, file.errorString().toStdString()};
+    return {};
+}
+
 } // namespace teloria

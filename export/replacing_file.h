@@ -5,6 +5,8 @@
 // device or a pipe (/dev/null, /dev/full) has nothing to be renamed over: it
 // is written in place.
 
+#include "platform/result.h"
+
 #include <QByteArrayView>
 #include <QString>
 #include <memory>
@@ -33,5 +35,9 @@ private:
     std::unique_ptr<QFileDevice> file_;
     QSaveFile* saveFile_ = nullptr; // the same object as file_, when the target is replaced by renaming
 };
+
+// The whole of bytes in place of path, through a ReplacingFile: on failure an
+// Io error with the system's words, and the old file as it was.
+Result<void> replaceFile(const QString& path, QByteArrayView bytes);
 
 } // namespace teloria

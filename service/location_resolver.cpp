@@ -13,12 +13,4 @@ LocationResolver::LocationResolver(std::shared_ptr<data::PrefixStore> store, std
 {
 }
 
-std::uint32_t LocationResolver::prefix7(const CleanNumber& number)
-{
-    std::uint32_t prefix = 0;
-    for (std::size_t i = 0; i < 7 && i < number.digits.size(); ++i)
-        prefix = prefix * 10 + static_cast<std::uint32_t>(number.digits[i] - '0');
-    return prefix;
-}
-
 } // namespace teloria::service

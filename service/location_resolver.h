@@ -39,7 +39,8 @@ public:
     const Answer& resolve(const CleanNumber& number) const
     {
         if (learning_ && number.kind == NumberKind::Mobile)
-            learning_->prepare(prefix7(number));
+            if (const auto prefix = data::Prefix7::fromNumber(number.digits))
+                learning_->prepare(*prefix);
         return store_->lookup(number);
     }
 
@@ -49,7 +50,10 @@ public:
     // is then known(). Thread-safe.
     bool askUpstream(const CleanNumber& number, std::function<void()> done) const
     {
-        return learning_ && number.kind == NumberKind::Mobile && learning_->askAsync(prefix7(number), std::move(done));
+        if (!learning_ || number.kind != NumberKind::Mobile)
+            return false;
+        const auto prefix = data::Prefix7::fromNumber(number.digits);
+        return prefix && learning_->askAsync(*prefix, std::move(done));
     }
     // What local data and learned answers say now, asking no one.
     const Answer& known(const CleanNumber& number) const { return store_->lookup(number); }
@@ -58,8 +62,6 @@ public:
     data::PrefixStore& store() const { return *store_; }
 
 private:
-    static std::uint32_t prefix7(const CleanNumber& number);
-
     std::shared_ptr<data::PrefixStore> store_;
     std::shared_ptr<data::Learning> learning_;
 };

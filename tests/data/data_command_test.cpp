@@ -245,16 +245,15 @@ TEST(DataCommandFiles, ConvertKeepsEveryField)
     const DataCommand command;
     writeFile(command.path("full.tsv"),
               "1380013\t广东\t深圳\t中国移动\t518000\t0755\n1349000\t北京\t\t中国电信卫星\n1500000\t湖北\t武汉\t\t430000\t\n");
-    std::string error;
-    const auto original = data::readPrefixRows(command.path("full.tsv"), &error);
-    ASSERT_TRUE(original) << error;
+    const auto original = data::readPrefixRows(command.path("full.tsv"));
+    ASSERT_TRUE(original) << original.error().reason;
     ASSERT_EQ(original->size(), 3u);
     EXPECT_EQ((*original)[0].facts.cardType, "中国电信卫星");
 
     ASSERT_EQ(command.run({"convert", "@full.tsv", "@copy.tsv"}).status, 0);
-    EXPECT_EQ(data::readPrefixRows(command.path("copy.tsv"), &error), original);
+    EXPECT_EQ(data::readPrefixRows(command.path("copy.tsv")), original);
     ASSERT_EQ(command.run({"merge", "@full.tsv", "-o", "@merged.tsv"}).status, 0);
-    EXPECT_EQ(data::readPrefixRows(command.path("merged.tsv"), &error), original);
+    EXPECT_EQ(data::readPrefixRows(command.path("merged.tsv")), original);
 
     const Outcome toDat = command.run({"convert", "@full.tsv", "@full.dat"});
     ASSERT_EQ(toDat.status, 0) << toDat.err;
@@ -263,7 +262,7 @@ TEST(DataCommandFiles, ConvertKeepsEveryField)
     ASSERT_EQ(command.run({"convert", "@full.dat", "@back.tsv"}).status, 0);
     auto expected = *original;
     expected[0].facts.cardType.clear(); // what a phone.dat cannot hold
-    EXPECT_EQ(data::readPrefixRows(command.path("back.tsv"), &error), expected);
+    EXPECT_EQ(data::readPrefixRows(command.path("back.tsv")), expected);
 }
 
 // A table with outside text that could break a line or hide itself is not

@@ -20,13 +20,13 @@ using teloria::testing::FakeUpstream;
 using teloria::testing::Reply;
 
 // Two prefixes local data give no location for.
-std::vector<std::uint32_t> unknownPrefixes()
+std::vector<teloria::data::Prefix7> unknownPrefixes()
 {
     const PrefixStore builtIn;
-    std::vector<std::uint32_t> prefixes;
+    std::vector<teloria::data::Prefix7> prefixes;
     for (std::uint32_t p = 1990000; prefixes.size() < 2; p += 7)
         if (builtIn.needsUpstream(p))
-            prefixes.push_back(p);
+            prefixes.push_back(*teloria::data::Prefix7::fromInt(p));
     return prefixes;
 }
 

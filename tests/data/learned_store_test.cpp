@@ -237,7 +237,9 @@ TEST(LearnedStore, LookingChangesNothing)
         LearnedStore store(file, w.sink(), {LearnedAccess::ReadOnly});
         EXPECT_FALSE(store.writable());
         EXPECT_EQ(store.loadAll().size(), 1u);
-        EXPECT_EQ(store.forget({"1990000"}), std::nullopt);
+        const auto forgot = store.forget({"1990000"});
+        ASSERT_FALSE(forgot);
+        EXPECT_EQ(forgot.error().kind, teloria::ErrorKind::Refused);
     }
     EXPECT_TRUE(w.lines.empty());
     EXPECT_EQ(folderBytes(dir.path), before);
@@ -286,13 +288,14 @@ TEST(LearnedStore, ForgettingInABusyDatabaseFails)
     sqlite3* other = nullptr;
     ASSERT_EQ(sqlite3_open(file.c_str(), &other), SQLITE_OK);
     ASSERT_EQ(sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
-    std::string why;
-    EXPECT_EQ(store.forget({"1990000"}, &why), std::nullopt);
-    EXPECT_NE(why.find("locked"), std::string::npos) << why;
+    const auto busy = store.forget({"1990000"});
+    ASSERT_FALSE(busy);
+    EXPECT_EQ(busy.error().kind, teloria::ErrorKind::Busy);
+    EXPECT_NE(busy.error().reason.find("locked"), std::string::npos) << busy.error().reason;
     sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
     sqlite3_close(other);
     EXPECT_EQ(store.loadAll().size(), 1u);
-    EXPECT_EQ(store.forget({"1990000"}, &why), 1);
+    EXPECT_EQ(store.forget({"1990000"}), 1);
 }
 
 TEST(LearnedStore, ReadOnlyLocationLearnsNothingWithOneWarning)
@@ -306,7 +309,7 @@ TEST(LearnedStore, ReadOnlyLocationLearnsNothingWithOneWarning)
     EXPECT_FALSE(store.upsert(entry("1990000", "北京")));
     EXPECT_FALSE(store.upsert(entry("1990001", "北京")));
     EXPECT_TRUE(store.loadAll().empty());
-    EXPECT_EQ(store.forget({"1990000"}), std::nullopt);
+    EXPECT_FALSE(store.forget({"1990000"}));
     EXPECT_EQ(w.lines.size(), 1u);
 }
 

@@ -263,19 +263,27 @@ TEST(PhoneDat, LoadNamesTheFileInItsMessage)
 {
     QTemporaryDir dir;
     const std::string missing = dir.filePath("missing.dat").toStdString();
-    std::string error;
-    EXPECT_FALSE(PhoneDat::load(missing, &error));
-    EXPECT_NE(error.find(missing + ": cannot open"), std::string::npos) << error;
+    const auto none = PhoneDat::load(missing);
+    ASSERT_FALSE(none);
+    EXPECT_EQ(none.error().kind, ErrorKind::NotFound);
+    EXPECT_NE(none.error().reason.find(missing + ": cannot open"), std::string::npos) << none.error().reason;
 
     const std::string broken = dir.filePath("broken.dat").toStdString();
     service::testing::writeFile(broken, "2301");
-    EXPECT_FALSE(PhoneDat::load(broken, &error));
-    EXPECT_NE(error.find(broken + ": not a usable phone.dat file: too short"), std::string::npos) << error;
+    const auto bad = PhoneDat::load(broken);
+    ASSERT_FALSE(bad);
+    EXPECT_EQ(bad.error().kind, ErrorKind::BadInput);
+    EXPECT_NE(bad.error().reason.find(broken + ": not a usable phone.dat file: too short"), std::string::npos)
+        << bad.error().reason;
+
+    const auto folder = PhoneDat::load(dir.path().toStdString());
+    ASSERT_FALSE(folder);
+    EXPECT_EQ(folder.error().kind, ErrorKind::Refused);
 
     const std::string good = dir.filePath("good.dat").toStdString();
     service::testing::writeFile(good, sampleDat().build());
-    const auto dat = PhoneDat::load(good, &error);
-    ASSERT_TRUE(dat) << error;
+    const auto dat = PhoneDat::load(good);
+    ASSERT_TRUE(dat) << dat.error().reason;
     EXPECT_EQ(dat->entryCount(), 4u);
 }
 
