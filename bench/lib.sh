@@ -51,3 +51,42 @@ numbers() {
     for (i = 0; i < n; i++) printf "%s%08d\n", p[1 + int(rand() * length(p))], int(rand() * 100000000)
   }'
 }
+
+# Starts nginx on a free loopback port serving the lookup page of $base$1 as a
+# file, with worker_connections $2; sets nginx_port and nginx_pid, and stops it
+# on exit. The reference the service is measured against.
+start_nginx() { # TARGET CONNECTIONS
+  local target=$1 connections=$2
+  mkdir -p "$work/www" "$work/nginx"
+  curl -sf "$base$target" -o "$work/www/sim_search138.asp"
+  # nginx's workers may run as another user (when started by root): let them read the page.
+  chmod a+rx "$work" "$work/www" && chmod a+r "$work/www/sim_search138.asp"
+  nginx_port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
+  cat > "$work/nginx/nginx.conf" <<CONF
+worker_processes $(nproc);
+worker_rlimit_nofile $((connections * 2 + 64));
+pid $work/nginx/nginx.pid;
+error_log $work/nginx/error.log;
+events { worker_connections $connections; }
+http {
+  access_log off;
+  keepalive_timeout 75s;
+  client_body_temp_path $work/nginx/body;
+  proxy_temp_path $work/nginx/proxy;
+  fastcgi_temp_path $work/nginx/fastcgi;
+  uwsgi_temp_path $work/nginx/uwsgi;
+  scgi_temp_path $work/nginx/scgi;
+  default_type "text/html; charset=GBK";
+  server { listen 127.0.0.1:$nginx_port; root $work/www; }
+}
+CONF
+  nginx -p "$work/nginx" -c "$work/nginx/nginx.conf" -g 'daemon off;' 2> "$work/nginx/stderr" &
+  nginx_pid=$!
+  trap 'kill $nginx_pid 2>/dev/null || true; wait $nginx_pid 2>/dev/null || true; cleanup' EXIT
+  for _ in $(seq 1 100); do
+    curl -sf "http://127.0.0.1:$nginx_port$target" -o /dev/null 2>/dev/null && break
+    sleep 0.05
+  done
+  cmp -s <(curl -s "http://127.0.0.1:$nginx_port$target") "$work/www/sim_search138.asp" \
+    || { echo "nginx did not serve the page:"; tail -5 "$work/nginx/error.log"; exit 1; }
+}

@@ -22,37 +22,7 @@ echo "load average before: $(cut -d' ' -f1-3 /proc/loadavg)"
 start_service
 port=${base##*:}
 target="/sim_search138.asp?mobile=13800138000"
-mkdir -p "$work/www" "$work/nginx"
-curl -sf "$base$target" -o "$work/www/sim_search138.asp"
-chmod a+rx "$work" "$work/www" && chmod a+r "$work/www/sim_search138.asp"
-nginx_port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
-cat > "$work/nginx/nginx.conf" <<CONF
-worker_processes $(nproc);
-worker_rlimit_nofile 20000;
-pid $work/nginx/nginx.pid;
-error_log $work/nginx/error.log;
-events { worker_connections 8192; }
-http {
-  access_log off;
-  keepalive_timeout 75s;
-  client_body_temp_path $work/nginx/body;
-  proxy_temp_path $work/nginx/proxy;
-  fastcgi_temp_path $work/nginx/fastcgi;
-  uwsgi_temp_path $work/nginx/uwsgi;
-  scgi_temp_path $work/nginx/scgi;
-  default_type "text/html; charset=GBK";
-  server { listen 127.0.0.1:$nginx_port; root $work/www; }
-}
-CONF
-nginx -p "$work/nginx" -c "$work/nginx/nginx.conf" -g 'daemon off;' 2> "$work/nginx/stderr" &
-nginx_pid=$!
-trap 'kill $nginx_pid 2>/dev/null || true; wait $nginx_pid 2>/dev/null || true; cleanup' EXIT
-for _ in $(seq 1 100); do
-  curl -sf "http://127.0.0.1:$nginx_port$target" -o /dev/null 2>/dev/null && break
-  sleep 0.05
-done
-cmp -s <(curl -s "http://127.0.0.1:$nginx_port$target") "$work/www/sim_search138.asp" \
-  || { echo "nginx did not serve the page:"; tail -5 "$work/nginx/error.log"; exit 1; }
+start_nginx "$target" 8192
 
 # Holds N idle (and M trickling) connections to port P while a command runs.
 with_idle() { # P N M command...

@@ -73,40 +73,7 @@ if ! command -v wrk >/dev/null || ! command -v nginx >/dev/null; then
   echo "skipped: wrk or nginx is not installed"
 else
   target="/sim_search138.asp?mobile=13800138000"
-  mkdir -p "$work/www" "$work/nginx"
-  python3 - "$port" "$target" "$work/www/sim_search138.asp" <<'PY'
-import sys, urllib.request
-with urllib.request.urlopen(f"http://127.0.0.1:{sys.argv[1]}{sys.argv[2]}") as r:
-    open(sys.argv[3], "wb").write(r.read())
-PY
-  # nginx's workers may run as another user (when started by root): let them read the page.
-  chmod a+rx "$work" "$work/www" && chmod a+r "$work/www/sim_search138.asp"
-  nginx_port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
-  cat > "$work/nginx/nginx.conf" <<CONF
-worker_processes $(nproc);
-pid $work/nginx/nginx.pid;
-error_log $work/nginx/error.log;
-events { worker_connections 1024; }
-http {
-  access_log off;
-  client_body_temp_path $work/nginx/body;
-  proxy_temp_path $work/nginx/proxy;
-  fastcgi_temp_path $work/nginx/fastcgi;
-  uwsgi_temp_path $work/nginx/uwsgi;
-  scgi_temp_path $work/nginx/scgi;
-  default_type "text/html; charset=GBK";
-  server { listen 127.0.0.1:$nginx_port; root $work/www; }
-}
-CONF
-  nginx -p "$work/nginx" -c "$work/nginx/nginx.conf" -g 'daemon off;' 2> "$work/nginx/stderr" &
-  nginx_pid=$!
-  trap 'kill $nginx_pid 2>/dev/null || true; wait $nginx_pid 2>/dev/null || true; cleanup' EXIT
-  for _ in $(seq 1 100); do
-    curl -sf "http://127.0.0.1:$nginx_port$target" -o /dev/null 2>/dev/null && break
-    sleep 0.05
-  done
-  cmp -s <(curl -s "http://127.0.0.1:$nginx_port$target") "$work/www/sim_search138.asp" \
-    || { echo "nginx did not serve the page:"; tail -5 "$work/nginx/error.log"; exit 1; }
+  start_nginx "$target" 1024
   wrk -t2 -c16 -d5s "$base$target" > "$work/wrk-service.out"
   wrk -t2 -c16 -d5s "http://127.0.0.1:$nginx_port$target" > "$work/wrk-nginx.out"
   kill "$nginx_pid"; wait "$nginx_pid" 2>/dev/null || true

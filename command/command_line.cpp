@@ -286,4 +286,13 @@ std::optional<int> CommandLine::parse(const QStringList& arguments, const Stream
     return std::nullopt;
 }
 
+QStringList argumentsOf(int argc, char** argv)
+{
+    QStringList arguments;
+    arguments.reserve(argc);
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    return arguments;
+}
+
 } // namespace teloria::command

@@ -82,6 +82,9 @@ private:
     QCommandLineParser parser_;
 };
 
+// A main's argv as the arguments parse takes, in the locale's encoding.
+QStringList argumentsOf(int argc, char** argv);
+
 // The version text every program prints for --version: "PROGRAM 1.00" and the built-in data's line.
 QString versionText(const QString& program);
 

@@ -106,10 +106,7 @@ int run(int argc, char** argv)
     line.add(QCommandLineOption(QStringLiteral("quiet"), QStringLiteral("Print nothing but errors.")));
     line.setEpilog(kEpilog);
     const auto streams = teloria::command::Streams::standard();
-    QStringList arguments;
-    for (int i = 0; i < argc; ++i)
-        arguments << QString::fromLocal8Bit(argv[i]);
-    if (const auto status = line.parse(arguments, streams))
+    if (const auto status = line.parse(teloria::command::argumentsOf(argc, argv), streams))
         return *status;
     const auto usageError = [&](const std::string& message) {
         return line.usageError(QString::fromStdString(message), streams);

@@ -67,10 +67,7 @@ int Main(int argc, char* argv[])
     line.setEpilog(QStringLiteral("Exit status: 0 the window was closed, 2 bad usage or a lookup service that\n"
                                   "cannot be used.\n"));
     const auto streams = teloria::command::Streams::standard();
-    QStringList arguments;
-    for (int i = 0; i < argc; ++i)
-        arguments << QString::fromLocal8Bit(argv[i]);
-    if (const auto status = line.parse(arguments, streams))
+    if (const auto status = line.parse(teloria::command::argumentsOf(argc, argv), streams))
         return *status;
     if (!line.arguments().isEmpty())
         return line.usageError(QStringLiteral("unexpected argument '%1'").arg(line.arguments().constFirst()), streams);
