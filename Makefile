@@ -43,7 +43,7 @@ test-plain: | $(call deps_with,$(BUILD),TELORIA_TESTS,deps-test)
 
 # The same suite under AddressSanitizer and UndefinedBehaviorSanitizer; any finding fails it.
 test-asan: | $(call deps_with,$(ASAN_BUILD),TELORIA_TESTS,deps-test)
-	$(CONFIGURE) -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DTELORIA_SANITIZE=ON -DTELORIA_BENCH=OFF -DTELORIA_TESTS=ON
+	$(CONFIGURE) -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DTELORIA_SANITIZE=ON -DTELORIA_BENCH=OFF -DTELORIA_TESTS=ON -DTELORIA_TEST_PER_PROGRAM=ON
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS)

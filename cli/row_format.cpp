@@ -17,7 +17,7 @@ namespace {
 constexpr std::array<const char*, 10> kFieldNames = {"id",   "number",    "location", "card",   "province",
                                                       "city", "area_code", "zip",      "source", "kind"};
 
-// A tsv cell: tab, line breaks and the backslash written as \t \n \r \\
+// A tsv cell: tab, line breaks and the backslash written as \t \n \r and a doubled backslash
 // (GBK keeps every ASCII byte as it is, so the escapes hold in both encodings).
 void appendTsvCell(QByteArray& out, const QString& cell, FileEncoding encoding)
 {

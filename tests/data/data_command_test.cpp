@@ -316,8 +316,9 @@ TEST(DataCommandFiles, PipesAreRefusedAsInputAndWrittenInPlace)
           {"--data", "@pipe.dat", "lookup", "13800138000"}}) {
         const Outcome r = command.run(args);
         EXPECT_NE(r.err.find("pipe.dat: a pipe, not a regular file"), std::string::npos) << r.err;
-        if (args[0] != "--data")
+        if (args[0] != "--data") {
             EXPECT_EQ(r.status, 1);
+        }
     }
 
     std::string received;

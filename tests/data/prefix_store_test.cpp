@@ -186,7 +186,7 @@ TEST(DataFiles, FoundInNameOrderAndABrokenOneIsSkipped)
               (std::vector<std::string>{folder.file("a.dat"), folder.file("b.dat"), folder.file("c.dat"),
                                         folder.file("d.tsv")}));
 
-    const LoadedStore loaded = loadStore(DataSettings{{folder.outside("given.tsv")}, true, {}});
+    const LoadedStore loaded = loadStore(DataSettings{{folder.outside("given.tsv")}, true, {}, {}});
     // Load order: the folders' files in name order, then --data.
     ASSERT_GE(loaded.reports.size(), 5u);
     EXPECT_TRUE(loaded.reports[0].loaded);
@@ -200,7 +200,7 @@ TEST(DataFiles, FoundInNameOrderAndABrokenOneIsSkipped)
     EXPECT_EQ(loaded.store->mobile(1380013).location, "广东 深圳"); // b.dat after a.dat: the later file wins
     EXPECT_EQ(loaded.store->mobile(1380015).location, "广东 珠海");
 
-    const LoadedStore noDiscovery = loadStore(DataSettings{{}, false, {}});
+    const LoadedStore noDiscovery = loadStore(DataSettings{{}, false, {}, {}});
     EXPECT_TRUE(noDiscovery.reports.empty());
     EXPECT_EQ(noDiscovery.store->mobile(1380013).location, "北京");
 }

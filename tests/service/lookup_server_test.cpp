@@ -472,9 +472,11 @@ TEST_P(EvictionTest, TheLongestWaitingMakesRoom)
     ASSERT_TRUE(answer) << "the newcomer was locked out";
     EXPECT_EQ(statusOf(*answer), 200);
     EXPECT_EQ(conns[c.closed]->readAll(), "") << "closed without an answer";
-    for (std::size_t i = 0; i < conns.size(); ++i)
-        if (static_cast<int>(i) != c.closed)
+    for (std::size_t i = 0; i < conns.size(); ++i) {
+        if (static_cast<int>(i) != c.closed) {
             EXPECT_TRUE(conns[i]->isOpenAndQuiet()) << i;
+        }
+    }
     EXPECT_EQ(server.openConnections(), c.sent.size());
 }
 

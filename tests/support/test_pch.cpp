@@ -1,0 +1,1 @@
+// Holds the precompiled header that every test program reuses; nothing else.
