@@ -198,6 +198,8 @@ struct LookupServer::Impl {
     mutable std::mutex connectionsMutex;
     std::condition_variable connectionClosed;
     std::list<OpenConnection> waitingForHead;
+    // When each connection still being handed over to the daemon was accepted.
+    std::unordered_map<platform::Socket, Clock::time_point> acceptedAt;
     std::list<OpenConnection> busy; // and those being closed
     std::size_t handedOver = 0;     // accepted, not yet taken by the daemon
     std::size_t beingClosed = 0;
@@ -211,14 +213,25 @@ struct LookupServer::Impl {
 OpenConnection* LookupServer::Impl::opened(MHD_Connection* connection)
 {
     const auto* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
+    const auto socket = info ? static_cast<platform::Socket>(info->connect_fd) : platform::kNoSocket;
     std::lock_guard lock(connectionsMutex);
     if (handedOver > 0)
         --handedOver;
-    auto& entry = waitingForHead.emplace_back();
-    entry.socket = info ? static_cast<platform::Socket>(info->connect_fd) : platform::kNoSocket;
-    entry.waitingSince = Clock::now();
-    entry.self = std::prev(waitingForHead.end());
-    return &entry;
+    // A connection waits from its accept, not from the moment a daemon thread
+    // takes it up: others may have begun to wait in between.
+    Clock::time_point since = Clock::now();
+    if (const auto accepted = acceptedAt.find(socket); accepted != acceptedAt.end()) {
+        since = accepted->second;
+        acceptedAt.erase(accepted);
+    }
+    auto place = waitingForHead.end();
+    while (place != waitingForHead.begin() && std::prev(place)->waitingSince > since)
+        --place;
+    const auto self = waitingForHead.emplace(place);
+    self->socket = socket;
+    self->waitingSince = since;
+    self->self = self;
+    return &*self;
 }
 
 void LookupServer::Impl::closed(OpenConnection* entry)
@@ -360,6 +373,10 @@ void LookupServer::Impl::acceptConnections()
                 platform::closeSocket(taken->socket);
                 continue;
             }
+            {
+                std::lock_guard lock(connectionsMutex);
+                acceptedAt[taken->socket] = Clock::now();
+            }
             // The daemon closes the socket when it cannot take it.
             if (MHD_add_connection(daemon, static_cast<MHD_socket>(taken->socket),
                                    reinterpret_cast<const sockaddr*>(taken->address), taken->addressSize)
@@ -367,6 +384,7 @@ void LookupServer::Impl::acceptConnections()
                 std::lock_guard lock(connectionsMutex);
                 if (handedOver > 0)
                     --handedOver;
+                acceptedAt.erase(taken->socket);
             }
         }
     }

@@ -3,6 +3,7 @@
 
 #include "data/upstream_asker.h"
 
+#include "support/eventually.h"
 #include "support/temp_folder.h"
 
 #include <gtest/gtest.h>
@@ -15,6 +16,7 @@
 #include <set>
 
 using namespace teloria::data;
+using teloria::testing::eventually;
 using teloria::testing::FakeUpstream;
 using teloria::testing::Reply;
 using teloria::testing::gbkPage;
@@ -46,18 +48,6 @@ private:
     std::atomic<std::int64_t> offset_{3'600'000'000'000}; // nanoseconds
 };
 
-// Waits for a condition that another thread brings about; false after 30 s.
-template <typename Pred>
-bool eventually(Pred pred)
-{
-    const auto deadline = std::chrono::steady_clock::now() + 30s;
-    while (!pred()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        std::this_thread::yield();
-    }
-    return true;
-}
 
 UpstreamOptions optionsFor(const std::string& base, double rate = 1e6)
 {

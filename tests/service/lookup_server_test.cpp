@@ -3,6 +3,7 @@
 #include "service/lookup_page.h"
 #include "platform/platform.h"
 #include "service/service_test_support.h"
+#include "support/eventually.h"
 
 #include <dirent.h>
 #include <httplib.h>
@@ -22,6 +23,7 @@
 namespace teloria::service {
 namespace {
 
+using teloria::testing::eventually;
 using testing::RawConnection;
 using testing::statusOf;
 
@@ -410,18 +412,6 @@ TEST_F(LookupServerTest, MoreIdleLoopbackConnectionsThanTheCapPerAddress)
     EXPECT_EQ(statusOf(*answer), 200);
 }
 
-// Waits for a state of the server nothing signals to the test; false after 10 s.
-template <typename Predicate>
-bool eventually(Predicate done)
-{
-    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > until)
-            return false;
-        std::this_thread::yield();
-    }
-    return true;
-}
 
 // Raises the open-file limit for count connections at both ends; false when it cannot.
 bool roomForConnections(unsigned count)

@@ -7,6 +7,7 @@
 #include "service/service_test_support.h"
 
 #include "data/data_files.h"
+#include "support/eventually.h"
 
 #include <gtest/gtest.h>
 
@@ -16,6 +17,7 @@
 namespace teloria::service {
 namespace {
 
+using teloria::testing::eventually;
 using teloria::testing::FakeUpstream;
 using teloria::testing::Reply;
 using teloria::testing::SilentServer;
@@ -24,18 +26,6 @@ using testing::RawConnection;
 
 constexpr std::size_t kWaiting = 40;
 
-// Waits for a state nothing signals (lookups parked in the asker); false after 30 s.
-template <typename Predicate>
-bool eventually(Predicate done)
-{
-    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > until)
-            return false;
-        std::this_thread::yield();
-    }
-    return true;
-}
 
 // A service on two server threads that learns from upstream (nothing on disk).
 struct Service {
