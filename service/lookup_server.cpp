@@ -23,8 +23,9 @@
 namespace teloria::service {
 namespace {
 
-// How long stop() gives the lookups that waited for the upstream to get
-// their local answer out before the connections close.
+// How long stop() gives the lookups that waited for the upstream, and the
+// requests already sent, to get their local answer out before the
+// connections close.
 constexpr std::chrono::milliseconds kAnswerWaitingOnStop{500};
 
 struct ResponseDeleter {
@@ -124,7 +125,7 @@ struct LookupServer::Impl {
                       std::string_view version, void** mark);
     bool waitForUpstream(MHD_Connection* connection, const CleanNumber& number, void** mark);
     void forget(const void* mark);
-    void finishWaiting();
+    void finishWaiting(std::chrono::steady_clock::time_point deadline);
 
     static void onCompleted(void* cls, MHD_Connection* connection, void** mark, MHD_RequestTerminationCode)
     {
@@ -145,10 +146,12 @@ struct LookupServer::Impl {
 
     OpenConnection* opened(MHD_Connection* connection);
     void closed(OpenConnection* entry);
+    void dropLocked(OpenConnection* entry);
     void headArrived(MHD_Connection* connection);
     void waitForNextHead(MHD_Connection* connection);
     void closeToMakeRoom(OpenConnection& entry);
-    bool makeRoom();
+    bool makeRoom(platform::Socket socket);
+    void answerWhatWasSentAndClose(Clock::time_point deadline);
     int closePastHeadDeadline();
     void passOnEndOfInput(OpenConnection& entry);
     void passOnEndsOfInput();
@@ -194,14 +197,14 @@ struct LookupServer::Impl {
     bool loopbackOnly = false; // bound to a loopback address: every client has the same one
     MHD_Daemon* daemon = nullptr;
 
-    // Open connections, those waiting for a request head oldest first.
+    // Open connections, from their accept on; those waiting for a request head
+    // oldest first.
     mutable std::mutex connectionsMutex;
-    std::condition_variable connectionClosed;
+    std::condition_variable connectionsChanged; // one closed, took a request in or answered it
     std::list<OpenConnection> waitingForHead;
-    // When each connection still being handed over to the daemon was accepted.
-    std::unordered_map<platform::Socket, Clock::time_point> acceptedAt;
     std::list<OpenConnection> busy; // and those being closed
-    std::size_t handedOver = 0;     // accepted, not yet taken by the daemon
+    // Accepted, not yet taken up by a daemon thread.
+    std::unordered_map<platform::Socket, OpenConnection*> handedOver;
     std::size_t beingClosed = 0;
     unsigned connectionCap = 0;
     Clock::time_point endsLookedFor;
@@ -210,39 +213,37 @@ struct LookupServer::Impl {
     std::atomic<bool> stopAccepting{false};
 };
 
+// A daemon thread takes up a connection the accepting thread entered in the
+// table (and may have closed meanwhile to make room).
 OpenConnection* LookupServer::Impl::opened(MHD_Connection* connection)
 {
     const auto* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
-    const auto socket = info ? static_cast<platform::Socket>(info->connect_fd) : platform::kNoSocket;
+    if (!info)
+        return nullptr;
     std::lock_guard lock(connectionsMutex);
-    if (handedOver > 0)
-        --handedOver;
-    // A connection waits from its accept, not from the moment a daemon thread
-    // takes it up: others may have begun to wait in between.
-    Clock::time_point since = Clock::now();
-    if (const auto accepted = acceptedAt.find(socket); accepted != acceptedAt.end()) {
-        since = accepted->second;
-        acceptedAt.erase(accepted);
-    }
-    auto place = waitingForHead.end();
-    while (place != waitingForHead.begin() && std::prev(place)->waitingSince > since)
-        --place;
-    const auto self = waitingForHead.emplace(place);
-    self->socket = socket;
-    self->waitingSince = since;
-    self->self = self;
-    return &*self;
+    const auto taken = handedOver.find(static_cast<platform::Socket>(info->connect_fd));
+    if (taken == handedOver.end())
+        return nullptr;
+    OpenConnection* entry = taken->second;
+    handedOver.erase(taken);
+    return entry;
+}
+
+// With connectionsMutex held.
+void LookupServer::Impl::dropLocked(OpenConnection* entry)
+{
+    if (entry->closing)
+        --beingClosed;
+    (entry->waiting ? waitingForHead : busy).erase(entry->self);
 }
 
 void LookupServer::Impl::closed(OpenConnection* entry)
 {
     {
         std::lock_guard lock(connectionsMutex);
-        if (entry->closing)
-            --beingClosed;
-        (entry->waiting ? waitingForHead : busy).erase(entry->self);
+        dropLocked(entry);
     }
-    connectionClosed.notify_all();
+    connectionsChanged.notify_all();
 }
 
 namespace {
@@ -258,11 +259,14 @@ void LookupServer::Impl::headArrived(MHD_Connection* connection)
     auto* entry = entryOf(connection);
     if (!entry)
         return;
-    std::lock_guard lock(connectionsMutex);
-    if (entry->waiting) {
-        busy.splice(busy.end(), waitingForHead, entry->self);
-        entry->waiting = false;
+    {
+        std::lock_guard lock(connectionsMutex);
+        if (entry->waiting) {
+            busy.splice(busy.end(), waitingForHead, entry->self);
+            entry->waiting = false;
+        }
     }
+    connectionsChanged.notify_all();
 }
 
 void LookupServer::Impl::waitForNextHead(MHD_Connection* connection)
@@ -270,13 +274,16 @@ void LookupServer::Impl::waitForNextHead(MHD_Connection* connection)
     auto* entry = entryOf(connection);
     if (!entry)
         return;
-    std::lock_guard lock(connectionsMutex);
-    if (!entry->waiting && !entry->closing) {
-        waitingForHead.splice(waitingForHead.end(), busy, entry->self);
-        entry->waiting = true;
-        entry->waitingSince = Clock::now();
-        passOnEndOfInput(*entry);
+    {
+        std::lock_guard lock(connectionsMutex);
+        if (!entry->waiting && !entry->closing) {
+            waitingForHead.splice(waitingForHead.end(), busy, entry->self);
+            entry->waiting = true;
+            entry->waitingSince = Clock::now();
+            passOnEndOfInput(*entry);
+        }
     }
+    connectionsChanged.notify_all();
 }
 
 // With epoll the library (0.9.75) takes a read shorter than its buffer for
@@ -320,24 +327,49 @@ void LookupServer::Impl::closeToMakeRoom(OpenConnection& entry)
     }
 }
 
-// Before a new connection is handed over: when the table is full, the one
-// that has waited longest for its next request is closed for it. False when
-// every open connection is busy with a request: the new one is refused.
-bool LookupServer::Impl::makeRoom()
+// Enters a new connection in the table before it is handed over, waiting for
+// its first request from now. When the table is full, the one that has waited
+// longest for its next request is closed for it, whether or not a daemon
+// thread has taken it up yet. False when every open connection is busy with a
+// request: the new one is refused.
+bool LookupServer::Impl::makeRoom(platform::Socket socket)
 {
     std::unique_lock lock(connectionsMutex);
-    const auto open = [this] { return handedOver + waitingForHead.size() + busy.size(); };
+    // A socket number the daemon gave up without a word (out of memory) is
+    // free again: its old entry holds no connection.
+    if (const auto stale = handedOver.find(socket); stale != handedOver.end()) {
+        dropLocked(stale->second);
+        handedOver.erase(stale);
+    }
+    const auto open = [this] { return waitingForHead.size() + busy.size(); };
     if (open() >= connectionCap) {
         if (beingClosed == 0 && !waitingForHead.empty())
             closeToMakeRoom(waitingForHead.front());
         if (beingClosed == 0)
             return false;
-        connectionClosed.wait_for(lock, kRoomWait, [&] { return open() < connectionCap || stopAccepting; });
+        connectionsChanged.wait_for(lock, kRoomWait, [&] { return open() < connectionCap || stopAccepting; });
         if (open() >= connectionCap)
             return false;
     }
-    ++handedOver;
+    OpenConnection& entry = waitingForHead.emplace_back();
+    entry.socket = socket;
+    entry.waitingSince = Clock::now(); // taken under the lock: the list stays in order
+    entry.self = std::prev(waitingForHead.end());
+    handedOver[socket] = &entry;
     return true;
+}
+
+// When the service stops, every connection is told its input has ended: the
+// daemon answers from local data the requests it was sent by then (read or
+// still in the socket), then closes it. Waits for that until the deadline.
+void LookupServer::Impl::answerWhatWasSentAndClose(Clock::time_point deadline)
+{
+    std::unique_lock lock(connectionsMutex);
+    for (const auto* connections : {&waitingForHead, &busy}) {
+        for (const OpenConnection& entry : *connections)
+            platform::shutdownReading(entry.socket);
+    }
+    connectionsChanged.wait_until(lock, deadline, [this] { return waitingForHead.empty() && busy.empty(); });
 }
 
 // Closes the connections whose request head is not all in an idle time-out
@@ -369,22 +401,22 @@ void LookupServer::Impl::acceptConnections()
             auto taken = platform::acceptConnection(listener);
             if (!taken)
                 break;
-            if (!makeRoom()) {
+            if (!makeRoom(taken->socket)) {
                 platform::closeSocket(taken->socket);
                 continue;
-            }
-            {
-                std::lock_guard lock(connectionsMutex);
-                acceptedAt[taken->socket] = Clock::now();
             }
             // The daemon closes the socket when it cannot take it.
             if (MHD_add_connection(daemon, static_cast<MHD_socket>(taken->socket),
                                    reinterpret_cast<const sockaddr*>(taken->address), taken->addressSize)
                 != MHD_YES) {
-                std::lock_guard lock(connectionsMutex);
-                if (handedOver > 0)
-                    --handedOver;
-                acceptedAt.erase(taken->socket);
+                {
+                    std::lock_guard lock(connectionsMutex);
+                    if (const auto entry = handedOver.find(taken->socket); entry != handedOver.end()) {
+                        dropLocked(entry->second);
+                        handedOver.erase(entry);
+                    }
+                }
+                connectionsChanged.notify_all();
             }
         }
     }
@@ -426,7 +458,7 @@ void LookupServer::Impl::forget(const void* mark)
 // Hands every suspended connection back before the daemon stops, and waits
 // (a short while at most) until their lookups have the local answer on its
 // way; callbacks that come later do nothing.
-void LookupServer::Impl::finishWaiting()
+void LookupServer::Impl::finishWaiting(Clock::time_point deadline)
 {
     std::vector<std::shared_ptr<Waiting>> entries;
     {
@@ -440,7 +472,7 @@ void LookupServer::Impl::finishWaiting()
     if (entries.empty() || !daemon)
         return;
     std::unique_lock lock(waitingMutex);
-    waitingGone.wait_for(lock, kAnswerWaitingOnStop, [this] { return waiting.empty(); });
+    waitingGone.wait_until(lock, deadline, [this] { return waiting.empty(); });
 }
 
 MHD_Result LookupServer::Impl::answer(MHD_Connection* connection, std::string_view path, std::string_view method,
@@ -604,7 +636,7 @@ bool LookupServer::serveInBackground(std::string* error)
 std::size_t LookupServer::openConnections() const
 {
     std::lock_guard lock(impl_->connectionsMutex);
-    return impl_->handedOver + impl_->waitingForHead.size() + impl_->busy.size();
+    return impl_->waitingForHead.size() + impl_->busy.size();
 }
 
 void LookupServer::stop()
@@ -613,11 +645,13 @@ void LookupServer::stop()
     impl_->stopRequested = true;
     impl_->stopAccepting = true;
     impl_->listenerWait.wake();
-    impl_->connectionClosed.notify_all();
+    impl_->connectionsChanged.notify_all();
     if (impl_->acceptor.joinable())
         impl_->acceptor.join();
-    impl_->finishWaiting();
+    const auto deadline = Clock::now() + kAnswerWaitingOnStop;
+    impl_->finishWaiting(deadline);
     if (impl_->daemon) {
+        impl_->answerWhatWasSentAndClose(deadline);
         MHD_stop_daemon(impl_->daemon);
         impl_->daemon = nullptr;
     }

@@ -719,17 +719,22 @@ TEST(LookupServer, StopEndsServeFromAnotherThread)
     EXPECT_FALSE(RawConnection(port).connected());
 }
 
-// stop() closes the connections still open, idle or between requests, at once.
-TEST_F(LookupServerTest, StopClosesOpenConnections)
+// stop() answers a request sent before it, read by then or not, and closes
+// the connections still open, idle or between requests.
+TEST_F(LookupServerTest, StopAnswersWhatWasSentAndClosesTheRest)
 {
     RawConnection idle(port_);
     RawConnection kept(port_);
     kept.send(kRequest);
     ASSERT_TRUE(kept.readResponse());
-    auto c = client(); // the server has taken both connections once this is answered
-    ASSERT_TRUE(c.Get(lookupTarget("13800148000")));
+    RawConnection asking(port_);
+    ASSERT_TRUE(eventually([&] { return server_.openConnections() == 3; }));
     ASSERT_TRUE(idle.isOpenAndQuiet());
+    ASSERT_TRUE(asking.send(kRequest));
     server_.stop();
+    const auto answer = asking.readResponse();
+    ASSERT_TRUE(answer) << "closed unanswered";
+    EXPECT_EQ(statusOf(*answer), 200);
     EXPECT_FALSE(idle.isOpenAndQuiet());
     EXPECT_FALSE(kept.isOpenAndQuiet());
     EXPECT_FALSE(RawConnection(port_).connected());
