@@ -228,8 +228,6 @@ FetchResult FetchHop::finish(CURLcode code, std::string* redirectTo)
 RedirectChain::RedirectChain(const QString& url, const FetchOptions& options)
     : options_(options), current_(url.toStdString()), start_(std::chrono::steady_clock::now())
 {
-    if (!options.followRedirectsToOtherHosts)
-        origin_ = originOf(current_.c_str());
 }
 
 std::optional<FetchResult> RedirectChain::beginHop(FetchHop& hop, CURL* curl)
@@ -262,6 +260,9 @@ std::optional<FetchResult> RedirectChain::endHop(FetchHop& hop, CURLcode code)
         tooMany.status = result.status;
         return tooMany;
     }
+    // Worked out at the first redirect only: most answers have none.
+    if (hops_ == 0)
+        origin_ = originOf(current_.c_str());
     // Another scheme than http or https is refused by the next transfer as a bad URL.
     const std::string nextOrigin = originOf(next.c_str());
     const bool web = nextOrigin.starts_with("http://") || nextOrigin.starts_with("https://");

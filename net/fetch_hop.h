@@ -70,7 +70,7 @@ public:
 private:
     const FetchOptions& options_;
     std::string current_;
-    std::string origin_;
+    std::string origin_; // the first URL's, once a redirect needs it
     std::chrono::steady_clock::time_point start_;
     long hops_ = 0;
 };
