@@ -1,5 +1,6 @@
 #include "service/lookup_server.h"
 
+#include "service/connection_table.h"
 #include "service/lookup_page.h"
 #include "service/upstream_wait.h"
 #include "platform/platform.h"
@@ -12,7 +13,6 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstring>
-#include <list>
 #include <strings.h>
 #include <mutex>
 #include <string_view>
@@ -86,20 +86,6 @@ struct Waiting {
 
 using Clock = std::chrono::steady_clock;
 
-// An open connection: waiting for its next request head (from its accept or
-// its last answer on), or busy with a request, or being closed to make room.
-struct OpenConnection {
-    platform::Socket socket = platform::kNoSocket;
-    Clock::time_point waitingSince;
-    bool waiting = true;
-    bool closing = false;
-    bool endPassedOn = false; // the peer's end of input was pointed out to the daemon
-    std::list<OpenConnection>::iterator self;
-};
-
-// How long the accepting thread waits at most for a connection being closed
-// to make room before it refuses the new one.
-constexpr std::chrono::milliseconds kRoomWait{200};
 // Open files the process keeps for itself besides the connections.
 constexpr unsigned kFilesKept = 64;
 
@@ -138,23 +124,17 @@ struct LookupServer::Impl {
                              MHD_ConnectionNotificationCode code)
     {
         auto* self = static_cast<Impl*>(cls);
-        if (code == MHD_CONNECTION_NOTIFY_STARTED)
-            *socketContext = self->opened(connection);
-        else if (*socketContext)
-            self->closed(static_cast<OpenConnection*>(*socketContext));
+        if (code == MHD_CONNECTION_NOTIFY_STARTED) {
+            // A daemon thread takes up a connection the accepting thread entered.
+            const auto* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
+            *socketContext = info ? self->connections->takenUp(static_cast<platform::Socket>(info->connect_fd)) : nullptr;
+        } else if (*socketContext) {
+            self->connections->closed(static_cast<ConnectionTable::Entry*>(*socketContext));
+        }
     }
 
-    OpenConnection* opened(MHD_Connection* connection);
-    void closed(OpenConnection* entry);
-    void dropLocked(OpenConnection* entry);
     void headArrived(MHD_Connection* connection);
     void waitForNextHead(MHD_Connection* connection);
-    void closeToMakeRoom(OpenConnection& entry);
-    bool makeRoom(platform::Socket socket);
-    void answerWhatWasSentAndClose(Clock::time_point deadline);
-    int closePastHeadDeadline();
-    void passOnEndOfInput(OpenConnection& entry);
-    void passOnEndsOfInput();
     void acceptConnections();
 
     static void* onTarget(void* cls, const char* uri, MHD_Connection*)
@@ -197,227 +177,51 @@ struct LookupServer::Impl {
     bool loopbackOnly = false; // bound to a loopback address: every client has the same one
     MHD_Daemon* daemon = nullptr;
 
-    // Open connections, from their accept on; those waiting for a request head
-    // oldest first.
-    mutable std::mutex connectionsMutex;
-    std::condition_variable connectionsChanged; // one closed, took a request in or answered it
-    std::list<OpenConnection> waitingForHead;
-    std::list<OpenConnection> busy; // and those being closed
-    // Accepted, not yet taken up by a daemon thread.
-    std::unordered_map<platform::Socket, OpenConnection*> handedOver;
-    std::size_t beingClosed = 0;
-    unsigned connectionCap = 0;
-    Clock::time_point endsLookedFor;
+    std::unique_ptr<ConnectionTable> connections; // made when serving starts
     std::thread acceptor;
     platform::ListenerWait listenerWait;
     std::atomic<bool> stopAccepting{false};
 };
 
-// A daemon thread takes up a connection the accepting thread entered in the
-// table (and may have closed meanwhile to make room).
-OpenConnection* LookupServer::Impl::opened(MHD_Connection* connection)
-{
-    const auto* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
-    if (!info)
-        return nullptr;
-    std::lock_guard lock(connectionsMutex);
-    const auto taken = handedOver.find(static_cast<platform::Socket>(info->connect_fd));
-    if (taken == handedOver.end())
-        return nullptr;
-    OpenConnection* entry = taken->second;
-    handedOver.erase(taken);
-    return entry;
-}
-
-// With connectionsMutex held.
-void LookupServer::Impl::dropLocked(OpenConnection* entry)
-{
-    if (entry->closing)
-        --beingClosed;
-    (entry->waiting ? waitingForHead : busy).erase(entry->self);
-}
-
-void LookupServer::Impl::closed(OpenConnection* entry)
-{
-    {
-        std::lock_guard lock(connectionsMutex);
-        dropLocked(entry);
-    }
-    connectionsChanged.notify_all();
-}
-
 namespace {
-OpenConnection* entryOf(MHD_Connection* connection)
+ConnectionTable::Entry* entryOf(MHD_Connection* connection)
 {
     const auto* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_SOCKET_CONTEXT);
-    return info ? static_cast<OpenConnection*>(info->socket_context) : nullptr;
+    return info ? static_cast<ConnectionTable::Entry*>(info->socket_context) : nullptr;
 }
 } // namespace
 
 void LookupServer::Impl::headArrived(MHD_Connection* connection)
 {
-    auto* entry = entryOf(connection);
-    if (!entry)
-        return;
-    {
-        std::lock_guard lock(connectionsMutex);
-        if (entry->waiting) {
-            busy.splice(busy.end(), waitingForHead, entry->self);
-            entry->waiting = false;
-        }
-    }
-    connectionsChanged.notify_all();
+    if (auto* entry = entryOf(connection))
+        connections->requestArrived(entry);
 }
 
 void LookupServer::Impl::waitForNextHead(MHD_Connection* connection)
 {
-    auto* entry = entryOf(connection);
-    if (!entry)
-        return;
-    {
-        std::lock_guard lock(connectionsMutex);
-        if (!entry->waiting && !entry->closing) {
-            waitingForHead.splice(waitingForHead.end(), busy, entry->self);
-            entry->waiting = true;
-            entry->waitingSince = Clock::now();
-            passOnEndOfInput(*entry);
-        }
-    }
-    connectionsChanged.notify_all();
-}
-
-// With epoll the library (0.9.75) takes a read shorter than its buffer for
-// "nothing more to read" and waits for the next readiness edge. A client's
-// FIN that came with its last bytes makes no edge of its own, so the
-// half-closed connection would wait for the idle time-out. When only the end
-// of input is left in the socket, shutting down its reading side makes that
-// edge: the daemon reads the end, answers what it holds and closes.
-// With connectionsMutex held.
-void LookupServer::Impl::passOnEndOfInput(OpenConnection& entry)
-{
-    if (!entry.endPassedOn && !entry.closing && platform::onlyEndOfInputWaits(entry.socket)) {
-        entry.endPassedOn = true;
-        platform::shutdownReading(entry.socket);
-    }
-}
-
-// Now and then, for every connection waiting for a request head: a part of a
-// head and the FIN may have come together, with no answer to look after.
-void LookupServer::Impl::passOnEndsOfInput()
-{
-    constexpr auto kEvery = std::chrono::seconds(1);
-    const auto now = Clock::now();
-    if (now - endsLookedFor < kEvery)
-        return;
-    endsLookedFor = now;
-    std::lock_guard lock(connectionsMutex);
-    for (OpenConnection& entry : waitingForHead)
-        passOnEndOfInput(entry);
-}
-
-// With connectionsMutex held. The daemon sees the end of input and closes it.
-void LookupServer::Impl::closeToMakeRoom(OpenConnection& entry)
-{
-    platform::shutdownConnection(entry.socket);
-    entry.closing = true;
-    ++beingClosed;
-    if (entry.waiting) {
-        busy.splice(busy.end(), waitingForHead, entry.self);
-        entry.waiting = false;
-    }
-}
-
-// Enters a new connection in the table before it is handed over, waiting for
-// its first request from now. When the table is full, the one that has waited
-// longest for its next request is closed for it, whether or not a daemon
-// thread has taken it up yet. False when every open connection is busy with a
-// request: the new one is refused.
-bool LookupServer::Impl::makeRoom(platform::Socket socket)
-{
-    std::unique_lock lock(connectionsMutex);
-    // A socket number the daemon gave up without a word (out of memory) is
-    // free again: its old entry holds no connection.
-    if (const auto stale = handedOver.find(socket); stale != handedOver.end()) {
-        dropLocked(stale->second);
-        handedOver.erase(stale);
-    }
-    const auto open = [this] { return waitingForHead.size() + busy.size(); };
-    if (open() >= connectionCap) {
-        if (beingClosed == 0 && !waitingForHead.empty())
-            closeToMakeRoom(waitingForHead.front());
-        if (beingClosed == 0)
-            return false;
-        connectionsChanged.wait_for(lock, kRoomWait, [&] { return open() < connectionCap || stopAccepting; });
-        if (open() >= connectionCap)
-            return false;
-    }
-    OpenConnection& entry = waitingForHead.emplace_back();
-    entry.socket = socket;
-    entry.waitingSince = Clock::now(); // taken under the lock: the list stays in order
-    entry.self = std::prev(waitingForHead.end());
-    handedOver[socket] = &entry;
-    return true;
-}
-
-// When the service stops, every connection is told its input has ended: the
-// daemon answers from local data the requests it was sent by then (read or
-// still in the socket), then closes it. Waits for that until the deadline.
-void LookupServer::Impl::answerWhatWasSentAndClose(Clock::time_point deadline)
-{
-    std::unique_lock lock(connectionsMutex);
-    for (const auto* connections : {&waitingForHead, &busy}) {
-        for (const OpenConnection& entry : *connections)
-            platform::shutdownReading(entry.socket);
-    }
-    connectionsChanged.wait_until(lock, deadline, [this] { return waitingForHead.empty() && busy.empty(); });
-}
-
-// Closes the connections whose request head is not all in an idle time-out
-// after they began to wait for it, however many bytes of it trickled in;
-// returns the milliseconds until the next one is due (at most a second).
-int LookupServer::Impl::closePastHeadDeadline()
-{
-    constexpr int kLongest = 1000;
-    if (options.idleTimeoutSec == 0)
-        return kLongest;
-    const auto deadline = std::chrono::seconds(options.idleTimeoutSec);
-    std::lock_guard lock(connectionsMutex);
-    const auto now = Clock::now();
-    while (!waitingForHead.empty() && now - waitingForHead.front().waitingSince >= deadline)
-        closeToMakeRoom(waitingForHead.front());
-    if (waitingForHead.empty())
-        return kLongest;
-    const auto due = std::chrono::ceil<std::chrono::milliseconds>(waitingForHead.front().waitingSince + deadline - now);
-    return static_cast<int>(std::clamp<std::chrono::milliseconds::rep>(due.count(), 1, kLongest));
+    if (auto* entry = entryOf(connection))
+        connections->answered(entry);
 }
 
 void LookupServer::Impl::acceptConnections()
 {
     while (!stopAccepting) {
-        passOnEndsOfInput();
-        if (!listenerWait.wait(listener, closePastHeadDeadline()))
+        connections->passOnEndsOfInput();
+        if (!listenerWait.wait(listener, connections->closePastHeadDeadline()))
             continue;
         while (!stopAccepting) {
             auto taken = platform::acceptConnection(listener);
             if (!taken)
                 break;
-            if (!makeRoom(taken->socket)) {
+            if (!connections->enter(taken->socket)) {
                 platform::closeSocket(taken->socket);
                 continue;
             }
             // The daemon closes the socket when it cannot take it.
             if (MHD_add_connection(daemon, static_cast<MHD_socket>(taken->socket),
                                    reinterpret_cast<const sockaddr*>(taken->address), taken->addressSize)
-                != MHD_YES) {
-                {
-                    std::lock_guard lock(connectionsMutex);
-                    if (const auto entry = handedOver.find(taken->socket); entry != handedOver.end()) {
-                        dropLocked(entry->second);
-                        handedOver.erase(entry);
-                    }
-                }
-                connectionsChanged.notify_all();
-            }
+                != MHD_YES)
+                connections->withdraw(taken->socket);
         }
     }
 }
@@ -550,8 +354,9 @@ bool LookupServer::Impl::start(std::string* error)
     const unsigned threads = options.threads > 0 ? options.threads : std::max(1u, std::thread::hardware_concurrency());
     // As many connections as open files allow, the process's own kept aside.
     const unsigned long files = platform::raiseOpenFileLimit(static_cast<unsigned long>(options.maxConnections) + kFilesKept);
-    connectionCap = static_cast<unsigned>(std::clamp<unsigned long>(files > 2 * kFilesKept ? files - kFilesKept : files / 2,
-                                                                   1, std::max(1u, options.maxConnections)));
+    const auto connectionCap = static_cast<unsigned>(std::clamp<unsigned long>(
+        files > 2 * kFilesKept ? files - kFilesKept : files / 2, 1, std::max(1u, options.maxConnections)));
+    connections = std::make_unique<ConnectionTable>(connectionCap, std::chrono::seconds(options.idleTimeoutSec));
     // epoll: poll() goes over every open connection for each event, and with
     // a thousand idle ones that was half the service's time. The FIN that
     // epoll mode would miss is passed on by passOnEndOfInput().
@@ -635,8 +440,8 @@ bool LookupServer::serveInBackground(std::string* error)
 
 std::size_t LookupServer::openConnections() const
 {
-    std::lock_guard lock(impl_->connectionsMutex);
-    return impl_->waitingForHead.size() + impl_->busy.size();
+    std::lock_guard lock(impl_->mutex);
+    return impl_->connections ? impl_->connections->open() : 0;
 }
 
 void LookupServer::stop()
@@ -645,13 +450,14 @@ void LookupServer::stop()
     impl_->stopRequested = true;
     impl_->stopAccepting = true;
     impl_->listenerWait.wake();
-    impl_->connectionsChanged.notify_all();
+    if (impl_->connections)
+        impl_->connections->stopWaitingForRoom();
     if (impl_->acceptor.joinable())
         impl_->acceptor.join();
     const auto deadline = Clock::now() + kAnswerWaitingOnStop;
     impl_->finishWaiting(deadline);
     if (impl_->daemon) {
-        impl_->answerWhatWasSentAndClose(deadline);
+        impl_->connections->closeAfterAnswering(deadline);
         MHD_stop_daemon(impl_->daemon);
         impl_->daemon = nullptr;
     }
