@@ -187,7 +187,7 @@ int runBatchCommand(const QStringList& arguments, const CommandStreams& streams)
         fetchOptions.connectTimeoutMs = std::min(fetchOptions.connectTimeoutMs, fetchOptions.totalTimeoutMs);
         // A service that redirects elsewhere would hand every number to a third party.
         fetchOptions.followRedirectsToOtherHosts = false;
-        resolver = std::make_unique<HttpResolver>(service.baseUrl, options.jobs, fetchSessions(fetchOptions),
+        resolver = std::make_unique<HttpResolver>(service.baseUrl, options.jobs, fetchOptions,
                                                   options.keepGoing);
     }
 

@@ -4,8 +4,6 @@
 #include "net/service_url.h"
 #include "text/field_extract.h"
 
-#include <memory>
-
 namespace teloria::cli {
 
 RowCells cellsOfPage(const QString& page)
@@ -24,10 +22,10 @@ RowCells cellsOfAnswer(QString location, QString card)
     return cells;
 }
 
-HttpResolver::HttpResolver(QString serviceBase, int jobs, FetchFunctionFactory factory, bool keepGoing)
+HttpResolver::HttpResolver(QString serviceBase, int jobs, const FetchOptions& options, bool keepGoing)
     : base_(std::move(serviceBase)),
       keepGoing_(keepGoing),
-      fetcher_(jobs, std::move(factory), [this](const FetchResult& r) { return keepAsking(r); })
+      fetcher_(jobs, options, [this](const FetchResult& r) { return keepAsking(r); })
 {
 }
 
@@ -76,14 +74,6 @@ void HttpResolver::resolve(const QStringList& numbers, std::vector<Resolution>& 
         else if (result.status == 400)
             r.outcome = Outcome::NotANumber;
     }
-}
-
-FetchFunctionFactory fetchSessions(const FetchOptions& options)
-{
-    return [options] {
-        auto session = std::make_shared<FetchSession>(options);
-        return FetchFunction([session](const QString& url) { return session->get(url); });
-    };
 }
 
 } // namespace teloria::cli

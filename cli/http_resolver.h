@@ -22,8 +22,8 @@ RowCells cellsOfAnswer(QString location, QString card);
 
 class HttpResolver : public Resolver {
 public:
-    // factory makes one fetch function per worker; keepGoing: never give up.
-    HttpResolver(QString serviceBase, int jobs, FetchFunctionFactory factory, bool keepGoing);
+    // jobs requests in flight at once; keepGoing: never give up.
+    HttpResolver(QString serviceBase, int jobs, const FetchOptions& options, bool keepGoing);
 
     void resolve(const QStringList& numbers, std::vector<Resolution>& out) override;
     QString gaveUpReason() const override;
@@ -31,7 +31,7 @@ public:
     int peakInFlight() const { return fetcher_.peakInFlight(); }
 
 private:
-    bool keepAsking(const FetchResult& result); // called under the fetcher's lock
+    bool keepAsking(const FetchResult& result); // told of every answer as it ends
 
     QString base_;
     bool keepGoing_;
@@ -40,8 +40,5 @@ private:
     std::vector<RowCells> cells_; // the current block's
     OrderedFetcher fetcher_;
 };
-
-// Fetch functions on one reusable session (one connection) each.
-FetchFunctionFactory fetchSessions(const FetchOptions& options);
 
 } // namespace teloria::cli

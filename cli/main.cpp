@@ -9,7 +9,7 @@
 int main(int argc, char** argv)
 {
     teloria::platform::keepFreedMemory();
-    // Before any worker thread starts a transfer.
+    // Before the first transfer.
     curl_global_init(CURL_GLOBAL_DEFAULT);
     QCoreApplication app(argc, argv);
     teloria::cli::CommandStreams streams;

@@ -1,170 +1,202 @@
-// The ordered fetcher in-process, with fetch functions the test controls.
+// The ordered fetcher against a loopback server whose answers the test
+// holds back and releases, so that it decides the order they arrive in.
 #include "cli/ordered_fetcher.h"
 #include "cli/row_format.h"
 #include "cli/terminal_ports.h"
 
+#include "support/test_server.h"
+
 #include <gtest/gtest.h>
 
-#include <atomic>
+#include <algorithm>
+#include <chrono>
 #include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
 #include <mutex>
 #include <set>
+#include <string>
 #include <thread>
 #include <vector>
 
 namespace teloria::cli {
 namespace {
 
-QString urlOf(qsizetype i) { return QStringLiteral("http://svc/?mobile=%1").arg(i); }
-
-QStringList urls(qsizetype from, qsizetype to)
-{
-    QStringList list;
-    for (qsizetype i = from; i < to; ++i)
-        list.append(urlOf(i));
-    return list;
-}
-
-// Answers are held back until the test releases them, so it decides the order.
-// URLs ending in 3 fail.
-struct Gate {
-    std::mutex mutex;
-    std::condition_variable changed;
-    std::set<QString> released;
-    std::set<QString> started;
-    bool all = false;
-
-    FetchFunctionFactory factory()
+// /r?i=N waits until the test releases N (or everything), then answers
+// "page N"; numbers ending in 3 answer 503 with no body.
+class GateServer {
+public:
+    GateServer()
+        : server_([this](httplib::Server& s) {
+              // Every request of a test may come on one connection.
+              s.set_keep_alive_max_count(1000);
+              s.Get("/r", [this](const httplib::Request& req, httplib::Response& res) { answer(req, res); });
+          })
     {
-        return [this] {
-            return FetchFunction([this](const QString& url) {
-                std::unique_lock l(mutex);
-                started.insert(url);
-                changed.notify_all();
-                changed.wait(l, [&] { return all || released.count(url) > 0; });
-                const bool fail = url.endsWith(u'3');
-                FetchResult result;
-                result.ok = !fail;
-                result.status = fail ? 0 : 200;
-                if (!fail)
-                    result.text = QStringLiteral("page ") + url;
-                return result;
-            });
-        };
     }
-    void release(const QString& url)
+    ~GateServer() { releaseAll(); } // lets held handlers end before the server stops
+
+    QString urlOf(qsizetype i) const { return QString::fromStdString(server_.url("/r?i=" + std::to_string(i))); }
+    QStringList urls(qsizetype from, qsizetype to) const
     {
-        std::lock_guard l(mutex);
-        released.insert(url);
-        changed.notify_all();
+        QStringList list;
+        for (qsizetype i = from; i < to; ++i)
+            list.append(urlOf(i));
+        return list;
+    }
+    static QString pageText(qsizetype i) { return QStringLiteral("page %1").arg(i); }
+
+    void release(qsizetype i)
+    {
+        std::lock_guard l(mutex_);
+        released_.insert(std::to_string(i));
+        changed_.notify_all();
     }
     void releaseAll()
     {
-        std::lock_guard l(mutex);
-        all = true;
-        changed.notify_all();
+        std::lock_guard l(mutex_);
+        all_ = true;
+        changed_.notify_all();
     }
-    // False when fewer than n requests were started within a generous bound.
-    bool waitStarted(std::size_t n)
+    // False when fewer than n requests were held at once within a generous bound.
+    bool waitHeld(std::size_t n)
     {
-        std::unique_lock l(mutex);
-        return changed.wait_for(l, std::chrono::seconds(20), [&] { return started.size() >= n; });
+        std::unique_lock l(mutex_);
+        return changed_.wait_for(l, std::chrono::seconds(20), [&] { return held_ >= n; });
     }
-    std::size_t startedCount() { std::lock_guard l(mutex); return started.size(); }
+    std::size_t asked() const { return server_.requests().size(); }
+    // How many connections the requests came on.
+    std::size_t connections() const
+    {
+        std::set<int> ports;
+        for (const auto& r : server_.requests())
+            ports.insert(r.remotePort);
+        return ports.size();
+    }
+
+private:
+    void answer(const httplib::Request& req, httplib::Response& res)
+    {
+        const std::string i = req.get_param_value("i");
+        {
+            std::unique_lock l(mutex_);
+            ++held_;
+            changed_.notify_all();
+            // Bounded, so that a lost request fails the test rather than hanging it.
+            changed_.wait_for(l, std::chrono::seconds(60), [&] { return all_ || released_.count(i) > 0; });
+            --held_;
+        }
+        if (i.ends_with('3')) {
+            res.status = 503;
+            return;
+        }
+        res.set_content("page " + i, "text/plain; charset=utf-8");
+    }
+
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::set<std::string> released_;
+    bool all_ = false;
+    std::size_t held_ = 0;
+    teloria::testing::TestServer server_; // last: it stops before the members its handlers use go
 };
 
 QString pageOf(const std::optional<FetchResult>& r) { return r ? r->text : QStringLiteral("<not asked>"); }
+bool answered(const FetchResult& r) { return r.ok && r.status == 200; }
 
 TEST(OrderedFetcher, KeepsInputOrderWhateverOrderTheAnswersArriveIn)
 {
-    Gate gate;
-    OrderedFetcher fetcher(3, gate.factory());
+    GateServer server;
+    OrderedFetcher fetcher(3, FetchOptions{});
     std::vector<std::optional<FetchResult>> results;
-    std::thread reader([&] { results = fetcher.fetchAll(urls(0, 8)); });
-    ASSERT_TRUE(gate.waitStarted(3));
+    std::thread reader([&] { results = fetcher.fetchAll(server.urls(0, 8)); });
+    ASSERT_TRUE(server.waitHeld(3));
     for (int i = 7; i >= 0; --i) // every later answer is released before every earlier one
-        gate.release(urlOf(i));
+        server.release(i);
     reader.join();
     ASSERT_EQ(results.size(), 8u);
     for (int i = 0; i < 8; ++i)
-        EXPECT_EQ(pageOf(results[i]), i == 3 ? QString() : QStringLiteral("page ") + urlOf(i));
+        EXPECT_EQ(pageOf(results[i]), i == 3 ? QString() : GateServer::pageText(i));
+    EXPECT_EQ(results[3]->status, 503);
     EXPECT_EQ(fetcher.peakInFlight(), 3);
 }
 
 // A service that never answers costs one time-out per `jobs` requests: every
-// worker asks at once, none waits for another's first answer.
-TEST(OrderedFetcher, EveryWorkerAsksAtOnce)
+// job asks at once, each on a connection of its own, none waits for another's
+// first answer.
+TEST(OrderedFetcher, EveryJobAsksAtOnce)
 {
-    Gate gate; // nothing answers until released
-    OrderedFetcher fetcher(8, gate.factory());
-    std::thread reader([&] { fetcher.fetchAll(urls(0, 8)); });
-    EXPECT_TRUE(gate.waitStarted(8)) << "only " << gate.startedCount() << " requests in flight";
-    gate.releaseAll();
-    reader.join();
-    EXPECT_EQ(fetcher.peakInFlight(), 8);
+    for (const int jobs : {8, 64}) {
+        GateServer server; // nothing answers until released
+        OrderedFetcher fetcher(jobs, FetchOptions{});
+        std::thread reader([&] { fetcher.fetchAll(server.urls(0, jobs)); });
+        EXPECT_TRUE(server.waitHeld(std::size_t(jobs))) << "only " << server.asked() << " requests in flight";
+        server.releaseAll();
+        reader.join();
+        EXPECT_EQ(fetcher.peakInFlight(), jobs);
+        EXPECT_EQ(server.connections(), std::size_t(jobs));
+    }
 }
 
 TEST(OrderedFetcher, StopsAskingWhenToldAndLeavesTheRestUnasked)
 {
     for (const int jobs : {1, 4}) {
-        Gate gate;
-        gate.releaseAll();
+        GateServer server;
+        server.releaseAll();
         int failedInARow = 0;
-        OrderedFetcher fetcher(jobs, gate.factory(), [&](const FetchResult& r) {
-            failedInARow = r.ok ? 0 : failedInARow + 1;
+        OrderedFetcher fetcher(jobs, FetchOptions{}, [&](const FetchResult& r) {
+            failedInARow = answered(r) ? 0 : failedInARow + 1;
             return failedInARow < 1;
         });
-        const auto first = fetcher.fetchAll(urls(0, 40)); // 3 fails
-        EXPECT_EQ(pageOf(first[0]), QStringLiteral("page ") + urlOf(0));
+        const auto first = fetcher.fetchAll(server.urls(0, 40)); // 3 fails
+        EXPECT_EQ(pageOf(first[0]), GateServer::pageText(0));
         EXPECT_TRUE(first[3].has_value());
         EXPECT_FALSE(first[39].has_value()) << jobs << " jobs";
-        const auto later = fetcher.fetchAll(urls(40, 42)); // given up for good
+        const auto later = fetcher.fetchAll(server.urls(40, 42)); // given up for good
         EXPECT_FALSE(later[0].has_value());
         EXPECT_FALSE(later[1].has_value());
+        // Only what was answered was asked.
+        EXPECT_EQ(server.asked(), std::size_t(std::count_if(first.begin(), first.end(),
+                                                            [](const auto& r) { return r.has_value(); })))
+            << jobs << " jobs";
     }
 }
 
-TEST(OrderedFetcher, OneJobRequestsOnTheCallersThread)
+// Later blocks reuse the connections of earlier ones; one job asks one
+// number at a time, in input order.
+TEST(OrderedFetcher, KeepsItsConnectionsAcrossBlocks)
 {
-    std::vector<std::thread::id> callers;
-    FetchFunctionFactory factory = [&callers] {
-        return FetchFunction([&callers](const QString& url) {
-            callers.push_back(std::this_thread::get_id());
-            FetchResult result;
-            result.ok = true;
-            result.text = url;
-            return result;
-        });
-    };
-    OrderedFetcher fetcher(1, factory);
-    const auto results = fetcher.fetchAll(urls(0, 3));
-    for (int i = 0; i < 3; ++i)
-        EXPECT_EQ(pageOf(results[i]), urlOf(i));
-    EXPECT_EQ(callers, std::vector<std::thread::id>(3, std::this_thread::get_id()));
+    for (const int jobs : {1, 3}) {
+        GateServer server;
+        server.releaseAll();
+        OrderedFetcher fetcher(jobs, FetchOptions{});
+        for (int block = 0; block < 4; ++block) {
+            const auto results = fetcher.fetchAll(server.urls(block * 10, block * 10 + 5));
+            for (int i = 0; i < 5; ++i)
+                ASSERT_TRUE(results[i].has_value());
+        }
+        EXPECT_EQ(server.asked(), 20u);
+        EXPECT_EQ(server.connections(), std::size_t(jobs)) << jobs << " jobs";
+        EXPECT_EQ(fetcher.peakInFlight(), jobs);
+    }
 }
 
-// Many workers over tiny blocks, thousands of times: every block must come
-// back whole, however the wake-ups fall.
-TEST(OrderedFetcher, NeverLosesAWakeUpWithManyJobsAndTinyBlocks)
+// Many jobs over tiny blocks, many times: every block must come back whole,
+// and the fetcher must never wait for an answer that is not coming.
+TEST(OrderedFetcher, NeverHangsWithManyJobsAndTinyBlocks)
 {
-    const FetchFunctionFactory instant = [] {
-        return FetchFunction([](const QString& url) {
-            FetchResult result;
-            result.ok = true;
-            result.text = url;
-            return result;
-        });
-    };
+    GateServer server;
+    server.releaseAll();
     std::mutex mutex;
     std::condition_variable finished;
     bool done = false;
     std::thread runner([&] {
-        for (int round = 0; round < 60; ++round) {
-            OrderedFetcher fetcher(2 + round % 63, instant);
-            for (int block = 0; block < 50; ++block) {
-                const auto results = fetcher.fetchAll(urls(0, block % 9));
+        for (int round = 0; round < 12; ++round) {
+            OrderedFetcher fetcher(2 + (round * 11) % 63, FetchOptions{});
+            for (int block = 0; block < 30; ++block) {
+                const auto results = fetcher.fetchAll(server.urls(0, block % 9));
                 for (int i = 0; i < block % 9; ++i)
-                    ASSERT_EQ(pageOf(results[i]), urlOf(i)) << "round " << round;
+                    ASSERT_EQ(pageOf(results[i]), i == 3 ? QString() : GateServer::pageText(i)) << "round " << round;
             }
         }
         std::lock_guard lock(mutex);
@@ -173,7 +205,7 @@ TEST(OrderedFetcher, NeverLosesAWakeUpWithManyJobsAndTinyBlocks)
     });
     std::unique_lock lock(mutex);
     if (!finished.wait_for(lock, std::chrono::seconds(60), [&] { return done; })) {
-        ADD_FAILURE() << "the fetcher hung: a wake-up was lost";
+        ADD_FAILURE() << "the fetcher hung";
         std::fflush(nullptr);
         std::abort(); // the runner cannot be joined
     }

@@ -1,6 +1,7 @@
 // The page fetch against a real HTTP server on 127.0.0.1, started by each test.
 #include "support/qstring_printer.h"
 
+#include "net/multi_fetch.h"
 #include "net/page_fetch.h"
 #include "net/service_url.h"
 
@@ -455,4 +456,110 @@ TEST_F(PageFetch, SeveralThreadsFetchAtOnce)
         thread.join();
     EXPECT_EQ(wrong.load(), 0);
     EXPECT_EQ(server.received().size(), std::size_t(kThreads * kCalls));
+}
+
+namespace {
+
+// Every URL of the list through one MultiFetch; each index must be told exactly once.
+std::vector<FetchResult> fetchTogether(MultiFetch& fetch, const QStringList& urls)
+{
+    std::vector<FetchResult> results(std::size_t(urls.size()));
+    std::vector<int> told(std::size_t(urls.size()), 0);
+    fetch.fetch(urls, [&](qsizetype index, FetchResult&& result) {
+        ++told.at(std::size_t(index));
+        results.at(std::size_t(index)) = std::move(result);
+        return true;
+    });
+    EXPECT_EQ(told, std::vector<int>(std::size_t(urls.size()), 1));
+    return results;
+}
+
+} // namespace
+
+// Several transfers at once on one multi handle give, URL by URL, what the
+// single fetch gives: decoding, redirects hop by hop with the origin checked,
+// the limits, and every kind of failure.
+TEST_F(PageFetch, MultiFetchAnswersLikeTheSingleFetch)
+{
+    const RefusingPort refusing;
+    QStringList urls;
+    for (const StaticPage& page : staticPages())
+        urls.append(server.url(QString::fromUtf8(page.path)));
+    for (const char* path : {"/hop/0", "/hop/2", "/hop/5", "/hop/6", "/loop", "/to-ftp", "/to-file", "/to-localhost",
+                             "/to-other-port", "/to-other-scheme", "/to-this-host", "/big?n=4096", "/big?n=5000",
+                             "/big-chunked?n=5000"})
+        urls.append(server.url(QString::fromUtf8(path)));
+    urls.append(u"http://"_qs);
+    urls.append(u"ftp://127.0.0.1/"_qs);
+    urls.append(QString::fromStdString(refusing.url("/sim_search138.asp?mobile=1")));
+
+    const struct {
+        long maxRedirects;
+        bool otherHosts;
+        int transfers;
+    } cases[] = {{5, false, 3}, {2, false, 1}, {0, false, 8}, {5, true, 3}, {0, true, 2}};
+    for (const auto& c : cases) {
+        FetchOptions options;
+        options.maxRedirects = c.maxRedirects;
+        options.followRedirectsToOtherHosts = c.otherHosts;
+        options.maxBodyBytes = 4096;
+        MultiFetch fetch(c.transfers, options);
+        const std::vector<FetchResult> together = fetchTogether(fetch, urls);
+        EXPECT_EQ(fetch.peakInFlight(), c.transfers);
+        for (qsizetype i = 0; i < urls.size(); ++i) {
+            const FetchResult alone = fetchPage(urls[i], options);
+            const FetchResult& r = together[std::size_t(i)];
+            const std::string where = urls[i].toStdString() + " limit " + std::to_string(c.maxRedirects) +
+                                      (c.otherHosts ? " any host" : " same host");
+            EXPECT_EQ(r.ok, alone.ok) << where;
+            EXPECT_EQ(r.status, alone.status) << where;
+            EXPECT_EQ(r.error, alone.error) << where << ": " << r.errorText.toStdString();
+            EXPECT_EQ(r.text, alone.text) << where;
+            EXPECT_EQ(r.errorText.isEmpty(), r.ok) << where;
+        }
+    }
+}
+
+// A silent server costs one time-out for all the transfers in flight, not one each.
+TEST_F(PageFetch, MultiFetchWaitsOutOneTimeOutForAllTransfersInFlight)
+{
+    const teloria::testing::SilentServer silent;
+    FetchOptions options;
+    options.totalTimeoutMs = 500;
+    MultiFetch fetch(4, options);
+    QStringList urls;
+    for (int i = 0; i < 4; ++i)
+        urls.append(QString::fromStdString(silent.url("/sim_search138.asp?mobile=" + std::to_string(i))));
+    const auto before = std::chrono::steady_clock::now();
+    for (const FetchResult& r : fetchTogether(fetch, urls))
+        EXPECT_EQ(r.error, FetchError::Timeout) << r.errorText.toStdString();
+    // One after another they would take 2 s.
+    EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::milliseconds(1500));
+    EXPECT_EQ(fetch.peakInFlight(), 4);
+}
+
+// cancel() from another thread ends every transfer in flight at once, and
+// the URLs not yet asked are answered Cancelled without being asked.
+TEST_F(PageFetch, MultiFetchEndsEveryTransferAtACancel)
+{
+    FetchCanceller canceller;
+    FetchOptions options;
+    options.totalTimeoutMs = 60'000;
+    options.canceller = &canceller;
+    MultiFetch fetch(3, options);
+    QStringList urls(3, server.url(u"/slow-head"_qs));
+    urls.append(server.url(u"/hop/0"_qs));
+    std::vector<FetchResult> results;
+    std::thread fetcher([&] { results = fetchTogether(fetch, urls); });
+    const auto held = [&] { return server.requests().size() >= 3; };
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!held() && std::chrono::steady_clock::now() < giveUp)
+        std::this_thread::yield();
+    EXPECT_TRUE(held());
+    canceller.cancel();
+    fetcher.join();
+    ASSERT_EQ(results.size(), 4u);
+    for (const FetchResult& r : results)
+        EXPECT_EQ(r.error, FetchError::Cancelled) << r.errorText.toStdString();
+    EXPECT_EQ(server.requests().size(), 3u); // /hop/0 was never asked
 }

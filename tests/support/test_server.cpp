@@ -66,9 +66,20 @@ TestServer::TestServer(const Routes& routes)
     });
     if (routes)
         routes(server_);
+    int listener = -1;
+    server_.set_socket_options([&listener](socket_t fd) {
+        httplib::default_socket_options(fd);
+        listener = fd;
+    });
     port_ = server_.bind_to_any_port("127.0.0.1");
+    server_.set_socket_options(httplib::default_socket_options);
     if (port_ <= 0)
         fail("cannot listen on 127.0.0.1");
+    // The library listens with a queue of 5: a client that opens all its
+    // connections at once (teloria-batch --jobs 64) would see the rest
+    // dropped and retried a second later.
+    if (listener >= 0 && ::listen(listener, SOMAXCONN) != 0)
+        fail("listen");
     thread_ = std::thread([this] {
         server_.listen_after_bind();
         loopEnded_ = true;
