@@ -245,16 +245,20 @@ int runBatchCommand(const QStringList& arguments, const CommandStreams& streams)
             noted = true;
         }
         // ASCII lines: an 11-digit mobile number goes straight to its prefix's
-        // row in-process; every other line is looked up as text. The prefixes
-        // of the block are hinted first, so that their reads overlap.
+        // row in-process; every other line is looked up as text. The prefix a
+        // few lines ahead is hinted, so that its read overlaps this line's work
+        // and is still in the cache when its turn comes.
+        constexpr std::size_t kHintAhead = 16;
         prefixes.resize(asciiLines.size());
-        for (std::size_t i = 0; i < asciiLines.size(); ++i) {
+        for (std::size_t i = 0; i < asciiLines.size(); ++i)
             prefixes[i] = inProcess ? data::Prefix7::fromNumber(asciiLines[i]) : std::nullopt;
+        for (std::size_t i = 0; i < std::min(kHintAhead, prefixes.size()); ++i)
             if (prefixes[i])
                 resolver->prefetchMobile(*prefixes[i]);
-        }
         for (std::size_t i = 0; i < asciiLines.size(); ++i) {
             const std::string_view line = asciiLines[i];
+            if (i + kHintAhead < prefixes.size() && prefixes[i + kHintAhead])
+                resolver->prefetchMobile(*prefixes[i + kHintAhead]);
             if (prefixes[i]) {
                 resolveNumbers(); // the lines before it first
                 const std::uint32_t key = resolver->mobileKey(*prefixes[i]);
