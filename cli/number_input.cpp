@@ -6,6 +6,7 @@
 #include <QStringDecoder>
 
 #include <algorithm>
+#include <cstring>
 
 namespace teloria::cli {
 
@@ -140,6 +141,18 @@ bool NumberInput::feedAscii(QByteArrayView bytes, bool atEnd, std::vector<std::s
     // The lines: LF, CR LF or a lone CR ends one; the last break ends the last line.
     const char* p = complete.data();
     const char* const end = p + complete.size();
+    if (p != end && !std::memchr(p, '\r', complete.size())) { // LF only, as nearly always: memchr finds each end
+        while (p < end) {
+            const auto* stop = static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
+            const char* lineEnd = stop ? stop : end;
+            const auto length = static_cast<std::size_t>(lineEnd - p);
+            lines.emplace_back(length > static_cast<std::size_t>(kMaxLineChars) ? std::string_view() : std::string_view(p, length));
+            if (!stop)
+                break;
+            p = stop + 1;
+        }
+        p = end;
+    }
     while (p < end) {
         const char* stop = p;
         while (stop < end && *stop != '\n' && *stop != '\r')
