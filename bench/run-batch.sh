@@ -4,12 +4,13 @@
 # wc -l and cat on the same file as the floor of reading the lines, and the
 # HTTP path with --jobs 8 over BATCH_HTTP_COUNT numbers (peak RSS); each
 # format against the reference program; start-up on 10 numbers.
-# Usage: bench/run-batch.sh BUILD_DIR   (BATCH_COUNT, BATCH_HTTP_COUNT to change the sizes)
+# Usage: bench/run-batch.sh BUILD_DIR   (BATCH_COUNT, BATCH_HTTP_COUNT, BATCH_ROUNDS to change the sizes)
 set -euo pipefail
 source "$(dirname "$0")/lib.sh" "$@"
 require_built teloria-lookupd teloria-batch
 count=${BATCH_COUNT:-10000000}
 http_count=${BATCH_HTTP_COUNT:-200000}
+rounds=${BATCH_ROUNDS:-5} # each format against the reference, taking turns: the best of each side
 
 numbers "$count" 20261207 > "$work/numbers.txt"
 head -n "$http_count" "$work/numbers.txt" > "$work/numbers-http.txt"
@@ -53,10 +54,10 @@ if "$bin/teloria-batch" --help | grep -q 'in-process'; then
   # two write the same bytes; CPU seconds, as the machine may be shared.
   if [ -x "$bin/batch_reference" ]; then
     echo
-    echo "-- teloria-batch / reference, $count numbers, CPU seconds (best of 2, interleaved)"
+    echo "-- teloria-batch / reference, $count numbers, CPU seconds (best of $rounds, interleaved)"
     for format in csv tsv jsonl; do
       best_t=; best_r=
-      for round in 1 2; do
+      for round in $(seq 1 "$rounds"); do
         read -r r_s r_kb r_cpu < <(measure /dev/null "$bin/batch_reference" "$format" "$work/numbers.txt" "$work/ref.$format")
         read -r t_s t_kb t_cpu < <(measure /dev/null env -u TELORIA_SERVICE "$bin/teloria-batch" --format "$format" -o "$work/out.$format" "$work/numbers.txt")
         best_r=$(awk -v a="$r_cpu" -v b="${best_r:-1e9}" 'BEGIN { print (a < b ? a : b) }')
