@@ -74,6 +74,8 @@ struct FetchResult {
     QString errorText; // libcurl's description of the failure; empty when ok
 };
 
+class MultiFetch;
+
 // One GET on a fresh handle, released before it returns.
 FetchResult fetchPage(const QString& url, const FetchOptions& options = {});
 
@@ -90,11 +92,8 @@ public:
     FetchResult get(const QString& url);
 
 private:
-    struct HandleDeleter {
-        void operator()(void* handle) const noexcept;
-    };
     FetchOptions options_;
-    std::unique_ptr<void, HandleDeleter> handle_; // the CURL easy handle, made on first use
+    std::unique_ptr<MultiFetch> fetch_; // one transfer at a time, made on first use
 };
 
 } // namespace teloria
