@@ -134,6 +134,8 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments, const command::
         options.encoding = FileEncoding::Utf8; // tsv and jsonl are UTF-8 unless told otherwise
     }
 
+    if (const auto refusal = command::refuseMalformedService(line))
+        return refuse(*refusal);
     if (isSet("service"))
         options.serviceUrl = value("service");
     if (isSet("output"))

@@ -1,5 +1,7 @@
 #include "command/learn_options.h"
 
+#include "net/service_url.h"
+
 #include <cmath>
 
 namespace teloria::command {
@@ -68,6 +70,16 @@ bool serviceNamed(const CommandLine& line)
 {
     return (line.takes(QStringLiteral("service")) && line.isSet(QStringLiteral("service")))
         || qEnvironmentVariableIsSet("TELORIA_SERVICE");
+}
+
+std::optional<QString> refuseMalformedService(const CommandLine& line)
+{
+    if (!line.takes(QStringLiteral("service")) || !line.isSet(QStringLiteral("service")))
+        return std::nullopt;
+    QString why;
+    if (parseServiceBase(line.value(QStringLiteral("service")), &why))
+        return std::nullopt;
+    return QStringLiteral("--service: %1").arg(why);
 }
 
 std::optional<QString> refuseOwnLookupOptions(const CommandLine& line, QString* note)

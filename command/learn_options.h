@@ -20,6 +20,11 @@ bool readLearnSettings(const CommandLine& line, data::LearnSettings& settings, Q
 // empty, so that a typo is reported rather than passed over).
 bool serviceNamed(const CommandLine& line);
 
+// A --service on the command line that names no lookup service (its message,
+// for the usage line), found before anything starts. TELORIA_SERVICE is
+// looked at where the service is chosen.
+std::optional<QString> refuseMalformedService(const CommandLine& line);
+
 // With a lookup service named, the options for the program's own lookup have
 // nothing to act on: the first one given is refused (its message), and
 // TELORIA_UPSTREAM, being everyone's setting, is only said to be ignored

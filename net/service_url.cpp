@@ -16,7 +16,8 @@ std::optional<QString> parseServiceBase(const QString& text, QString* error)
         return fail(QStringLiteral("the service URL is empty"));
     const QUrl url(trimmed, QUrl::StrictMode);
     if (!url.isValid())
-        return fail(QStringLiteral("'%1' is not a valid URL: %2").arg(trimmed, url.errorString()));
+        // Qt's message goes on with the whole URL taken apart: its first clause says why.
+        return fail(QStringLiteral("'%1' is not a valid URL: %2").arg(trimmed, url.errorString().section(u';', 0, 0)));
     const QString scheme = url.scheme().toLower();
     if (scheme != QLatin1String("http") && scheme != QLatin1String("https"))
         return fail(QStringLiteral("'%1' is not an http:// or https:// URL").arg(trimmed));

@@ -71,6 +71,8 @@ int Main(int argc, char* argv[])
         return *status;
     if (!line.arguments().isEmpty())
         return line.usageError(QStringLiteral("unexpected argument '%1'").arg(line.arguments().constFirst()), streams);
+    if (const auto refusal = teloria::command::refuseMalformedService(line))
+        return line.usageError(*refusal, streams);
     // Data files and learning are the bundled service's; a named service has its own.
     QString note;
     if (const auto refusal = teloria::command::refuseOwnLookupOptions(line, &note))
