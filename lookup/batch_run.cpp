@@ -127,7 +127,7 @@ void BatchRun::lookUpOne(const QString& number, RunSummary& summary)
 
     // Ids are the row count + 1 at the moment of adding: after a clear they start at 1 again.
     ResultTable& table = ports_.table;
-    const int row = table.rowCount() + 1;
+    const int row = table.size() + 1;
     table.addRow(QString::number(row));
     table.setSubItem(row, 1, number);
     const QString location = extractField(page, kLocationMarker);

@@ -32,7 +32,7 @@ void ResultTable::configure()
 
 int ResultTable::rowCount(const QModelIndex& parent) const
 {
-    return parent.isValid() ? 0 : static_cast<int>(rows_.size());
+    return parent.isValid() ? 0 : shown_;
 }
 
 int ResultTable::columnCount(const QModelIndex& parent) const
@@ -42,11 +42,25 @@ int ResultTable::columnCount(const QModelIndex& parent) const
 
 void ResultTable::addRow(const QString& text)
 {
-    const int at = static_cast<int>(rows_.size());
-    beginInsertRows(QModelIndex(), at, at);
     rows_.push_back(Row{text, {}, {}, {}});
     marks_.push_back(Mark{});
+    if (holds_ == 0)
+        flushViewUpdates();
+}
+
+void ResultTable::flushViewUpdates()
+{
+    if (shown_ == size())
+        return;
+    beginInsertRows(QModelIndex(), shown_, size() - 1);
+    shown_ = size();
     endInsertRows();
+}
+
+void ResultTable::releaseViewUpdates()
+{
+    if (holds_ > 0 && --holds_ == 0)
+        flushViewUpdates();
 }
 
 void ResultTable::setSubItem(int row, int k, const QString& text)
@@ -54,6 +68,8 @@ void ResultTable::setSubItem(int row, int k, const QString& text)
     if (!validRow(row) || k < 1 || k >= kColumns)
         return;
     rows_[row - 1][k] = text;
+    if (!shown(row))
+        return;
     const QModelIndex cell = index(row - 1, k);
     emit dataChanged(cell, cell, {Qt::DisplayRole});
 }
@@ -80,6 +96,7 @@ void ResultTable::clear()
     marks_.clear();
     marks_.shrink_to_fit();
     reasons_.clear();
+    shown_ = 0;
     endResetModel();
 }
 
@@ -115,6 +132,8 @@ void ResultTable::setRowState(int row, RowState state, const QString& reason)
         }
         mark.reason = static_cast<quint32>(at);
     }
+    if (!shown(row))
+        return;
     emit dataChanged(index(row - 1, 0), index(row - 1, columns_ > 0 ? columns_ - 1 : 0),
                      {Qt::ToolTipRole, kRowStateRole});
 }

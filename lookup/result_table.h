@@ -37,7 +37,9 @@ public:
     void configure();
 
     // Rows are addressed by their 1-based position; k is the column 1..3.
+    // rowCount() is what the views have been told of; size() every row.
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+    int size() const { return static_cast<int>(rows_.size()); }
     int columnCount(const QModelIndex& parent = QModelIndex()) const override;
     void addRow(const QString& text);
     void setSubItem(int row, int k, const QString& text);
@@ -52,6 +54,24 @@ public:
 
     static QStringList columnTitles();
 
+    // While held (a run in the window), the rows added and their cells reach
+    // the views only at flushViewUpdates(), as one insertion (told row by row,
+    // the views took a tenth of a run on loopback). Holds nest; the last
+    // release flushes. Between flushes only the holder may use the table.
+    void holdViewUpdates() { ++holds_; }
+    void releaseViewUpdates();
+    void flushViewUpdates();
+    class ViewUpdateHold {
+    public:
+        explicit ViewUpdateHold(ResultTable& table) : table_(table) { table_.holdViewUpdates(); }
+        ~ViewUpdateHold() { table_.releaseViewUpdates(); }
+        ViewUpdateHold(const ViewUpdateHold&) = delete;
+        ViewUpdateHold& operator=(const ViewUpdateHold&) = delete;
+
+    private:
+        ResultTable& table_;
+    };
+
     // QAbstractItemModel, for the list view.
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
     QVariant headerData(int section, Qt::Orientation orientation,
@@ -60,6 +80,7 @@ public:
 private:
     using Row = std::array<QString, kColumns>;
     bool validRow(int row) const { return row >= 1 && row <= static_cast<int>(rows_.size()); }
+    bool shown(int row) const { return row <= shown_; }
 
     struct Mark {
         RowState state = RowState::Answered;
@@ -70,6 +91,8 @@ private:
     std::vector<Mark> marks_; // beside rows_, one per row
     QStringList reasons_;     // each distinct failure reason once
     int columns_ = 0;
+    int shown_ = 0; // rows the views have been told of
+    int holds_ = 0;
 };
 
 } // namespace teloria

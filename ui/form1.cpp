@@ -136,7 +136,7 @@ Form1::Form1(const QString& serviceBase, teloria::MessageSink* messages, QWidget
     files_ = files;
     lastFolder_ = QDir::homePath();
     progress_ = std::make_unique<teloria::ProgressBarSink>(ProgressBar1);
-    pump_ = std::make_unique<teloria::WindowPump>(*this, closed_, stopAsked_);
+    pump_ = std::make_unique<teloria::WindowPump>(*this, *table_, closed_, stopAsked_);
 
     connect(Command4, &QPushButton::clicked, this, &Form1::Command4_Click);
     connect(Command3, &QPushButton::clicked, this, &Form1::Command3_Click);
@@ -222,7 +222,11 @@ void Form1::Command4_Click()
     stopItem_->setEnabled(true);
     teloria::BatchRun run({fetcher, clock_, *progress_, *messages_, *pump_, *table_}, serviceBase_,
                           systemDecimalPoint(), teloria::cleansToNumber);
-    run.run(Text1->toPlainText());
+    {
+        // The list is told of the new rows at each pass of the pump, not row by row.
+        const teloria::ResultTable::ViewUpdateHold hold(*table_);
+        run.run(Text1->toPlainText());
+    }
     // A Stop ends every run going, the nested ones and the one they interrupted.
     if (--runsGoing_ == 0) {
         stopAsked_ = false;

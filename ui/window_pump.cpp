@@ -1,5 +1,7 @@
 #include "ui/window_pump.h"
 
+#include "lookup/result_table.h"
+
 #include <QCoreApplication>
 #include <QWidget>
 
@@ -21,6 +23,7 @@ bool WindowPump::processPending()
     window_.setUpdatesEnabled(repaint); // enabling it again schedules one whole repaint
     if (repaint)
         sinceRepaint_.start();
+    table_.flushViewUpdates(); // a click may act on the list: it holds every row first
     QCoreApplication::processEvents(QEventLoop::AllEvents);
     return !closed_;
 }
@@ -29,6 +32,7 @@ bool WindowPump::processPending()
 // changed is drawn at once, before the end message opens.
 void WindowPump::drawAll()
 {
+    table_.flushViewUpdates();
     window_.setUpdatesEnabled(true);
     sinceRepaint_.invalidate();
     // The list lays out its new rows (on a timer of its own) before the whole window is drawn.

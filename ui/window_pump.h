@@ -10,14 +10,17 @@ class QWidget;
 
 namespace teloria {
 
+class ResultTable;
+
 class WindowPump : public EventPump {
 public:
     static constexpr qint64 kPumpMs = 10;
     static constexpr qint64 kFrameMs = 40; // 25 repaints a second still look live
 
-    // closed and stopAsked are the window's own flags, read at each pass.
-    WindowPump(QWidget& window, const bool& closed, const bool& stopAsked)
-        : window_(window), closed_(closed), stopAsked_(stopAsked)
+    // closed and stopAsked are the window's own flags, read at each pass; the
+    // rows a run adds to table reach its views at each pass.
+    WindowPump(QWidget& window, ResultTable& table, const bool& closed, const bool& stopAsked)
+        : window_(window), table_(table), closed_(closed), stopAsked_(stopAsked)
     {
     }
 
@@ -28,6 +31,7 @@ public:
 
 private:
     QWidget& window_;
+    ResultTable& table_;
     const bool& closed_;
     const bool& stopAsked_;
     QElapsedTimer sincePump_;

@@ -58,3 +58,52 @@ TEST(ResultTable, ClearEmptiesAndIsHarmlessWhenEmpty)
     EXPECT_EQ(t.rowCount(), 0);
     EXPECT_EQ(t.columnCount(), 4);
 }
+
+// Held, the table tells its views nothing row by row: a flush announces every
+// new row in one insertion, with the cells set meanwhile; rows already shown
+// are still told of at once. Holds nest, and the last release flushes.
+TEST(ResultTable, HeldRowsReachTheViewsInOneInsertionAtAFlush)
+{
+    ResultTable t;
+    t.configure();
+    t.addRow("1");
+    QSignalSpy inserted(&t, &QAbstractItemModel::rowsInserted);
+    QSignalSpy changed(&t, &QAbstractItemModel::dataChanged);
+    {
+        const ResultTable::ViewUpdateHold outer(t);
+        for (int row = 2; row <= 4; ++row) {
+            t.addRow(QString::number(row));
+            t.setSubItem(row, 2, u"北京"_qs);
+            t.setRowState(row, teloria::RowState::UnknownPrefix);
+        }
+        t.setSubItem(1, 3, u"中国移动"_qs); // shown before the hold
+        EXPECT_EQ(t.size(), 4);
+        EXPECT_EQ(t.rowCount(), 1);
+        EXPECT_EQ(inserted.count(), 0);
+        EXPECT_EQ(changed.count(), 1);
+        EXPECT_FALSE(t.index(1, 2).isValid());
+        EXPECT_EQ(t.subItem(3, 2), u"北京"_qs); // the holder reads every row
+
+        t.flushViewUpdates();
+        ASSERT_EQ(inserted.count(), 1);
+        EXPECT_EQ(inserted[0][1].toInt(), 1);
+        EXPECT_EQ(inserted[0][2].toInt(), 3);
+        EXPECT_EQ(t.rowCount(), 4);
+        EXPECT_EQ(t.data(t.index(3, 2)).toString(), u"北京"_qs);
+        EXPECT_EQ(t.rowState(4), teloria::RowState::UnknownPrefix);
+
+        {
+            const ResultTable::ViewUpdateHold inner(t);
+            t.addRow("5");
+        }
+        EXPECT_EQ(t.rowCount(), 4) << "the outer hold still holds";
+        t.clear(); // the views forget every row, shown or not
+        EXPECT_EQ(t.rowCount(), 0);
+        t.addRow("1");
+        EXPECT_EQ(t.rowCount(), 0);
+    }
+    EXPECT_EQ(t.rowCount(), 1);
+    EXPECT_EQ(t.rowText(1), "1");
+    t.addRow("2"); // unheld: at once
+    EXPECT_EQ(t.rowCount(), 2);
+}
