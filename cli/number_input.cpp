@@ -141,22 +141,19 @@ bool NumberInput::feedAscii(QByteArrayView bytes, bool atEnd, std::vector<std::s
     // The lines: LF, CR LF or a lone CR ends one; the last break ends the last line.
     const char* p = complete.data();
     const char* const end = p + complete.size();
-    if (p != end && !std::memchr(p, '\r', complete.size())) { // LF only, as nearly always: memchr finds each end
-        while (p < end) {
-            const auto* stop = static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
-            const char* lineEnd = stop ? stop : end;
-            const auto length = static_cast<std::size_t>(lineEnd - p);
-            lines.emplace_back(length > static_cast<std::size_t>(kMaxLineChars) ? std::string_view() : std::string_view(p, length));
-            if (!stop)
-                break;
-            p = stop + 1;
+    // With no CR in the block, as nearly always, memchr finds each LF many bytes at a time.
+    const bool lfOnly = p != end && !std::memchr(p, '\r', complete.size());
+    const auto lineEnd = [lfOnly, end](const char* from) {
+        if (lfOnly) {
+            const auto* lf = static_cast<const char*>(std::memchr(from, '\n', static_cast<std::size_t>(end - from)));
+            return lf ? lf : end;
         }
-        p = end;
-    }
+        while (from < end && *from != '\n' && *from != '\r')
+            ++from;
+        return from;
+    };
     while (p < end) {
-        const char* stop = p;
-        while (stop < end && *stop != '\n' && *stop != '\r')
-            ++stop;
+        const char* stop = lineEnd(p);
         const auto length = static_cast<std::size_t>(stop - p);
         lines.emplace_back(length > static_cast<std::size_t>(kMaxLineChars) ? std::string_view() : std::string_view(p, length));
         if (stop == end)

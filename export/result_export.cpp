@@ -29,7 +29,7 @@ SaveOutcome writeCsvUtf8(const ResultTable& table, const QString& path)
     return writeReplacing(path, [&](const ByteSink& write) {
         if (!write(kUtf8Bom) || !write(csvLine(exportColumnTitles(), FileEncoding::Utf8)) || !write(kLineEnd))
             return false;
-        const int rows = table.rowCount();
+        const int rows = table.size();
         for (int row = 1; row <= rows; ++row) {
             if (!write(csvLine(exportCells(table, row), FileEncoding::Utf8)) || !write(kLineEnd))
                 return false;
@@ -70,7 +70,7 @@ SaveOutcome writeXlsx(const ResultTable& table, const QString& path)
     const QStringList titles = exportColumnTitles();
     for (int c = 0; c < titles.size(); ++c)
         put(0, c, titles[c]);
-    const int rows = table.rowCount();
+    const int rows = table.size();
     for (int row = 1; row <= rows && error == LXW_NO_ERROR; ++row) {
         const QStringList cells = exportCells(table, row);
         bool isId = false;

@@ -42,7 +42,7 @@ QByteArray encodeText(QStringView text, FileEncoding encoding)
 template <typename Sink>
 bool forEachLine(const ResultTable& table, FileEncoding encoding, Sink&& sink)
 {
-    const int rows = table.rowCount();
+    const int rows = table.size();
     const int dataColumns = table.columnCount() - 1;
     QStringList cells;
     for (int row = 1; row <= rows; ++row) {

@@ -26,7 +26,7 @@ QList<QPair<QString, int>> byCount(const QHash<QString, int>& counts)
 ResultSummary summarise(const ResultTable& table)
 {
     ResultSummary summary;
-    summary.rows = table.rowCount();
+    summary.rows = table.size();
     QHash<QString, int> provinces;
     QHash<QString, int> cards;
     for (int row = 1; row <= summary.rows; ++row) {

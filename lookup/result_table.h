@@ -37,7 +37,8 @@ public:
     void configure();
 
     // Rows are addressed by their 1-based position; k is the column 1..3.
-    // rowCount() is what the views have been told of; size() every row.
+    // rowCount() is what the views have been told of; size() every row, which
+    // the run, the files and the summary read.
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
     int size() const { return static_cast<int>(rows_.size()); }
     int columnCount(const QModelIndex& parent = QModelIndex()) const override;
@@ -57,7 +58,7 @@ public:
     // While held (a run in the window), the rows added and their cells reach
     // the views only at flushViewUpdates(), as one insertion (told row by row,
     // the views took a tenth of a run on loopback). Holds nest; the last
-    // release flushes. Between flushes only the holder may use the table.
+    // release flushes.
     void holdViewUpdates() { ++holds_; }
     void releaseViewUpdates();
     void flushViewUpdates();
