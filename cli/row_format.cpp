@@ -119,6 +119,8 @@ RowFormat::RowFormat(OutputFormat format, std::vector<Field> fields, FileEncodin
         if (f == Field::Id || f == Field::Number)
             cutFields_.push_back(f);
     }
+    idCuts_ = static_cast<std::size_t>(std::count(cutFields_.begin(), cutFields_.end(), Field::Id));
+    numberCuts_ = cutFields_.size() - idCuts_;
 }
 
 QByteArray RowFormat::header() const
@@ -209,14 +211,36 @@ void RowFormat::learnKey(std::uint32_t key, const RowCells& cells) const
     tail.cuts.push_back(tail.bytes.size());
 }
 
+// Ids nearly always count up by one: the last id's digits, kept at the end
+// of a buffer, are carried up in place; any other id (or one after a number
+// that is not positive, whose text has a sign) is written afresh.
+std::string_view RowFormat::idDigits(qint64 id) const
+{
+    constexpr std::size_t end = sizeof idText_;
+    if (lastId_ > 0 && id == lastId_ + 1) {
+        std::size_t d = end;
+        while (d > idFrom_ && idText_[d - 1] == '9')
+            idText_[--d] = '0';
+        if (d == idFrom_)
+            idText_[--idFrom_] = '1';
+        else
+            ++idText_[d - 1];
+    } else {
+        char digits[24];
+        const auto length = static_cast<std::size_t>(std::to_chars(digits, digits + sizeof digits, id).ptr - digits);
+        idFrom_ = end - length;
+        std::memcpy(idText_ + idFrom_, digits, length);
+    }
+    lastId_ = id;
+    return {idText_ + idFrom_, end - idFrom_};
+}
+
 void RowFormat::appendDigits(QByteArray& out, qint64 id, std::string_view digits, std::uint32_t key) const
 {
     const RowTail& tail = tails_[key];
-    char idBuffer[24];
-    const auto idLength = static_cast<std::size_t>(std::to_chars(idBuffer, idBuffer + sizeof idBuffer, id).ptr - idBuffer);
+    const std::string_view idText = idDigits(id);
     const qsizetype at = out.size();
-    // Sized once, then copied into: no append's checks per piece.
-    out.resize(at + tail.bytes.size() + static_cast<qsizetype>(cutFields_.size() * std::max(idLength, digits.size())));
+    out.resize(at + tail.bytes.size() + static_cast<qsizetype>(idCuts_ * idText.size() + numberCuts_ * digits.size()));
     char* to = out.data() + at;
     const char* from = tail.bytes.constData();
     qsizetype done = 0;
@@ -224,13 +248,11 @@ void RowFormat::appendDigits(QByteArray& out, qint64 id, std::string_view digits
         std::memcpy(to, from + done, static_cast<std::size_t>(tail.cuts[i] - done));
         to += tail.cuts[i] - done;
         done = tail.cuts[i];
-        const bool isId = cutFields_[i] == Field::Id;
-        std::memcpy(to, isId ? idBuffer : digits.data(), isId ? idLength : digits.size());
-        to += isId ? idLength : digits.size();
+        const std::string_view piece = cutFields_[i] == Field::Id ? idText : digits;
+        std::memcpy(to, piece.data(), piece.size());
+        to += piece.size();
     }
     std::memcpy(to, from + done, static_cast<std::size_t>(tail.bytes.size() - done));
-    to += tail.bytes.size() - done;
-    out.resize(to - out.constData());
 }
 
 // With cuts, the ids and numbers are left out and where each goes is noted:

@@ -54,6 +54,7 @@ private:
                    std::vector<qsizetype>* cuts) const;
     const QString& cell(Field field, const QString& number, const RowCells& cells) const;
     void appendCsvCell(QByteArray& out, const QString& cell) const;
+    std::string_view idDigits(qint64 id) const;
 
     OutputFormat format_;
     std::vector<Field> fields_;
@@ -71,6 +72,11 @@ private:
     };
     mutable std::vector<RecentCell> recent_ = std::vector<RecentCell>(8192);
     std::vector<Field> cutFields_; // the id and number fields, in order
+    std::size_t idCuts_ = 0, numberCuts_ = 0;
+    // The digits of the last id written by appendDigits, at the end of idText_.
+    mutable qint64 lastId_ = -1;
+    mutable char idText_[24] = {};
+    mutable std::size_t idFrom_ = sizeof idText_;
     mutable std::vector<RowTail> tails_; // by key
 };
 
