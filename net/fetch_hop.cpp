@@ -124,13 +124,15 @@ FetchHop::~FetchHop()
     release();
 }
 
-// Drops the handle's pointers into this hop and the header list.
+// Drops the handle's pointers into this hop and the header list; the hop
+// does not touch the handle again until the next begin().
 void FetchHop::release() noexcept
 {
     if (curl_) {
         curl_easy_setopt(curl_, CURLOPT_WRITEDATA, nullptr);
         curl_easy_setopt(curl_, CURLOPT_ERRORBUFFER, nullptr);
         curl_easy_setopt(curl_, CURLOPT_HTTPHEADER, nullptr);
+        curl_ = nullptr;
     }
     curl_slist_free_all(headers_);
     headers_ = nullptr;

@@ -9,9 +9,19 @@
 
 namespace teloria {
 
-// One transfer place: its easy handle (made on first use, kept) and the URL it works on.
+namespace {
+
+struct EasyCleanup {
+    void operator()(CURL* curl) const { curl_easy_cleanup(curl); }
+};
+
+} // namespace
+
+// One transfer place: its easy handle (made on first use, kept) and the URL
+// it works on. The hop comes after the handle, so it lets go of the handle
+// before the handle is cleaned up.
 struct MultiFetch::Slot {
-    CURL* curl = nullptr;
+    std::unique_ptr<CURL, EasyCleanup> curl;
     FetchHop hop;
     std::optional<RedirectChain> chain; // set while a URL is in flight here
     qsizetype index = -1;
@@ -32,7 +42,7 @@ public:
         for (int i = 0; i < owner_.slotCount_; ++i) {
             Slot& slot = owner_.slots_[i];
             if (slot.added)
-                curl_multi_remove_handle(multi_, slot.curl);
+                curl_multi_remove_handle(multi_, slot.curl.get());
             slot.added = false;
             slot.chain.reset();
         }
@@ -101,17 +111,17 @@ private:
     bool launch(Slot& slot)
     {
         if (!slot.curl)
-            slot.curl = curl_easy_init();
+            slot.curl.reset(curl_easy_init());
         if (!slot.curl) {
             answered(slot, fetchFailure(FetchError::OutOfMemory, "no libcurl handle"));
             return false;
         }
-        if (std::optional<FetchResult> failed = slot.chain->beginHop(slot.hop, slot.curl)) {
+        if (std::optional<FetchResult> failed = slot.chain->beginHop(slot.hop, slot.curl.get())) {
             answered(slot, std::move(*failed));
             return false;
         }
-        curl_easy_setopt(slot.curl, CURLOPT_PRIVATE, &slot);
-        if (curl_multi_add_handle(multi_, slot.curl) != CURLM_OK) {
+        curl_easy_setopt(slot.curl.get(), CURLOPT_PRIVATE, &slot);
+        if (curl_multi_add_handle(multi_, slot.curl.get()) != CURLM_OK) {
             answered(slot, fetchFailureOf(slot, CURLE_OUT_OF_MEMORY));
             return false;
         }
@@ -127,7 +137,7 @@ private:
             Slot& slot = owner_.slots_[i];
             if (!slot.added)
                 continue;
-            curl_multi_remove_handle(multi_, slot.curl);
+            curl_multi_remove_handle(multi_, slot.curl.get());
             slot.added = false;
             answered(slot, text ? fetchFailureOf(slot, CURLE_RECV_ERROR, text)
                                 : fetchFailureOf(slot, CURLE_ABORTED_BY_CALLBACK));
@@ -178,8 +188,7 @@ MultiFetch::MultiFetch(int transfers, FetchOptions options)
 
 MultiFetch::~MultiFetch()
 {
-    for (int i = 0; i < slotCount_; ++i)
-        curl_easy_cleanup(slots_[i].curl);
+    slots_.reset(); // the easy handles, each after its hop
     curl_multi_cleanup(static_cast<CURLM*>(multi_));
 }
 

@@ -20,11 +20,13 @@ run_packages=(
   fonts-wqy-microhei
 )
 # The loopback servers of the tests (cpp-httplib and what it links), GoogleTest,
-# and a display for the window tests where no offscreen platform will do.
+# a display for the window tests where no offscreen platform will do, and
+# valgrind, which sees inside libcurl where the sanitizers do not.
 test_packages=(
   libcpp-httplib-dev libssl-dev zlib1g-dev libbrotli-dev
   libgtest-dev libgmock-dev
   xvfb xauth x11-apps
+  valgrind
 )
 # Google Benchmark, the reference servers and load tools of make bench, and
 # the screenshots of the window benchmark.
