@@ -55,12 +55,10 @@ public:
 
     static QStringList columnTitles();
 
-    // While held (a run in the window), the rows added and their cells reach
-    // the views only at flushViewUpdates(), as one insertion (told row by row,
-    // the views took a tenth of a run on loopback). Holds nest; the last
-    // release flushes.
-    void holdViewUpdates() { ++holds_; }
-    void releaseViewUpdates();
+    // While a hold lives (a run in the window), the rows added and their cells
+    // reach the views only at flushViewUpdates(), as one insertion (told row
+    // by row, the views took a tenth of a run on loopback). Holds nest; the
+    // last one to end flushes.
     void flushViewUpdates();
     class ViewUpdateHold {
     public:
@@ -82,6 +80,8 @@ private:
     using Row = std::array<QString, kColumns>;
     bool validRow(int row) const { return row >= 1 && row <= static_cast<int>(rows_.size()); }
     bool shown(int row) const { return row <= shown_; }
+    void holdViewUpdates() { ++holds_; }
+    void releaseViewUpdates();
 
     struct Mark {
         RowState state = RowState::Answered;
