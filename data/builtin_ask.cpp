@@ -8,6 +8,7 @@
 #include <unicode/locid.h>
 
 #include <map>
+#include <unordered_map>
 
 namespace teloria::data {
 
@@ -38,8 +39,16 @@ MobileFacts askBuiltIn(const i18n::phonenumbers::PhoneNumberOfflineGeocoder& geo
                        std::uint32_t prefix7)
 {
     // Any number of the prefix describes it; the geocoder maps 7-digit prefixes.
+    // A million prefixes share a few hundred descriptions: each is read once.
+    thread_local std::unordered_map<std::string, Place> placeOf;
+    std::string description = describeChineseNumber(geocoder, std::uint64_t{prefix7} * 10000);
+    auto known = placeOf.find(description);
+    if (known == placeOf.end()) {
+        Place place = placeFromDescription(description);
+        known = placeOf.emplace(std::move(description), std::move(place)).first;
+    }
     MobileFacts facts;
-    facts.place = placeFromDescription(describeChineseNumber(geocoder, std::uint64_t{prefix7} * 10000));
+    facts.place = known->second;
     facts.cardType = std::string(segments.operatorOf(std::to_string(prefix7)));
     return facts;
 }
