@@ -1,14 +1,23 @@
 #pragma once
 // Several requests in flight with the answers kept in input order: one block
-// of URLs at a time goes to the multi-handle fetch, on the caller's thread,
-// and fetchAll returns once the block is answered.
+// of URLs at a time goes to the multi-handle fetch, and fetchAll returns once
+// the block is answered.
+//
+// With many jobs the block is shared out among lanes: the caller's thread and
+// up to one more thread per core, each with its own multi handle, its share
+// of the jobs and connections of its own. Past a dozen or two transfers, one
+// thread's own work on each answer (libcurl, decoding the page) is what
+// limits a batch, not the service.
 
 #include "net/multi_fetch.h"
 #include "net/page_fetch.h"
 
 #include <QString>
 #include <QStringList>
+#include <atomic>
 #include <functional>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <vector>
 
@@ -20,9 +29,14 @@ using KeepAsking = std::function<bool(const FetchResult&)>;
 
 class OrderedFetcher {
 public:
+    // One lane per this many jobs, one per core at most.
+    static constexpr int kJobsPerLane = 16;
+    static int lanesFor(int jobs);
+
     // jobs requests in flight at once, all started together, so that a
     // service that never answers costs one time-out per jobs requests.
-    OrderedFetcher(int jobs, FetchOptions options, KeepAsking keepAsking = {});
+    // lanes 0: lanesFor(jobs).
+    OrderedFetcher(int jobs, FetchOptions options, KeepAsking keepAsking = {}, int lanes = 0);
 
     OrderedFetcher(const OrderedFetcher&) = delete;
     OrderedFetcher& operator=(const OrderedFetcher&) = delete;
@@ -31,13 +45,14 @@ public:
     // keepAsking said stop.
     std::vector<std::optional<FetchResult>> fetchAll(const QStringList& urls);
 
-    // The most requests that were in flight at once.
-    int peakInFlight() const { return fetch_.peakInFlight(); }
+    // The most requests that were in flight at once, over all lanes.
+    int peakInFlight() const;
 
 private:
-    MultiFetch fetch_;
+    std::vector<std::unique_ptr<MultiFetch>> lanes_;
     KeepAsking keepAsking_;
-    bool gaveUp_ = false;
+    std::mutex keepAskingMutex_; // lanes answer on threads of their own
+    std::atomic<bool> gaveUp_{false};
 };
 
 } // namespace teloria::cli

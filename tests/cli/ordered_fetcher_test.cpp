@@ -106,19 +106,21 @@ bool answered(const FetchResult& r) { return r.ok && r.status == 200; }
 
 TEST(OrderedFetcher, KeepsInputOrderWhateverOrderTheAnswersArriveIn)
 {
-    GateServer server;
-    OrderedFetcher fetcher(3, FetchOptions{});
-    std::vector<std::optional<FetchResult>> results;
-    std::thread reader([&] { results = fetcher.fetchAll(server.urls(0, 8)); });
-    ASSERT_TRUE(server.waitHeld(3));
-    for (int i = 7; i >= 0; --i) // every later answer is released before every earlier one
-        server.release(i);
-    reader.join();
-    ASSERT_EQ(results.size(), 8u);
-    for (int i = 0; i < 8; ++i)
-        EXPECT_EQ(pageOf(results[i]), i == 3 ? QString() : GateServer::pageText(i));
-    EXPECT_EQ(results[3]->status, 503);
-    EXPECT_EQ(fetcher.peakInFlight(), 3);
+    for (const int lanes : {1, 3}) { // one thread, or a thread per job
+        GateServer server;
+        OrderedFetcher fetcher(3, FetchOptions{}, {}, lanes);
+        std::vector<std::optional<FetchResult>> results;
+        std::thread reader([&] { results = fetcher.fetchAll(server.urls(0, 8)); });
+        ASSERT_TRUE(server.waitHeld(3));
+        for (int i = 7; i >= 0; --i) // every later answer is released before every earlier one
+            server.release(i);
+        reader.join();
+        ASSERT_EQ(results.size(), 8u);
+        for (int i = 0; i < 8; ++i)
+            EXPECT_EQ(pageOf(results[i]), i == 3 ? QString() : GateServer::pageText(i)) << lanes << " lanes";
+        EXPECT_EQ(results[3]->status, 503);
+        EXPECT_EQ(fetcher.peakInFlight(), 3);
+    }
 }
 
 // A service that never answers costs one time-out per `jobs` requests: every
@@ -126,9 +128,9 @@ TEST(OrderedFetcher, KeepsInputOrderWhateverOrderTheAnswersArriveIn)
 // first answer.
 TEST(OrderedFetcher, EveryJobAsksAtOnce)
 {
-    for (const int jobs : {8, 64}) {
+    for (const auto& [jobs, lanes] : {std::pair{8, 1}, {64, 4}, {64, 0}}) { // 0: as many lanes as the machine takes
         GateServer server; // nothing answers until released
-        OrderedFetcher fetcher(jobs, FetchOptions{});
+        OrderedFetcher fetcher(jobs, FetchOptions{}, {}, lanes);
         std::thread reader([&] { fetcher.fetchAll(server.urls(0, jobs)); });
         EXPECT_TRUE(server.waitHeld(std::size_t(jobs))) << "only " << server.asked() << " requests in flight";
         server.releaseAll();
@@ -140,17 +142,20 @@ TEST(OrderedFetcher, EveryJobAsksAtOnce)
 
 TEST(OrderedFetcher, StopsAskingWhenToldAndLeavesTheRestUnasked)
 {
-    for (const int jobs : {1, 4}) {
+    for (const auto& [jobs, lanes] : {std::pair{1, 1}, {4, 1}, {4, 2}}) {
         GateServer server;
         server.releaseAll();
         int failedInARow = 0;
         OrderedFetcher fetcher(jobs, FetchOptions{}, [&](const FetchResult& r) {
             failedInARow = answered(r) ? 0 : failedInARow + 1;
             return failedInARow < 1;
-        });
-        const auto first = fetcher.fetchAll(server.urls(0, 40)); // 3 fails
+        }, lanes);
+        const auto first = fetcher.fetchAll(server.urls(0, 40)); // 3 fails, and 23 in the second lane
         EXPECT_EQ(pageOf(first[0]), GateServer::pageText(0));
-        EXPECT_TRUE(first[3].has_value());
+        if (lanes == 1) {
+            EXPECT_TRUE(first[3].has_value());
+        }
+        EXPECT_FALSE(first[19].has_value()) << jobs << " jobs";
         EXPECT_FALSE(first[39].has_value()) << jobs << " jobs";
         const auto later = fetcher.fetchAll(server.urls(40, 42)); // given up for good
         EXPECT_FALSE(later[0].has_value());
