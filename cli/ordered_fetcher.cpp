@@ -1,6 +1,7 @@
 #include "cli/ordered_fetcher.h"
 
 #include <algorithm>
+#include <system_error>
 #include <thread>
 
 namespace teloria::cli {
@@ -50,9 +51,16 @@ std::vector<std::optional<FetchResult>> OrderedFetcher::fetchAll(const QStringLi
             });
     };
     std::vector<std::thread> others;
-    for (qsizetype lane = 1; lane < lanes; ++lane)
-        others.emplace_back(askRun, lane);
-    askRun(0);
+    std::vector<qsizetype> here{0}; // lanes asked on this thread, one after another
+    for (qsizetype lane = 1; lane < lanes; ++lane) {
+        try {
+            others.emplace_back(askRun, lane);
+        } catch (const std::system_error&) { // no thread to be had: slower, not lost
+            here.push_back(lane);
+        }
+    }
+    for (const qsizetype lane : here)
+        askRun(lane);
     for (std::thread& other : others)
         other.join();
     return results;

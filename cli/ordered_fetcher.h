@@ -3,11 +3,11 @@
 // of URLs at a time goes to the multi-handle fetch, and fetchAll returns once
 // the block is answered.
 //
-// With many jobs the block is shared out among lanes: the caller's thread and
-// up to one more thread per core, each with its own multi handle, its share
-// of the jobs and connections of its own. Past a dozen or two transfers, one
-// thread's own work on each answer (libcurl, decoding the page) is what
-// limits a batch, not the service.
+// With many jobs the block is shared out among lanes, one per 16 jobs and at
+// most one per core: the caller's thread and threads of their own, each with
+// its own multi handle, its share of the jobs and connections of its own.
+// Past a dozen or two transfers, one thread's own work on each answer
+// (libcurl, decoding the page) is what limits a batch, not the service.
 
 #include "net/multi_fetch.h"
 #include "net/page_fetch.h"
