@@ -68,7 +68,7 @@ if "$bin/teloria-batch" --help | grep -q 'in-process'; then
         ratios+=("$(awk -v a="$t_cpu" -v b="$r_cpu" 'BEGIN { printf "%.3f", (b > 0 ? a / b : 99) }')")
       done
       same=same; cmp -s "$work/ref.$format" "$work/out.$format" || same="DIFFERENT BYTES"
-      r=$(printf '%s\n' "${ratios[@]}" | sort -n | awk '{ v[NR] = $1 } END { printf "%.2f", (NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2) }')
+      r=$(printf '%s\n' "${ratios[@]}" | python3 -c 'import statistics, sys; print(f"{statistics.median(map(float, sys.stdin)):.2f}")')
       verdict=$(awk -v r="$r" -v s="$same" 'BEGIN { print (r <= 1.5 && s == "same" ? "met" : "NOT met") }')
       printf '%-6s teloria-batch best %5.2f s  reference best %5.2f s  median ratio %5sx  output %s  goal <= 1.5x: %s\n' \
         "$format" "$best_t" "$best_r" "$r" "$same" "$verdict"

@@ -6,11 +6,16 @@
 
 namespace teloria::cli {
 
-int OrderedFetcher::lanesFor(int jobs)
+namespace {
+
+int lanesFor(int jobs)
 {
+    constexpr int kJobsPerLane = 16;
     const int cores = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
     return std::clamp(jobs / kJobsPerLane, 1, cores);
 }
+
+} // namespace
 
 OrderedFetcher::OrderedFetcher(int jobs, FetchOptions options, KeepAsking keepAsking, int lanes)
     : keepAsking_(std::move(keepAsking))

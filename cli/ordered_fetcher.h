@@ -29,13 +29,9 @@ using KeepAsking = std::function<bool(const FetchResult&)>;
 
 class OrderedFetcher {
 public:
-    // One lane per this many jobs, one per core at most.
-    static constexpr int kJobsPerLane = 16;
-    static int lanesFor(int jobs);
-
     // jobs requests in flight at once, all started together, so that a
     // service that never answers costs one time-out per jobs requests.
-    // lanes 0: lanesFor(jobs).
+    // lanes 0: one per 16 jobs, at most one per core.
     OrderedFetcher(int jobs, FetchOptions options, KeepAsking keepAsking = {}, int lanes = 0);
 
     OrderedFetcher(const OrderedFetcher&) = delete;
