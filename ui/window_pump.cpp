@@ -25,6 +25,10 @@ bool WindowPump::processPending()
         sinceRepaint_.start();
     table_.flushViewUpdates(); // a click may act on the list: it holds every row first
     QCoreApplication::processEvents(QEventLoop::AllEvents);
+    // Held again until the next frame: with drawing allowed, every step of the
+    // progress bar between two passes repainted it (and flushed the window) at once.
+    if (repaint && !closed_)
+        window_.setUpdatesEnabled(false);
     return !closed_;
 }
 
