@@ -7,6 +7,8 @@
 #include "text/field_extract.h"
 
 #include <QStringList>
+#include <algorithm>
+#include <vector>
 
 namespace teloria {
 
@@ -81,14 +83,29 @@ RunSummary BatchRun::runNumbers(const QStringList& numbers)
 
     // The list is a copy taken before the first pass: a nested run started
     // from the event pump cannot change what this run works through.
-    for (const QString& number : numbers) {
+    // Numbers are asked as many at a time as the fetcher takes; their rows
+    // still come one by one, with the event pump before each, and none is
+    // in flight while the pump runs.
+    const qsizetype atOnce = std::max(ports_.fetcher.atOnce(), 1);
+    std::vector<FetchResult> answers; // for the numbers from `asked` on
+    qsizetype asked = 0;
+    const FetchResult noAnswer; // for a fetcher that gave fewer answers than URLs
+    for (qsizetype i = 0; i < numbers.size(); ++i) {
         if (!ports_.pump.processPending())
             return summary; // the window was closed: touch nothing more
         if (ports_.pump.stopRequested()) {
             summary.stopped = true;
             break;
         }
-        lookUpOne(number, summary);
+        if (i - asked >= qsizetype(answers.size())) {
+            asked = i;
+            QStringList urls;
+            for (const QString& number : numbers.mid(i, atOnce))
+                urls << lookupUrl(serviceBase_, number);
+            answers = ports_.fetcher.fetchAll(urls);
+        }
+        const qsizetype k = i - asked;
+        addRow(numbers.at(i), k < qsizetype(answers.size()) ? answers[std::size_t(k)] : noAnswer, summary);
     }
 
     // Unsigned subtraction is modulo 2^32, so a counter that wrapped still gives the true time.
@@ -118,9 +135,8 @@ void BatchRun::tellTheEnd(const RunSummary& summary)
         ports_.messages.information(title, text);
 }
 
-void BatchRun::lookUpOne(const QString& number, RunSummary& summary)
+void BatchRun::addRow(const QString& number, const FetchResult& result, RunSummary& summary)
 {
-    const FetchResult result = ports_.fetcher.fetch(lookupUrl(serviceBase_, number));
     const QString& page = result.text;
     if (page.isEmpty())
         ++summary.empty_pages;

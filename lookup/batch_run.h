@@ -64,7 +64,8 @@ public:
     RunSummary runNumbers(const QStringList& numbers);
 
 private:
-    void lookUpOne(const QString& number, RunSummary& summary);
+    // One number's row, cells and state from its answer, and a step of the progress bar.
+    void addRow(const QString& number, const FetchResult& result, RunSummary& summary);
     void tellTheEnd(const RunSummary& summary);
 
     RunPorts ports_;

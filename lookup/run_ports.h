@@ -5,27 +5,49 @@
 #include "net/page_fetch.h"
 
 #include <QString>
+#include <QStringList>
+#include <algorithm>
 #include <cstdint>
+#include <vector>
 
 namespace teloria {
 
-// One synchronous GET. The result says whether an answer came and with what
+// Synchronous GETs. A result says whether an answer came and with what
 // status; its text is the decoded page, empty on any failure. Never throws.
 class PageFetcher {
 public:
     virtual ~PageFetcher() = default;
     virtual FetchResult fetch(const QString& url) = 0;
+
+    // How many URLs the run hands to fetchAll() at a time.
+    virtual int atOnce() const { return 1; }
+    // The answers to urls, in their order; here one fetch after the other.
+    virtual std::vector<FetchResult> fetchAll(const QStringList& urls)
+    {
+        std::vector<FetchResult> results;
+        results.reserve(std::size_t(urls.size()));
+        for (const QString& url : urls)
+            results.push_back(fetch(url));
+        return results;
+    }
 };
 
-// The run's GETs on one session: consecutive numbers reuse the connection.
-// Still one GET per number, on the same URL, with the same page handling.
+// The run's GETs on one session: consecutive numbers reuse its connections.
+// Still one GET per number, on the same URL, with the same page handling;
+// with atOnce above 1 that many are in flight together, each on a connection of its own.
 class SessionFetcher : public PageFetcher {
 public:
-    explicit SessionFetcher(FetchOptions options = {}) : session_(options) {}
+    explicit SessionFetcher(FetchOptions options = {}, int atOnce = 1)
+        : session_(std::move(options), atOnce), atOnce_(std::max(atOnce, 1))
+    {
+    }
     FetchResult fetch(const QString& url) override { return session_.get(url); }
+    int atOnce() const override { return atOnce_; }
+    std::vector<FetchResult> fetchAll(const QStringList& urls) override { return session_.getAll(urls); }
 
 private:
     FetchSession session_;
+    int atOnce_;
 };
 
 // A millisecond counter that may wrap at 2^32.

@@ -299,24 +299,37 @@ TEST(BatchRun, EachRowSaysWhatHappenedWithoutTouchingItsCells)
     }
 }
 
+// Numbers are asked as many at a time as the fetcher takes, and shown one by
+// one with a pass of the pump before each: a Stop asked before the third row
+// keeps two rows, whatever was already asked with them.
 TEST(BatchRun, AStopEndsTheRunAfterTheNumberInHandAndKeepsTheRows)
 {
-    Rig rig;
-    rig.clock.readings = {0, 400};
-    rig.pump.onPass = [&](int pass) {
-        rig.pump.stop = pass == 3; // asked while the second number was in hand
-        return true;
+    struct Case {
+        int atOnce;
+        std::vector<qsizetype> blocks;
     };
-    const RunSummary s = rig.run().run("1\n2\n3\n4\n5");
-    EXPECT_TRUE(s.stopped);
-    EXPECT_FALSE(s.completed);
-    EXPECT_EQ(rig.table.rowCount(), 2);
-    EXPECT_EQ(rig.fetcher.requested.size(), 2);
-    ASSERT_EQ(rig.messages.shown.size(), 2u);
-    EXPECT_EQ(rig.messages.shown[1].text,
-              u"已停止：完成2/5条，耗时0.4秒。\r\n其中2条查询失败：Couldn't connect to server（2）"_qs);
-    EXPECT_TRUE(rig.messages.shown[1].warning);
-    EXPECT_EQ(rig.pump.starts, 1);
+    for (const Case& c : {Case{1, {1, 1}}, Case{2, {2}}, Case{3, {3}}, Case{9, {5}}}) {
+        Rig rig;
+        rig.fetcher.blockSize = c.atOnce;
+        rig.clock.readings = {0, 400};
+        rig.pump.onPass = [&](int pass) {
+            rig.pump.stop = pass == 3; // asked while the second number was in hand
+            return true;
+        };
+        const RunSummary s = rig.run().run("1\n2\n3\n4\n5");
+        EXPECT_TRUE(s.stopped);
+        EXPECT_FALSE(s.completed);
+        ASSERT_EQ(rig.table.rowCount(), 2) << c.atOnce;
+        EXPECT_EQ(rig.row(2), QStringList({"2", "2", "", ""})) << c.atOnce;
+        EXPECT_EQ(rig.fetcher.blocks, c.blocks) << c.atOnce;
+        EXPECT_EQ(rig.pump.passes, 3) << c.atOnce;
+        EXPECT_EQ(rig.progress.v, 2) << c.atOnce;
+        ASSERT_EQ(rig.messages.shown.size(), 2u);
+        EXPECT_EQ(rig.messages.shown[1].text,
+                  u"已停止：完成2/5条，耗时0.4秒。\r\n其中2条查询失败：Couldn't connect to server（2）"_qs);
+        EXPECT_TRUE(rig.messages.shown[1].warning);
+        EXPECT_EQ(rig.pump.starts, 1);
+    }
 }
 
 // A second Query between two numbers starts a nested run; however long it is,
@@ -324,6 +337,7 @@ TEST(BatchRun, AStopEndsTheRunAfterTheNumberInHandAndKeepsTheRows)
 TEST(BatchRun, ANestedRunOf50000LosesNoRowOfEitherRun)
 {
     Rig rig;
+    rig.fetcher.blockSize = 2; // as in the window: o2 is asked with o1, before the nested run
     QStringList inner;
     for (int i = 0; i < 50000; ++i)
         inner << QStringLiteral("n%1").arg(i);

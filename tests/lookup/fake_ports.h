@@ -16,6 +16,14 @@ public:
     QMap<QString, QString> pages;        // by URL, answered with status 200
     QMap<QString, FetchResult> answers;  // by URL, given as they stand
     QStringList requested;
+    int blockSize = 1;             // how many URLs the run may hand over at once
+    std::vector<qsizetype> blocks; // how many it handed over, call by call
+    int atOnce() const override { return blockSize; }
+    std::vector<FetchResult> fetchAll(const QStringList& urls) override
+    {
+        blocks.push_back(urls.size());
+        return PageFetcher::fetchAll(urls);
+    }
     // A URL listed nowhere: a refused connection.
     FetchResult fetch(const QString& url) override
     {

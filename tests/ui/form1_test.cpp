@@ -11,6 +11,8 @@
 #include <QStyle>
 #include <QTimer>
 
+#include <algorithm>
+
 namespace teloria::testing {
 namespace {
 
@@ -63,7 +65,10 @@ TEST_F(WindowTest, QueryShowsStartMessageFillsRowsAndEndsAtFullProgress)
     EXPECT_EQ(row(2), kRow3);
     EXPECT_EQ(ProgressBar1->value(), 3);
     EXPECT_EQ(ProgressBar1->maximum(), 3);
-    EXPECT_EQ(server.requested(), (std::vector<std::string>{"13800138000", "13012345678", "18912345678"}));
+    // Each number asked once; two are in flight at a time, so the server may see a pair in either order.
+    std::vector<std::string> asked = server.requested();
+    std::sort(asked.begin(), asked.end());
+    EXPECT_EQ(asked, (std::vector<std::string>{"13012345678", "13800138000", "18912345678"}));
     // Repaints are held back between numbers during a run; afterwards the window draws again.
     EXPECT_TRUE(form->updatesEnabled());
 
@@ -317,7 +322,8 @@ TEST_F(WindowTest, ClosingDuringRunStopsItCleanly)
     EXPECT_FALSE(form->isVisible());
     EXPECT_GE(model->rowCount(), 2);
     EXPECT_LT(model->rowCount(), count);
-    EXPECT_EQ(server.requested().size(), static_cast<std::size_t>(model->rowCount()));
+    // Numbers are asked two at a time: the other number of the last pair may have been asked unseen.
+    EXPECT_EQ(server.requested().size(), static_cast<std::size_t>(model->rowCount() + model->rowCount() % 2));
     // Only the start box: no end box is left for a window that is gone.
     ASSERT_EQ(messages.shown.size(), 1u);
     EXPECT_EQ(messages.shown[0].text, QStringLiteral("共3000条数据，查询即将开始。"));

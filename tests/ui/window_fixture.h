@@ -65,12 +65,14 @@ private:
     {
         const std::string mobile = req.get_param_value("mobile");
         std::function<void(int)> hook;
+        int n = 0; // counted here: two requests may be in flight at once
         {
             std::lock_guard lock(mutex_);
             hook = onRequest_;
+            n = ++arrived_;
         }
         if (hook)
-            hook(static_cast<int>(server_.requests().size()));
+            hook(n);
         const auto it = answers_.find(mobile);
         const Answer answer = it != answers_.end() ? it->second : Answer{"未知", "未知"};
         res.set_content("<html><body>号码：" + mobile + "<br/>归属地：" + answer.location +
@@ -80,6 +82,7 @@ private:
 
     mutable std::mutex mutex_;
     std::function<void(int)> onRequest_;
+    int arrived_ = 0;
     TestServer server_; // last: it stops before the members its handler uses go
 };
 

@@ -166,7 +166,8 @@ TEST_P(StopTest, EndsTheRunAfterTheNumberInHandAndSaysHowFarItGot)
     EXPECT_GE(done, 5);
     EXPECT_LT(done, count);
     EXPECT_EQ(model->rowCount(), done) << "the rows so far stay";
-    EXPECT_EQ(server.requested().size(), std::size_t(done));
+    // Numbers are asked two at a time: the other number of the last pair may have been asked unseen.
+    EXPECT_EQ(server.requested().size(), std::size_t(done + done % 2));
 
     // The next run goes through as usual.
     server.onRequest({});
