@@ -2,7 +2,7 @@
 // The HTTP path: one GET per number to a lookup service, N in flight, the
 // cells cut out of each page with the one field extraction.
 
-#include "cli/ordered_fetcher.h"
+#include "net/ordered_fetcher.h"
 #include "cli/resolver.h"
 
 #include "lookup/fetch_failure.h"

@@ -2,12 +2,14 @@
 // The narrow interfaces a lookup run talks to. The window adapts its widgets
 // to them; the command-line batch and the tests bring their own.
 
+#include "net/ordered_fetcher.h"
 #include "net/page_fetch.h"
 
 #include <QString>
 #include <QStringList>
 #include <algorithm>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 namespace teloria {
@@ -32,21 +34,29 @@ public:
     }
 };
 
-// The run's GETs on one session: consecutive numbers reuse its connections.
-// Still one GET per number, on the same URL, with the same page handling;
-// with atOnce above 1 that many are in flight together, each on a connection of its own.
+// The run's GETs: consecutive numbers reuse the fetcher's connections. Still
+// one GET per number, on the same URL, with the same page handling; atOnce
+// of them are in flight together, each on a connection of its own.
 class SessionFetcher : public PageFetcher {
 public:
     explicit SessionFetcher(FetchOptions options = {}, int atOnce = 1)
-        : session_(std::move(options), atOnce), atOnce_(std::max(atOnce, 1))
+        : fetcher_(atOnce, std::move(options)), atOnce_(std::max(atOnce, 1))
     {
     }
-    FetchResult fetch(const QString& url) override { return session_.get(url); }
+    FetchResult fetch(const QString& url) override { return std::move(fetchAll(QStringList{url}).front()); }
     int atOnce() const override { return atOnce_; }
-    std::vector<FetchResult> fetchAll(const QStringList& urls) override { return session_.getAll(urls); }
+    std::vector<FetchResult> fetchAll(const QStringList& urls) override
+    {
+        std::vector<FetchResult> results;
+        results.reserve(std::size_t(urls.size()));
+        // Every URL is answered: nothing tells this fetcher to stop asking.
+        for (std::optional<FetchResult>& answer : fetcher_.fetchAll(urls))
+            results.push_back(answer ? std::move(*answer) : FetchResult{});
+        return results;
+    }
 
 private:
-    FetchSession session_;
+    OrderedFetcher fetcher_;
     int atOnce_;
 };
 

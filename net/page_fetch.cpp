@@ -4,8 +4,6 @@
 
 #include <curl/curl.h>
 
-#include <algorithm>
-
 namespace teloria {
 
 void FetchCanceller::cancel()
@@ -36,44 +34,30 @@ FetchResult fetchPage(const QString& url, const FetchOptions& options)
     return FetchSession(options).get(url);
 }
 
-FetchSession::FetchSession(FetchOptions options, int transfers)
-    : options_(std::move(options)), transfers_(std::max(transfers, 1))
-{
-}
+FetchSession::FetchSession(FetchOptions options) : options_(options) {}
 FetchSession::~FetchSession() = default;
 FetchSession::FetchSession(FetchSession&&) noexcept = default;
 FetchSession& FetchSession::operator=(FetchSession&&) noexcept = default;
 
+// The one-transfer case of the multi-handle fetch: the same hops and results,
+// its connection kept for the next call, and a canceller wakes its wait.
 FetchResult FetchSession::get(const QString& url)
 {
     try {
-        return std::move(getAll(QStringList{url}).front());
-    } catch (...) {
-    }
-    // Only allocation can fail here; answer without allocating more.
-    FetchResult result;
-    result.error = FetchError::OutOfMemory;
-    return result;
-}
-
-// The multi-handle fetch with this session's slots: the same hops and
-// results, its connections kept for the next call, and a canceller wakes its wait.
-std::vector<FetchResult> FetchSession::getAll(const QStringList& urls)
-{
-    std::vector<FetchResult> results(std::size_t(urls.size()));
-    try {
         if (!fetch_)
-            fetch_ = std::make_unique<MultiFetch>(transfers_, options_);
-        fetch_->fetch(urls, [&results](qsizetype index, FetchResult&& answer) {
-            results[std::size_t(index)] = std::move(answer);
+            fetch_ = std::make_unique<MultiFetch>(1, options_);
+        FetchResult result;
+        fetch_->fetch(QStringList{url}, [&result](qsizetype, FetchResult&& answer) {
+            result = std::move(answer);
             return true;
         });
+        return result;
     } catch (...) {
-        for (FetchResult& result : results)
-            if (!result.ok && result.error == FetchError::None)
-                result.error = FetchError::OutOfMemory;
+        // Only allocation can throw here; answer without allocating more.
+        FetchResult result;
+        result.error = FetchError::OutOfMemory;
+        return result;
     }
-    return results;
 }
 
 } // namespace teloria

@@ -5,7 +5,6 @@
 
 #include <QByteArray>
 #include <QString>
-#include <QStringList>
 #include <atomic>
 #include <cstddef>
 #include <memory>
@@ -80,26 +79,21 @@ class MultiFetch;
 // One GET on a fresh handle, released before it returns.
 FetchResult fetchPage(const QString& url, const FetchOptions& options = {});
 
-// The same GET, on handles kept across calls so that consecutive requests
-// to the same server reuse their connections (the window's run, the
-// command-line batch). One session belongs to one thread at a time; give each
-// worker its own.
+// The same GET, on one handle kept across calls so that consecutive requests
+// to the same server reuse its connection (the command-line batch). One
+// session belongs to one thread at a time; give each worker its own.
 class FetchSession {
 public:
-    // transfers: how many of getAll's URLs are in flight at once, each on a connection of its own.
-    explicit FetchSession(FetchOptions options = {}, int transfers = 1);
+    explicit FetchSession(FetchOptions options = {});
     ~FetchSession();
     FetchSession(FetchSession&&) noexcept;
     FetchSession& operator=(FetchSession&&) noexcept;
 
     FetchResult get(const QString& url);
-    // The answers to urls, in their order.
-    std::vector<FetchResult> getAll(const QStringList& urls);
 
 private:
     FetchOptions options_;
-    int transfers_;
-    std::unique_ptr<MultiFetch> fetch_; // made on first use
+    std::unique_ptr<MultiFetch> fetch_; // one transfer at a time, made on first use
 };
 
 } // namespace teloria

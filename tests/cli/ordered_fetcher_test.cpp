@@ -1,6 +1,6 @@
 // The ordered fetcher against a loopback server whose answers the test
 // holds back and releases, so that it decides the order they arrive in.
-#include "cli/ordered_fetcher.h"
+#include "net/ordered_fetcher.h"
 #include "cli/row_format.h"
 #include "cli/terminal_ports.h"
 
@@ -168,10 +168,10 @@ TEST(OrderedFetcher, StopsAskingWhenToldAndLeavesTheRestUnasked)
 }
 
 // Later blocks reuse the connections of earlier ones; one job asks one
-// number at a time, in input order.
+// number at a time, in input order; two are the window's run.
 TEST(OrderedFetcher, KeepsItsConnectionsAcrossBlocks)
 {
-    for (const int jobs : {1, 3}) {
+    for (const int jobs : {1, 2, 3}) {
         GateServer server;
         server.releaseAll();
         OrderedFetcher fetcher(jobs, FetchOptions{});

@@ -1,10 +1,10 @@
-#include "cli/ordered_fetcher.h"
+#include "net/ordered_fetcher.h"
 
 #include <algorithm>
 #include <system_error>
 #include <thread>
 
-namespace teloria::cli {
+namespace teloria {
 
 namespace {
 
@@ -71,4 +71,4 @@ std::vector<std::optional<FetchResult>> OrderedFetcher::fetchAll(const QStringLi
     return results;
 }
 
-} // namespace teloria::cli
+} // namespace teloria

@@ -1,7 +1,7 @@
 #pragma once
-// Several requests in flight with the answers kept in input order: one block
-// of URLs at a time goes to the multi-handle fetch, and fetchAll returns once
-// the block is answered.
+// Several requests in flight with the answers kept in input order (the
+// command-line batch, the window's run): one block of URLs at a time goes to
+// the multi-handle fetch, and fetchAll returns once the block is answered.
 //
 // With many jobs the block is shared out among lanes, one per 16 jobs and at
 // most one per core: the caller's thread and threads of their own, each with
@@ -21,7 +21,7 @@
 #include <optional>
 #include <vector>
 
-namespace teloria::cli {
+namespace teloria {
 
 // Told of every answer as it ends (in the order they end, one at a time);
 // false: ask nothing more, in this block or any later one.
@@ -51,4 +51,4 @@ private:
     std::atomic<bool> gaveUp_{false};
 };
 
-} // namespace teloria::cli
+} // namespace teloria
