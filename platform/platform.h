@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace teloria::platform {
 
@@ -46,16 +47,37 @@ bool onlyEndOfInputWaits(Socket socket);
 // woken and reads the end of input.
 void shutdownReading(Socket socket);
 
+// Tells which connections' peers have ended their input (their FIN came)
+// without a system call per read: a socket is watched once, from its accept,
+// and the watch goes with its close.
+class EndOfInputWatch {
+public:
+    EndOfInputWatch();
+    ~EndOfInputWatch();
+    EndOfInputWatch(const EndOfInputWatch&) = delete;
+    EndOfInputWatch& operator=(const EndOfInputWatch&) = delete;
+    // False when the socket cannot be watched (then its end is to be looked for).
+    bool watch(Socket socket);
+    // The sockets whose end came since the last call, each told once; a number
+    // closed meanwhile may be among them. Never waits.
+    std::vector<Socket> ended();
+
+private:
+    friend class ListenerWait;
+    int handle_ = -1; // readable when ended() has something to tell
+};
+
 // Waits for a listening socket to have a connection waiting, for a time-out,
-// or for wake() from another thread (which is remembered until the next wait).
+// for a peer's end of input on a watch, or for wake() from another thread
+// (which is remembered until the next wait).
 class ListenerWait {
 public:
     ListenerWait();
     ~ListenerWait();
     ListenerWait(const ListenerWait&) = delete;
     ListenerWait& operator=(const ListenerWait&) = delete;
-    // True when a connection waits; false on time-out or wake().
-    bool wait(Socket listener, int timeoutMs);
+    // True when a connection waits; false on time-out, an end on ends, or wake().
+    bool wait(Socket listener, int timeoutMs, const EndOfInputWatch* ends = nullptr);
     void wake();
 
 private:

@@ -13,6 +13,9 @@
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#ifdef __linux__
+#include <sys/epoll.h>
+#endif
 
 #include <algorithm>
 #include <cerrno>
@@ -145,10 +148,11 @@ ListenerWait::~ListenerWait()
             ::close(fd);
 }
 
-bool ListenerWait::wait(Socket listener, int timeoutMs)
+bool ListenerWait::wait(Socket listener, int timeoutMs, const EndOfInputWatch* ends)
 {
-    pollfd fds[2] = {{static_cast<int>(listener), POLLIN, 0}, {pipe_[0], POLLIN, 0}};
-    if (::poll(fds, 2, timeoutMs) <= 0)
+    pollfd fds[3] = {{static_cast<int>(listener), POLLIN, 0}, {pipe_[0], POLLIN, 0},
+                     {ends ? ends->handle_ : -1, POLLIN, 0}};
+    if (::poll(fds, 3, timeoutMs) <= 0)
         return false;
     if (fds[1].revents) {
         char drain[64];
@@ -158,6 +162,45 @@ bool ListenerWait::wait(Socket listener, int timeoutMs)
     }
     return (fds[0].revents & POLLIN) != 0;
 }
+
+#ifdef __linux__
+// Only the peer's end is asked for, edge-triggered: the data a connection
+// receives does not wake the watch, and an end is told once.
+EndOfInputWatch::EndOfInputWatch() : handle_(::epoll_create1(EPOLL_CLOEXEC)) {}
+
+EndOfInputWatch::~EndOfInputWatch()
+{
+    if (handle_ >= 0)
+        ::close(handle_);
+}
+
+bool EndOfInputWatch::watch(Socket socket)
+{
+    epoll_event event{};
+    event.events = EPOLLRDHUP | EPOLLET;
+    event.data.fd = static_cast<int>(socket);
+    return handle_ >= 0 && socket != kNoSocket
+           && ::epoll_ctl(handle_, EPOLL_CTL_ADD, static_cast<int>(socket), &event) == 0;
+}
+
+std::vector<Socket> EndOfInputWatch::ended()
+{
+    std::vector<Socket> sockets;
+    epoll_event events[256];
+    for (int n = 0; handle_ >= 0 && (n = ::epoll_wait(handle_, events, 256, 0)) > 0;) {
+        for (int i = 0; i < n; ++i)
+            sockets.push_back(events[i].data.fd);
+        if (n < 256)
+            break;
+    }
+    return sockets;
+}
+#else
+EndOfInputWatch::EndOfInputWatch() = default;
+EndOfInputWatch::~EndOfInputWatch() = default;
+bool EndOfInputWatch::watch(Socket) { return false; }
+std::vector<Socket> EndOfInputWatch::ended() { return {}; }
+#endif
 
 void ListenerWait::wake()
 {

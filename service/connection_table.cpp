@@ -25,6 +25,8 @@ void ConnectionTable::drop(Entry* entry)
 {
     if (entry->closing)
         --beingClosed_;
+    if (const auto open = bySocket_.find(entry->socket); open != bySocket_.end() && open->second == entry)
+        bySocket_.erase(open);
     (entry->waiting ? waitingForHead_ : busy_).erase(entry->self);
 }
 
@@ -42,7 +44,7 @@ void ConnectionTable::closeToMakeRoom(Entry& entry)
 
 // A new connection waits for its first request from its accept, before a
 // daemon thread takes it up: a full table may close it already then.
-bool ConnectionTable::enter(platform::Socket socket)
+bool ConnectionTable::enter(platform::Socket socket, bool endWatched)
 {
     std::unique_lock lock(mutex_);
     // A socket number the daemon gave up without a word (out of memory) is
@@ -64,8 +66,10 @@ bool ConnectionTable::enter(platform::Socket socket)
     Entry& entry = waitingForHead_.emplace_back();
     entry.socket = socket;
     entry.waitingSince = Clock::now(); // taken under the lock: the list stays in order
+    entry.endSeen = !endWatched;
     entry.self = std::prev(waitingForHead_.end());
     handedOver_[socket] = &entry;
+    bySocket_[socket] = &entry;
     return true;
 }
 
@@ -120,10 +124,28 @@ void ConnectionTable::passOnEndOfInput(Entry& entry)
     }
 }
 
+// Only a few connections end at once: their sockets are looked at under the lock.
+void ConnectionTable::endsOfInput(const std::vector<platform::Socket>& sockets)
+{
+    if (sockets.empty())
+        return;
+    std::lock_guard lock(mutex_);
+    for (const platform::Socket socket : sockets) {
+        const auto open = bySocket_.find(socket);
+        if (open == bySocket_.end())
+            continue;
+        Entry& entry = *open->second;
+        entry.endSeen = true;
+        if (entry.waiting)
+            passOnEndOfInput(entry);
+    }
+}
+
 // A part of a head and the FIN may have come together, with no answer to look
-// after. The sockets are looked at without the lock, so that the daemon's
-// threads are not held up by a thousand idle ones; those found at their end
-// are looked at again under it, still in the table, before anything is done.
+// after: the daemon had the part still to read when the end was told. The
+// sockets are looked at without the lock, so that the daemon's threads are
+// not held up by many such; those found at their end are looked at again
+// under it, still in the table, before anything is done.
 void ConnectionTable::passOnEndsOfInput()
 {
     constexpr auto kEvery = std::chrono::seconds(1);
@@ -136,7 +158,7 @@ void ConnectionTable::passOnEndsOfInput()
         endsLookedFor_ = now;
         waiting.reserve(waitingForHead_.size());
         for (const Entry& entry : waitingForHead_) {
-            if (!entry.endPassedOn)
+            if (entry.endSeen && !entry.endPassedOn)
                 waiting.emplace_back(&entry, entry.socket);
         }
     }
@@ -179,12 +201,10 @@ void ConnectionTable::requestArrived(Entry* entry)
     changed_.notify_all();
 }
 
-// On the daemon's thread of this connection, which alone closes it: its
-// socket is looked at outside the lock.
+// On the daemon's thread of this connection, which alone closes it. Its
+// socket is looked at only when its peer's end came, or is not watched for.
 void ConnectionTable::answered(Entry* entry)
 {
-    const bool endWaits = platform::onlyEndOfInputWaits(entry->socket);
-    bool passOn = false;
     {
         std::lock_guard lock(mutex_);
         if (entry->waiting || entry->closing)
@@ -192,11 +212,9 @@ void ConnectionTable::answered(Entry* entry)
         waitingForHead_.splice(waitingForHead_.end(), busy_, entry->self);
         entry->waiting = true;
         entry->waitingSince = Clock::now();
-        passOn = endWaits && !entry->endPassedOn;
-        entry->endPassedOn = entry->endPassedOn || passOn;
+        if (entry->endSeen)
+            passOnEndOfInput(*entry);
     }
-    if (passOn)
-        platform::shutdownReading(entry->socket);
     changed_.notify_all();
 }
 

@@ -20,6 +20,7 @@
 #include <list>
 #include <mutex>
 #include <unordered_map>
+#include <vector>
 
 namespace teloria::service {
 
@@ -31,6 +32,7 @@ public:
         Clock::time_point waitingSince;
         bool waiting = true;
         bool closing = false;
+        bool endSeen = false;     // the peer's end of input came (always looked for when not watched)
         bool endPassedOn = false; // the peer's end of input was pointed out to the daemon
         std::list<Entry>::iterator self;
     };
@@ -42,15 +44,20 @@ public:
 
     // The accepting thread, before the connection is handed to the daemon:
     // false when every open connection is busy with a request and the new one
-    // is to be refused.
-    bool enter(platform::Socket socket);
+    // is to be refused. endWatched: endsOfInput() will tell of its peer's end;
+    // otherwise it is looked for after every answer.
+    bool enter(platform::Socket socket, bool endWatched = false);
     // The daemon would not take a connection entered.
     void withdraw(platform::Socket socket);
     // Closes the connections past their head deadline; the milliseconds until
     // the next one is due (at most a second).
     int closePastHeadDeadline();
+    // The peers of these sockets ended their input: shown to the daemon on a
+    // connection waiting for a head with nothing else left to read, and after
+    // the answer on a busy one.
+    void endsOfInput(const std::vector<platform::Socket>& sockets);
     // Once a second at most: shows the daemon the peer's end of input on the
-    // connections where nothing else is left to read.
+    // connections where it came and nothing else is left to read by now.
     void passOnEndsOfInput();
     // Wakes an enter() waiting for room: the server is stopping.
     void stopWaitingForRoom();
@@ -81,6 +88,7 @@ private:
     std::list<Entry> waitingForHead_; // oldest first
     std::list<Entry> busy_;           // and those being closed
     std::unordered_map<platform::Socket, Entry*> handedOver_; // entered, not yet taken up by the daemon
+    std::unordered_map<platform::Socket, Entry*> bySocket_;   // every open one
     std::size_t beingClosed_ = 0;
     bool stopping_ = false;
     Clock::time_point endsLookedFor_;

@@ -180,6 +180,7 @@ struct LookupServer::Impl {
     std::unique_ptr<ConnectionTable> connections; // made when serving starts
     std::thread acceptor;
     platform::ListenerWait listenerWait;
+    platform::EndOfInputWatch endWatch; // the accepting thread's
     std::atomic<bool> stopAccepting{false};
 };
 
@@ -206,14 +207,16 @@ void LookupServer::Impl::waitForNextHead(MHD_Connection* connection)
 void LookupServer::Impl::acceptConnections()
 {
     while (!stopAccepting) {
+        connections->endsOfInput(endWatch.ended());
         connections->passOnEndsOfInput();
-        if (!listenerWait.wait(listener, connections->closePastHeadDeadline()))
+        if (!listenerWait.wait(listener, connections->closePastHeadDeadline(), &endWatch))
             continue;
         while (!stopAccepting) {
             auto taken = platform::acceptConnection(listener);
             if (!taken)
                 break;
-            if (!connections->enter(taken->socket)) {
+            // Watched before the daemon reads from it: an end that came first is told too.
+            if (!connections->enter(taken->socket, endWatch.watch(taken->socket))) {
                 platform::closeSocket(taken->socket);
                 continue;
             }
@@ -364,7 +367,8 @@ bool LookupServer::Impl::start(std::string* error)
     connections = std::make_unique<ConnectionTable>(connectionCap, std::chrono::seconds(options.idleTimeoutSec));
     // epoll: poll() goes over every open connection for each event, and with
     // a thousand idle ones that was half the service's time. The FIN that
-    // epoll mode would miss is passed on by passOnEndOfInput().
+    // epoll mode would miss is seen by the accepting thread's watch and
+    // passed on by the connection table.
     // The daemon takes connections from the accepting thread below, which
     // makes room for each. The daemon splits its own limit between its
     // threads and hands a connection to a thread by its socket number, not by
