@@ -49,10 +49,8 @@ bool ConnectionTable::enter(platform::Socket socket, bool endWatched)
     std::unique_lock lock(mutex_);
     // A socket number the daemon gave up without a word (out of memory) is
     // free again: its old entry holds no connection.
-    if (const auto stale = handedOver_.find(socket); stale != handedOver_.end()) {
+    if (const auto stale = bySocket_.find(socket); stale != bySocket_.end() && !stale->second->takenUp)
         drop(stale->second);
-        handedOver_.erase(stale);
-    }
     const auto openNow = [this] { return waitingForHead_.size() + busy_.size(); };
     if (openNow() >= cap_) {
         if (beingClosed_ == 0 && !waitingForHead_.empty())
@@ -68,7 +66,8 @@ bool ConnectionTable::enter(platform::Socket socket, bool endWatched)
     entry.waitingSince = Clock::now(); // taken under the lock: the list stays in order
     entry.endSeen = !endWatched;
     entry.self = std::prev(waitingForHead_.end());
-    handedOver_[socket] = &entry;
+    // A connection the daemon has closed may still be in the table under this
+    // number until its close is reported: the number now means the new one.
     bySocket_[socket] = &entry;
     return true;
 }
@@ -77,11 +76,10 @@ void ConnectionTable::withdraw(platform::Socket socket)
 {
     {
         std::lock_guard lock(mutex_);
-        const auto entry = handedOver_.find(socket);
-        if (entry == handedOver_.end())
+        const auto entry = bySocket_.find(socket);
+        if (entry == bySocket_.end() || entry->second->takenUp)
             return;
         drop(entry->second);
-        handedOver_.erase(entry);
     }
     changed_.notify_all();
 }
@@ -181,12 +179,11 @@ void ConnectionTable::passOnEndsOfInput()
 ConnectionTable::Entry* ConnectionTable::takenUp(platform::Socket socket)
 {
     std::lock_guard lock(mutex_);
-    const auto taken = handedOver_.find(socket);
-    if (taken == handedOver_.end())
+    const auto taken = bySocket_.find(socket);
+    if (taken == bySocket_.end() || taken->second->takenUp)
         return nullptr;
-    Entry* entry = taken->second;
-    handedOver_.erase(taken);
-    return entry;
+    taken->second->takenUp = true;
+    return taken->second;
 }
 
 void ConnectionTable::requestArrived(Entry* entry)

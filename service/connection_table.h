@@ -32,6 +32,7 @@ public:
         Clock::time_point waitingSince;
         bool waiting = true;
         bool closing = false;
+        bool takenUp = false;     // a daemon thread has it: the daemon alone closes it now
         bool endSeen = false;     // the peer's end of input came (always looked for when not watched)
         bool endPassedOn = false; // the peer's end of input was pointed out to the daemon
         std::list<Entry>::iterator self;
@@ -87,8 +88,7 @@ private:
     std::condition_variable changed_; // one closed, took a request in or answered it
     std::list<Entry> waitingForHead_; // oldest first
     std::list<Entry> busy_;           // and those being closed
-    std::unordered_map<platform::Socket, Entry*> handedOver_; // entered, not yet taken up by the daemon
-    std::unordered_map<platform::Socket, Entry*> bySocket_;   // every open one
+    std::unordered_map<platform::Socket, Entry*> bySocket_; // every open one (the newest, for a number in use twice)
     std::size_t beingClosed_ = 0;
     bool stopping_ = false;
     Clock::time_point endsLookedFor_;
