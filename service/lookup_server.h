@@ -2,7 +2,7 @@
 // The lookup web service over HTTP: GET and HEAD on "/sim_search138.asp"
 // with the query key "mobile".
 //
-// Connections are served event-driven by a few threads (two per core by
+// Connections are served event-driven by a few threads (one per core by
 // default), so idle, slow or keep-alive clients hold no thread while they
 // wait, and neither does a lookup waiting for the upstream: its connection is
 // suspended until the answer is in or the upstream's time-out has passed.
@@ -25,7 +25,7 @@ namespace teloria::service {
 inline constexpr char kLookupRoute[] = "/sim_search138.asp";
 
 struct ServerOptions {
-    unsigned threads = 0;              // 0: two per processor core
+    unsigned threads = 0;              // 0: one per processor core
     std::size_t maxTargetBytes = 2048; // path and query; longer: 414
     std::size_t maxNumberBytes = data::kMaxNumberBytes; // the "mobile" value; longer: 400, it is no number
     std::size_t maxBodyBytes = 1024;   // a request body (no route takes one); larger: 413
