@@ -200,15 +200,19 @@ void RowFormat::append(QByteArray& out, qint64 id, const QString& number, const 
 
 void RowFormat::learnKey(std::uint32_t key, const RowCells& cells) const
 {
-    if (key >= tails_.size())
+    if (key >= tails_.size()) {
         tails_.resize(std::max<std::size_t>(key + 1, tails_.size() * 2));
-    RowTail& tail = tails_[key];
-    tail = RowTail{};
+        tailCuts_.resize(tails_.size() * cutFields_.size());
+    }
     // Tails serve 11-digit mobile lines only; the number is cut out, but the
     // kind column is worked out from one such number.
     static const QString kMobileLine = QStringLiteral("13800000000");
-    appendRow(tail.bytes, {}, kMobileLine, cells, &tail.cuts);
-    tail.cuts.push_back(tail.bytes.size());
+    std::vector<qsizetype> cuts;
+    const qsizetype at = tailBytes_.size();
+    appendRow(tailBytes_, {}, kMobileLine, cells, &cuts);
+    for (std::size_t i = 0; i < cuts.size(); ++i)
+        tailCuts_[key * cutFields_.size() + i] = static_cast<std::uint32_t>(cuts[i] - at);
+    tails_[key] = RowTail{static_cast<std::uint32_t>(at), static_cast<std::uint32_t>(tailBytes_.size() - at)};
 }
 
 // Ids nearly always count up by one: the last id's digits, kept at the end
@@ -237,22 +241,23 @@ std::string_view RowFormat::idDigits(qint64 id) const
 
 void RowFormat::appendDigits(QByteArray& out, qint64 id, std::string_view digits, std::uint32_t key) const
 {
-    const RowTail& tail = tails_[key];
+    const RowTail tail = tails_[key];
+    const std::uint32_t* cuts = tailCuts_.data() + key * cutFields_.size();
     const std::string_view idText = idDigits(id);
     const qsizetype at = out.size();
-    out.resize(at + tail.bytes.size() + static_cast<qsizetype>(idCuts_ * idText.size() + numberCuts_ * digits.size()));
+    out.resize(at + tail.size + static_cast<qsizetype>(idCuts_ * idText.size() + numberCuts_ * digits.size()));
     char* to = out.data() + at;
-    const char* from = tail.bytes.constData();
-    qsizetype done = 0;
+    const char* from = tailBytes_.constData() + tail.at;
+    std::uint32_t done = 0;
     for (std::size_t i = 0; i < cutFields_.size(); ++i) {
-        std::memcpy(to, from + done, static_cast<std::size_t>(tail.cuts[i] - done));
-        to += tail.cuts[i] - done;
-        done = tail.cuts[i];
+        std::memcpy(to, from + done, cuts[i] - done);
+        to += cuts[i] - done;
+        done = cuts[i];
         const std::string_view piece = cutFields_[i] == Field::Id ? idText : digits;
         std::memcpy(to, piece.data(), piece.size());
         to += piece.size();
     }
-    std::memcpy(to, from + done, static_cast<std::size_t>(tail.bytes.size() - done));
+    std::memcpy(to, from + done, tail.size - done);
 }
 
 // With cuts, the ids and numbers are left out and where each goes is noted:

@@ -41,14 +41,16 @@ public:
     // bytes are worked out once per key, so a row is its id, its number and
     // a copy of those bytes. Keys are small numbers.
     void appendDigits(QByteArray& out, qint64 id, std::string_view digits, std::uint32_t key) const;
-    bool knowsKey(std::uint32_t key) const { return key < tails_.size() && !tails_[key].cuts.empty(); }
+    bool knowsKey(std::uint32_t key) const { return key < tails_.size() && tails_[key].size != 0; }
     void learnKey(std::uint32_t key, const RowCells& cells) const;
 
 private:
-    // A row's bytes without its ids and numbers, with where each goes.
+    // A row's bytes without its ids and numbers, in tailBytes_; where each id
+    // or number field goes, in order, in tailCuts_ (as many for every key).
+    // Flat, so that a row costs few cache lines.
     struct RowTail {
-        QByteArray bytes;
-        std::vector<qsizetype> cuts; // where each id or number field goes, in order; then the end
+        std::uint32_t at = 0;
+        std::uint32_t size = 0; // 0: not learnt (a row has at least its line end)
     };
     void appendRow(QByteArray& out, QByteArrayView idText, const QString& number, const RowCells& cells,
                    std::vector<qsizetype>* cuts) const;
@@ -78,6 +80,8 @@ private:
     mutable char idText_[24] = {};
     mutable std::size_t idFrom_ = sizeof idText_;
     mutable std::vector<RowTail> tails_; // by key
+    mutable std::vector<std::uint32_t> tailCuts_; // cutFields_.size() by key, from the tail's start
+    mutable QByteArray tailBytes_;
 };
 
 } // namespace teloria::cli
