@@ -63,6 +63,12 @@ INSTANTIATE_TEST_SUITE_P(Cases, Prefix7Test, ::testing::Values(
     Prefix7Case{N, "138001380001", std::nullopt}, // twelve
     Prefix7Case{N, "1380013800x", std::nullopt},  // a letter after the prefix
     Prefix7Case{N, "138001x8000", std::nullopt},
+    // Bytes just outside '0'..'9', at either end and in the middle of the line
+    Prefix7Case{N, "1380013800:", std::nullopt},
+    Prefix7Case{N, "13800/38000", std::nullopt},
+    Prefix7Case{N, "1380?138000", std::nullopt},
+    Prefix7Case{N, "1380013800\xb9", std::nullopt}, // '9' with the high bit set
+    Prefix7Case{N, "/3800138000", std::nullopt},
     Prefix7Case{N, "1380013", std::nullopt},      // a prefix is not a number
     Prefix7Case{I, "1300000", 1300000u},
     Prefix7Case{I, "1999999", 1999999u},
