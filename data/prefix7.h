@@ -11,7 +11,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <type_traits>
 
 namespace teloria::data {
 
@@ -31,27 +30,13 @@ public:
     }
 
     // The first seven digits of a cleaned mobile number: eleven digits, 13 to 19 first.
-    static constexpr std::optional<Prefix7> fromNumber(std::string_view digits)
+    static std::optional<Prefix7> fromNumber(std::string_view digits)
     {
-        if (digits.size() != 11)
+        // A batch asks this of every line: the eleven bytes are checked as two
+        // overlapping 8-byte words rather than one by one.
+        if (digits.size() != 11 || !eightDigits(word(digits, 0)) || !eightDigits(word(digits, 3)))
             return std::nullopt;
-        if (!std::is_constant_evaluated()) {
-            // A batch asks this of every line: the eleven bytes are checked as
-            // two overlapping 8-byte words rather than one by one.
-            std::uint64_t head = 0, tail = 0;
-            std::memcpy(&head, digits.data(), 8);
-            std::memcpy(&tail, digits.data() + 3, 8);
-            if (!eightDigits(head) || !eightDigits(tail) || digits[0] != '1' || digits[1] < '3')
-                return std::nullopt;
-            std::uint32_t value = 0;
-            for (std::size_t i = 0; i < 7; ++i)
-                value = value * 10 + static_cast<std::uint32_t>(digits[i] - '0');
-            return Prefix7(value);
-        }
-        for (std::size_t i = 7; i < 11; ++i)
-            if (digits[i] < '0' || digits[i] > '9')
-                return std::nullopt;
-        return fromDigits(digits.substr(0, 7));
+        return fromCheckedDigits(digits.substr(0, 7));
     }
 
     static constexpr std::optional<Prefix7> fromInt(std::uint64_t value)
@@ -81,15 +66,28 @@ private:
 
     static constexpr std::optional<Prefix7> fromDigits(std::string_view seven)
     {
-        if (seven[0] != '1' || seven[1] < '3' || seven[1] > '9')
-            return std::nullopt;
-        std::uint32_t value = 0;
-        for (const char c : seven) {
+        for (const char c : seven)
             if (c < '0' || c > '9')
                 return std::nullopt;
+        return fromCheckedDigits(seven);
+    }
+
+    // Seven bytes known to be digits.
+    static constexpr std::optional<Prefix7> fromCheckedDigits(std::string_view seven)
+    {
+        if (seven[0] != '1' || seven[1] < '3')
+            return std::nullopt;
+        std::uint32_t value = 0;
+        for (const char c : seven)
             value = value * 10 + static_cast<std::uint32_t>(c - '0');
-        }
         return Prefix7(value);
+    }
+
+    static std::uint64_t word(std::string_view s, std::size_t at)
+    {
+        std::uint64_t w = 0;
+        std::memcpy(&w, s.data() + at, sizeof w);
+        return w;
     }
 
     // Each byte '0'..'9': its high half 3, and still 3 with 6 added to its low half.
